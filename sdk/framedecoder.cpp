@@ -1,0 +1,351 @@
+#include "framedecoder.h"
+
+#include "textreaders.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+using namespace FrameLimits;
+
+template <typename Record>
+void resetRecord(Record& record, int32_t index)
+{
+    record = Record{};
+    record.id = index;
+    record.quality = -1.0f;
+}
+
+// Makes records [from, to) reset, growing the array when it is shorter.
+template <typename Record>
+void growAndReset(std::vector<Record>& records, int32_t from, int32_t to)
+{
+    if (records.size() < static_cast<size_t>(to))
+        records.resize(static_cast<size_t>(to));
+    for (int32_t i = from; i < to; ++i)
+        resetRecord(records[static_cast<size_t>(i)], i);
+}
+
+// Sets a position-indexed array to exactly count valid records; records that
+// become valid start all zero.
+template <typename Record>
+void resizeZeroed(std::vector<Record>& records, int32_t& current, int32_t count)
+{
+    if (count == current)
+        return;
+    if (records.size() < static_cast<size_t>(count))
+        records.resize(static_cast<size_t>(count));
+    for (int32_t i = current; i < count; ++i)
+        records[static_cast<size_t>(i)] = Record{};
+    current = count;
+}
+
+// A count or id read as an integer and checked against its limit.
+const char* readBounded(const char* p, const char* end, int32_t limit, int32_t& value)
+{
+    int32_t v = 0;
+    p = readInt(p, end, v);
+    if (!p || v < 0 || v > limit)
+        return nullptr;
+    value = v;
+    return p;
+}
+
+const char* readPose(const char* p, const char* end, float* location, float* rotation)
+{
+    p = readBlock(p, end, "fff", nullptr, location);
+    return p ? readBlock(p, end, "fffffffff", nullptr, rotation) : nullptr;
+}
+
+class Decoder
+{
+public:
+    Decoder(FrameData& frame, const char* end) : f(frame), end(end) {}
+
+    bool decode(const char* text);
+
+private:
+    const char* line(const char* p);
+    const char* bodies(const char* p);
+    const char* skywandsOneCount(const char* p);
+    const char* skywandsTwoCount(const char* p);
+    const char* measurementTools(const char* p);
+    const char* hands(const char* p);
+    const char* markers(const char* p);
+    void endOfFrame();
+
+    FrameData& f;
+    const char* end;
+    int32_t calibratedBodies = -1;
+    int32_t calibratedHands = -1;
+    int32_t oneCountSkywands = 0;
+    int32_t toolCount = 0;
+};
+
+bool startsWith(const char* p, const char* end, const char* prefix, size_t length)
+{
+    return static_cast<size_t>(end - p) >= length && std::memcmp(p, prefix, length) == 0;
+}
+
+#define PREFIX(s) s, sizeof(s) - 1
+
+// Returns where processing of the line stopped, or nullptr when it failed.
+const char* Decoder::line(const char* p)
+{
+    if (startsWith(p, end, PREFIX("fr "))) {
+        const char* q = readUnsigned(p + 3, end, f.frameCounter);
+        if (!q)
+            f.frameCounter = 0;
+        return q;
+    }
+    if (startsWith(p, end, PREFIX("ts "))) {
+        const char* q = readDouble(p + 3, end, f.timestamp);
+        if (!q)
+            f.timestamp = -1.0;
+        return q;
+    }
+    if (startsWith(p, end, PREFIX("6dcal ")))
+        return readBounded(p + 6, end, kMaxBodies, calibratedBodies);
+    if (startsWith(p, end, PREFIX("6d ")))
+        return bodies(p + 3);
+    if (startsWith(p, end, PREFIX("6df ")))
+        return skywandsOneCount(p + 4);
+    if (startsWith(p, end, PREFIX("6df2 ")))
+        return skywandsTwoCount(p + 5);
+    if (startsWith(p, end, PREFIX("6dmt ")))
+        return measurementTools(p + 5);
+    if (startsWith(p, end, PREFIX("glcal ")))
+        return readBounded(p + 6, end, kMaxHands, calibratedHands);
+    if (startsWith(p, end, PREFIX("gl ")))
+        return hands(p + 3);
+    if (startsWith(p, end, PREFIX("3d ")))
+        return markers(p + 3);
+    return p; // an unknown line is skipped
+}
+
+const char* Decoder::bodies(const char* p)
+{
+    growAndReset(f.bodies, 0, f.numBody);
+    int32_t n = 0;
+    p = readBounded(p, end, kMaxBodies, n);
+    for (int32_t i = 0; p && i < n; ++i) {
+        int32_t id = 0;
+        float quality = 0.0f;
+        p = readBlock(p, end, "if", &id, &quality);
+        if (!p || id < 0 || id >= kMaxBodies)
+            return nullptr;
+        if (id >= f.numBody) {
+            growAndReset(f.bodies, f.numBody, id + 1);
+            f.numBody = id + 1;
+        }
+        BodyRecord& b = f.bodies[static_cast<size_t>(id)];
+        b.id = id;
+        b.quality = quality;
+        p = readPose(p, end, b.location, b.rotation);
+    }
+    return p;
+}
+
+const char* Decoder::skywandsOneCount(const char* p)
+{
+    int32_t n = 0;
+    p = readBounded(p, end, kMaxSkywands, n);
+    if (!p)
+        return nullptr;
+    oneCountSkywands = n;
+    resizeZeroed(f.skywands, f.numSkywand, n);
+    for (int32_t i = 0; p && i < n; ++i) {
+        int32_t ints[2] = {};
+        float quality = 0.0f;
+        p = readBlock(p, end, "ifi", ints, &quality);
+        if (!p || ints[0] != i)
+            return nullptr;
+        SkywandRecord& s = f.skywands[static_cast<size_t>(i)];
+        const int32_t bits = ints[1];
+        s.id = ints[0];
+        s.quality = quality;
+        s.numButton = 8;
+        for (int j = 0; j < 8; ++j)
+            s.button[j] = (bits >> j) & 1;
+        s.numJoystick = 2;
+        s.joystickValue[0] = (bits & 32) ? -1.0f : (bits & 128) ? 1.0f : 0.0f;
+        s.joystickValue[1] = (bits & 16) ? -1.0f : (bits & 64) ? 1.0f : 0.0f;
+        p = readPose(p, end, s.location, s.rotation);
+    }
+    return p;
+}
+
+const char* Decoder::skywandsTwoCount(const char* p)
+{
+    int32_t m = 0;
+    p = readBounded(p, end, kMaxSkywands, m);
+    if (!p)
+        return nullptr;
+    resizeZeroed(f.skywands, f.numSkywand, m);
+    int32_t n = 0;
+    p = readBounded(p, end, m, n);
+    for (int32_t i = 0; p && i < n; ++i) {
+        int32_t ints[3] = {};
+        float quality = 0.0f;
+        p = readBlock(p, end, "ifii", ints, &quality);
+        if (!p || ints[0] != i)
+            return nullptr;
+        const int32_t buttons = ints[1];
+        const int32_t joysticks = ints[2];
+        if (buttons < 0 || buttons > kMaxSkywandButtons || joysticks < 0 ||
+            joysticks > kMaxSkywandJoystick)
+            return nullptr;
+        SkywandRecord& s = f.skywands[static_cast<size_t>(i)];
+        s.id = i;
+        s.quality = quality;
+        s.numButton = buttons;
+        s.numJoystick = joysticks;
+        p = readPose(p, end, s.location, s.rotation);
+        if (!p)
+            return nullptr;
+        // One button word for every started group of 32 buttons, then the
+        // joystick values.
+        char types[2 + kMaxSkywandJoystick] = {};
+        int t = 0;
+        if (buttons > 0)
+            types[t++] = 'i';
+        for (int32_t j = 0; j < joysticks; ++j)
+            types[t++] = 'f';
+        int32_t word = 0;
+        p = readBlock(p, end, types, &word, s.joystickValue);
+        if (!p)
+            return nullptr;
+        for (int32_t j = 0; j < buttons; ++j)
+            s.button[j] = static_cast<int32_t>((static_cast<uint32_t>(word) >> j) & 1u);
+    }
+    return p;
+}
+
+const char* Decoder::measurementTools(const char* p)
+{
+    int32_t n = 0;
+    p = readBounded(p, end, kMaxMeasurementTools, n);
+    if (!p)
+        return nullptr;
+    toolCount = n;
+    resizeZeroed(f.measurementTools, f.numMeasurementTool, n);
+    for (int32_t i = 0; p && i < n; ++i) {
+        int32_t ints[2] = {};
+        float quality = 0.0f;
+        p = readBlock(p, end, "ifi", ints, &quality);
+        if (!p || ints[0] != i)
+            return nullptr;
+        MeasurementToolRecord& t = f.measurementTools[static_cast<size_t>(i)];
+        t.id = i;
+        t.quality = quality;
+        t.numButton = 1;
+        t.button[0] = ints[1] & 1;
+        p = readPose(p, end, t.location, t.rotation);
+    }
+    return p;
+}
+
+const char* Decoder::hands(const char* p)
+{
+    growAndReset(f.hands, 0, f.numHand);
+    int32_t n = 0;
+    p = readBounded(p, end, kMaxHands, n);
+    for (int32_t i = 0; p && i < n; ++i) {
+        int32_t ints[3] = {};
+        float quality = 0.0f;
+        p = readBlock(p, end, "ifii", ints, &quality);
+        const int32_t id = ints[0];
+        if (!p || id < 0 || id >= kMaxHands)
+            return nullptr;
+        if (id >= f.numHand) {
+            growAndReset(f.hands, f.numHand, id + 1);
+            f.numHand = id + 1;
+        }
+        HandRecord& h = f.hands[static_cast<size_t>(id)];
+        h.id = id;
+        h.handType = ints[1];
+        h.quality = quality;
+        const int32_t fingers = ints[2];
+        if (fingers < 0 || fingers > kMaxFingers)
+            return nullptr;
+        h.numFinger = fingers;
+        p = readPose(p, end, h.location, h.rotation);
+        for (int32_t j = 0; p && j < fingers; ++j) {
+            FingerRecord& finger = h.finger[j];
+            p = readPose(p, end, finger.location, finger.rotation);
+            float v[6] = {};
+            p = p ? readBlock(p, end, "ffffff", nullptr, v) : nullptr;
+            if (!p)
+                return nullptr;
+            const float shape[6] = {v[0], v[1], v[3], v[5], v[2], v[4]};
+            std::memcpy(finger.shape, shape, sizeof shape);
+        }
+    }
+    return p;
+}
+
+const char* Decoder::markers(const char* p)
+{
+    int32_t n = 0;
+    p = readInt(p, end, n);
+    if (!p || n < 0 || n > kMaxMarkers) {
+        f.numMarker = 0;
+        return nullptr;
+    }
+    f.numMarker = n;
+    if (f.markers.size() < static_cast<size_t>(n))
+        f.markers.resize(static_cast<size_t>(n));
+    for (int32_t i = 0; p && i < n; ++i) {
+        MarkerRecord& m = f.markers[static_cast<size_t>(i)];
+        p = readBlock(p, end, "if", &m.id, &m.quality);
+        p = p ? readBlock(p, end, "fff", nullptr, m.location) : nullptr;
+    }
+    return p;
+}
+
+void Decoder::endOfFrame()
+{
+    if (calibratedBodies >= 0) {
+        // More one-count Skywands and tools than calibrated bodies would make
+        // the count negative; no bodies is the meaningful answer then.
+        int32_t c = calibratedBodies - oneCountSkywands - toolCount;
+        if (c < 0)
+            c = 0;
+        if (c > f.numBody)
+            growAndReset(f.bodies, f.numBody, c);
+        f.numBody = c;
+    }
+    if (calibratedHands >= 0) {
+        if (calibratedHands > f.numHand)
+            growAndReset(f.hands, f.numHand, calibratedHands);
+        f.numHand = calibratedHands;
+    }
+}
+
+bool Decoder::decode(const char* text)
+{
+    const char* p = text;
+    while (p) {
+        p = line(p);
+        if (!p)
+            return false;
+        p = nextLine(p, end);
+    }
+    endOfFrame();
+    return true;
+}
+
+} // namespace
+
+bool decodeFrame(FrameData& frame, const char* text, size_t length) noexcept
+{
+    // The datagram ends at its first NUL byte, wherever that stands.
+    const void* nul = std::memchr(text, '\0', length);
+    const char* end = nul ? static_cast<const char*>(nul) : text + length;
+    try {
+        return Decoder(frame, end).decode(text);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}

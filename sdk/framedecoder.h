@@ -1,0 +1,43 @@
+#pragma once
+
+// Internal to the SDK and its own tools: the frame data and the one decode
+// function that TrackingSdk::receive, the offline decoder of kestrel-dump,
+// the benchmarks and the fuzzers all share.
+
+#include "framerecords.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct FrameData
+{
+    uint32_t frameCounter = 0;
+    double timestamp = -1.0;
+    int32_t numBody = 0;
+    std::vector<BodyRecord> bodies;
+    int32_t numSkywand = 0;
+    std::vector<SkywandRecord> skywands;
+    int32_t numMeasurementTool = 0;
+    std::vector<MeasurementToolRecord> measurementTools;
+    int32_t numHand = 0;
+    std::vector<HandRecord> hands;
+    int32_t numMarker = 0;
+    std::vector<MarkerRecord> markers;
+
+    // What every receive does before it waits: the header values of the last
+    // frame no longer hold.
+    void beginFrame()
+    {
+        frameCounter = 0;
+        timestamp = -1.0;
+    }
+};
+
+// Decodes one datagram of length bytes into frame, line by line, then applies
+// the end-of-frame count adjustments. Records and counts of line types the
+// datagram lacks carry over unchanged. Returns false at the first failing
+// line; what earlier lines wrote stays written. A NUL byte ends the datagram.
+// Never reads outside [text, text + length), never modifies the text, never
+// allocates beyond the limits of FrameLimits, never throws.
+bool decodeFrame(FrameData& frame, const char* text, size_t length) noexcept;

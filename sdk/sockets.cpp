@@ -1,0 +1,262 @@
+#include "sockets.h"
+
+#include <cstring>
+#include <new>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+using NativeSocket = SOCKET;
+constexpr NativeSocket kInvalidSocket = INVALID_SOCKET;
+using SockLen = int;
+using IoLength = int;
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+using NativeSocket = int;
+constexpr NativeSocket kInvalidSocket = -1;
+using SockLen = socklen_t;
+using IoLength = size_t;
+#endif
+
+struct SocketHandle
+{
+    NativeSocket fd = kInvalidSocket;
+};
+
+namespace {
+
+// Each live handle holds one start-up reference on the socket library.
+int startup()
+{
+#ifdef _WIN32
+    WSADATA data;
+    return WSAStartup(0x0002, &data);
+#else
+    return 0;
+#endif
+}
+
+void cleanup()
+{
+#ifdef _WIN32
+    WSACleanup();
+#endif
+}
+
+int closeNative(NativeSocket fd)
+{
+#ifdef _WIN32
+    return closesocket(fd);
+#else
+    return ::close(fd);
+#endif
+}
+
+int selectFirstArgument(NativeSocket fd)
+{
+#ifdef _WIN32
+    (void)fd;
+    return 64; // ignored by Windows Sockets
+#else
+    return fd + 1;
+#endif
+}
+
+timeval splitTimeout(int32_t timeoutUs)
+{
+    timeval tv{};
+    tv.tv_sec = timeoutUs / 1000000;
+    tv.tv_usec = timeoutUs % 1000000;
+    return tv;
+}
+
+// select() on one descriptor for reading or writing: 1 ready, 0 timeout,
+// anything else a failure. A descriptor beyond FD_SETSIZE cannot be put into
+// an fd_set without writing past it, so it counts as a failing select.
+int waitFor(NativeSocket fd, bool forWriting, int32_t timeoutUs)
+{
+#ifndef _WIN32
+    if (fd >= FD_SETSIZE)
+        return -1;
+#endif
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(fd, &set);
+    timeval tv = splitTimeout(timeoutUs);
+    return ::select(selectFirstArgument(fd), forWriting ? nullptr : &set,
+                    forWriting ? &set : nullptr, nullptr, &tv);
+}
+
+sockaddr_in makeAddress(uint32_t address, uint16_t port)
+{
+    sockaddr_in a;
+    std::memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(address);
+    return a;
+}
+
+// Allocates a handle, starts the library and creates a socket of the given
+// type; on failure undoes what it had done and returns the code.
+int openSocket(SocketHandle*& handle, int type)
+{
+    handle = new (std::nothrow) SocketHandle;
+    if (!handle)
+        return -11;
+    if (startup() != 0) {
+        delete handle;
+        handle = nullptr;
+        return -1;
+    }
+    handle->fd = ::socket(AF_INET, type, 0);
+    if (handle->fd == kInvalidSocket) {
+        cleanup();
+        delete handle;
+        handle = nullptr;
+        return -2;
+    }
+    return 0;
+}
+
+int closeHandle(SocketHandle* handle)
+{
+    if (!handle)
+        return 0;
+    const int result = closeNative(handle->fd);
+    cleanup();
+    delete handle;
+    return result < 0 ? -1 : 0;
+}
+
+} // namespace
+
+uint32_t resolve(const char* name)
+{
+    if (!name)
+        return 0;
+    const auto direct = inet_addr(name);
+    if (direct != INADDR_NONE)
+        return ntohl(direct);
+    // getaddrinfo rather than gethostbyname: the same first IPv4 address,
+    // without the shared static result that makes the old call unsafe to use
+    // from two threads.
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0 || !list)
+        return 0;
+    uint32_t address = 0;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addr) {
+            address = ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
+            break;
+        }
+    }
+    freeaddrinfo(list);
+    return address;
+}
+
+int udpOpen(SocketHandle** out, uint16_t* port)
+{
+    SocketHandle* handle = nullptr;
+    const int opened = openSocket(handle, SOCK_DGRAM);
+    if (opened != 0)
+        return opened;
+    sockaddr_in address = makeAddress(INADDR_ANY, *port);
+    SockLen length = sizeof address;
+    if (::bind(handle->fd, reinterpret_cast<sockaddr*>(&address), length) < 0) {
+        udpClose(handle);
+        return -3;
+    }
+    if (*port != 0) {
+        *out = handle;
+        return 0;
+    }
+    if (::getsockname(handle->fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        udpClose(handle);
+        return -3;
+    }
+    *port = ntohs(address.sin_port);
+    *out = handle;
+    return 0;
+}
+
+int udpClose(SocketHandle* handle) { return closeHandle(handle); }
+int tcpClose(SocketHandle* handle) { return closeHandle(handle); }
+
+int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs)
+{
+    if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
+        return -2;
+    const int ready = waitFor(handle->fd, false, timeoutUs);
+    if (ready == 0)
+        return -1;
+    if (ready != 1)
+        return -2;
+    long length = 0;
+    do {
+        length = ::recv(handle->fd, buffer, static_cast<IoLength>(maxLength), 0);
+        if (length < 0)
+            return -3;
+        // Another datagram already waiting replaces this one: only the newest
+        // frame counts.
+    } while (waitFor(handle->fd, false, 0) == 1);
+    return length >= maxLength ? -4 : static_cast<int>(length);
+}
+
+int tcpConnect(SocketHandle** out, uint32_t address, uint16_t port)
+{
+    SocketHandle* handle = nullptr;
+    const int opened = openSocket(handle, SOCK_STREAM);
+    if (opened != 0)
+        return opened;
+    sockaddr_in peer = makeAddress(address, port);
+    if (::connect(handle->fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+        tcpClose(handle);
+        return -3;
+    }
+    *out = handle;
+    return 0;
+}
+
+int tcpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs)
+{
+    if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
+        return -2;
+    const int ready = waitFor(handle->fd, false, timeoutUs);
+    if (ready == 0)
+        return -1;
+    if (ready != 1)
+        return -2;
+    const long length = ::recv(handle->fd, buffer, static_cast<IoLength>(maxLength), 0);
+    if (length == 0)
+        return -9;
+    if (length < 0)
+        return -3;
+    return length >= maxLength ? -4 : static_cast<int>(length);
+}
+
+int tcpSend(SocketHandle* handle, const char* data, int32_t length, int32_t timeoutUs)
+{
+    if (!handle || !data || length < 0 || timeoutUs < 0)
+        return -2;
+    const int ready = waitFor(handle->fd, true, timeoutUs);
+    if (ready == 0)
+        return -1;
+    if (ready != 1)
+        return -2;
+#ifdef MSG_NOSIGNAL
+    const int flags = MSG_NOSIGNAL; // a closed peer must not kill the process with SIGPIPE
+#else
+    const int flags = 0;
+#endif
+    const long sent = ::send(handle->fd, data, static_cast<IoLength>(length), flags);
+    return sent < length ? -3 : 0;
+}

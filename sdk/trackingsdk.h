@@ -1,0 +1,133 @@
+#pragma once
+
+#include "framedecoder.h"
+#include "framerecords.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+struct SocketHandle;
+
+// Outcome of the last data receive or command exchange.
+enum class ErrorState : int {
+    NoError = 0,    // the last operation succeeded
+    Timeout = 1,    // the wait for data or for an answer ran out
+    NetError = 2,   // a socket failed, a datagram was empty or too long, or there is no socket
+    ParseError = 3, // the received text did not follow its format
+};
+
+// Access object to the tracking controller: owns the UDP data socket, the
+// receive buffer and the records of the last frame, and optionally a TCP
+// command connection. receive() and the accessors may run on different
+// threads: an internal mutex keeps every accessor's copy apart from a running
+// decode, and is never held while receive() waits for data.
+class TrackingSdk
+{
+public:
+    static constexpr uint16_t kDefaultCommandPort = 50105;
+
+    // Opens the data port (0 lets the system choose) and, when serverHost is
+    // not empty, connects to the controller's command port (50105 when
+    // serverPort is 0). Any failure leaves the whole object invalid.
+    TrackingSdk(const std::string& serverHost, uint16_t serverPort, uint16_t dataPort,
+                int32_t dataBufferSize, int32_t dataTimeoutUs, int32_t serverTimeoutUs);
+    ~TrackingSdk();
+
+    TrackingSdk(const TrackingSdk&) = delete;
+    TrackingSdk& operator=(const TrackingSdk&) = delete;
+
+    bool isValid() const;
+    // The data port in use; 0 when the object is invalid.
+    uint16_t getDataPort() const;
+
+    bool isDataTimeout() const;
+    bool isDataNetError() const;
+    bool isDataParseError() const;
+
+    bool isCommandChannelClosed() const;
+    bool isServerTimeout() const;
+    bool isServerNetError() const;
+    bool isServerParseError() const;
+
+    // Waits up to the data timeout for the newest datagram and decodes it.
+    // True when a frame was decoded; otherwise the data error tells why.
+    bool receive();
+
+    uint32_t getFrameCounter() const;
+    double getTimestamp() const;
+
+    // Record accessors copy the record at index; outside 0 .. count - 1 they
+    // return a zeroed record with quality -1.0 and, except for markers, id
+    // set to the index asked for.
+    int32_t getNumBody() const;
+    BodyRecord getBody(int32_t index) const;
+    int32_t getNumSkywand() const;
+    SkywandRecord getSkywand(int32_t index) const;
+    int32_t getNumMeasurementTool() const;
+    MeasurementToolRecord getMeasurementTool(int32_t index) const;
+    int32_t getNumHand() const;
+    HandRecord getHand(int32_t index) const;
+    int32_t getNumMarker() const;
+    MarkerRecord getMarker(int32_t index) const;
+
+    // Command channel. Each call sends one request and reads one answer
+    // within the server timeout; false on failure, with serverError and the
+    // controller's error code and text telling why.
+    bool sendCommand(const std::string& command);
+    bool setParam(const std::string& category, const std::string& name, const std::string& value);
+    bool setParam(const std::string& parameter);
+    bool getParam(const std::string& category, const std::string& name, std::string& value);
+    bool getParam(const std::string& parameter, std::string& value);
+    // Fetches one queued controller message into the message fields; false
+    // when none is pending or the exchange failed.
+    bool getMessage();
+    // False when the last answer carried no error (code 0).
+    bool getLastServerErrorCode(int32_t& code) const;
+    bool getLastServerErrorText(std::string& text) const;
+    std::string getMessageWord1() const;
+    std::string getMessageWord2() const;
+    uint32_t getMessageNumber1() const;
+    uint32_t getMessageNumber2() const;
+    std::string getMessageText() const;
+
+    // The command channel's answer handling, public so that tests and the
+    // fuzzer reach the same code the channel uses.
+    static constexpr int kAnswerSize = 200;
+    static constexpr int kMaxRequestLength = 200;
+    bool checkResponse(const char* answer);
+    static const char* matchEcho(const char* answer, const char* requested);
+    static const char* readWord(const char* position, std::string& word);
+    static const char* readQuoted(const char* position, std::string& text);
+    // Interprets an answer to "kestrel get"; see getParam.
+    bool parseGetAnswer(const char* answer, const std::string& parameter, std::string& value);
+    // Interprets an answer to "kestrel getmsg"; see getMessage.
+    bool parseMessageAnswer(const char* answer);
+
+private:
+    void setDataError(ErrorState state);
+    void setServerError(ErrorState state);
+    int exchange(const char* request, char* answer);
+    void closeAll();
+
+    SocketHandle* commandSocket = nullptr;
+    int32_t serverTimeoutUs = 0;
+    SocketHandle* dataSocket = nullptr;
+    uint16_t dataPort = 0;
+    int32_t dataTimeoutUs = 0;
+    int32_t dataBufferSize = 0;
+    char* dataBuffer = nullptr;
+    // frameCounter, timestamp, the five counts and the record arrays.
+    FrameData frame;
+    std::string messageWord1;
+    std::string messageWord2;
+    uint32_t messageNumber1 = 0;
+    uint32_t messageNumber2 = 0;
+    std::string messageText;
+    ErrorState dataError = ErrorState::NoError;
+    ErrorState serverError = ErrorState::NoError;
+    int32_t lastServerErrorCode = 0;
+    std::string lastServerErrorText = "no error";
+    // Guards frame and dataError between receive() and the accessors.
+    mutable std::mutex frameMutex;
+};
