@@ -1,0 +1,329 @@
+#include "trackingsdk.h"
+
+#include "sockets.h"
+#include "textreaders.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kOk[] = "kestrel ok";
+constexpr char kErrPrefix[] = "kestrel err ";
+constexpr char kSetPrefix[] = "kestrel set ";
+constexpr char kMsgPrefix[] = "kestrel msg ";
+constexpr int32_t kUnreadableErrorCode = -1111;
+
+bool beginsWith(const char* text, const char* prefix)
+{
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A zero counts as a leading zero only when another digit follows it, so
+// that a number made of zeros alone keeps its last zero and still matches
+// the controller's "0".
+const char* skipLeadingZeros(const char* text)
+{
+    while (*text == '0' && isDigit(text[1]))
+        ++text;
+    return text;
+}
+
+// A zero byte inside a request would cut it short on the wire and make the
+// controller act on a different request than the one asked for.
+bool holdsZeroByte(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+// Upper bound on the bytes thrown away before one request, so that a peer
+// that never stops sending cannot keep the caller busy.
+constexpr int kMaxStaleReads = 64;
+
+} // namespace
+
+int TrackingSdk::exchange(const char* request, char* answer)
+{
+    answer[0] = '\0';
+    if (std::strlen(request) > static_cast<size_t>(kMaxRequestLength)) {
+        setServerError(ErrorState::NetError);
+        return -1;
+    }
+    if (!commandSocket) {
+        setServerError(ErrorState::NetError);
+        return -11;
+    }
+
+    // An answer that came after its request timed out, or the rest of one
+    // that did not fit, would otherwise be taken as the answer to this
+    // request. Requests and answers alternate, so nothing waiting now is
+    // owed to us.
+    for (int i = 0; i < kMaxStaleReads; ++i) {
+        const int stale = tcpReceive(commandSocket, answer, kAnswerSize, 0);
+        if (stale == -9) {
+            tcpClose(commandSocket);
+            commandSocket = nullptr;
+            setServerError(ErrorState::NetError);
+            answer[0] = '\0';
+            return -9;
+        }
+        if (stale < 0 && stale != -4)
+            break;
+    }
+    answer[0] = '\0';
+
+    const int32_t length = static_cast<int32_t>(std::strlen(request)) + 1;
+    if (tcpSend(commandSocket, request, length, serverTimeoutUs) != 0) {
+        setServerError(ErrorState::NetError);
+        return -11;
+    }
+
+    const int r = tcpReceive(commandSocket, answer, kAnswerSize, serverTimeoutUs);
+    if (r >= 0) {
+        // tcpReceive returns fewer than kAnswerSize bytes, so the zero fits.
+        answer[r] = '\0';
+        setServerError(ErrorState::NoError);
+        return 0;
+    }
+    if (r == -1) {
+        setServerError(ErrorState::Timeout);
+    } else if (r == -9) {
+        // The controller is gone for good: drop the handle so that every later
+        // call fails at once. A closed connection is a network failure, not
+        // the outcome of whatever exchange came before.
+        tcpClose(commandSocket);
+        commandSocket = nullptr;
+        setServerError(ErrorState::NetError);
+    } else {
+        setServerError(ErrorState::NetError);
+    }
+    answer[0] = '\0';
+    return r;
+}
+
+bool TrackingSdk::checkResponse(const char* answer)
+{
+    if (!answer || std::strcmp(answer, kOk) == 0) {
+        lastServerErrorCode = 0;
+        lastServerErrorText = "no error";
+        return true;
+    }
+    if (!beginsWith(answer, kErrPrefix))
+        return false;
+
+    const char* position = answer + std::strlen(kErrPrefix);
+    const char* end = position + std::strlen(position);
+    int32_t code = 0;
+    const char* afterCode = readInt(position, end, code);
+    std::string text;
+    if (!afterCode || !readQuoted(afterCode, text)) {
+        lastServerErrorCode = kUnreadableErrorCode;
+        lastServerErrorText = "internal SDK error";
+        setServerError(ErrorState::ParseError);
+        return false;
+    }
+    lastServerErrorCode = code;
+    lastServerErrorText = text;
+    return false;
+}
+
+const char* TrackingSdk::matchEcho(const char* answer, const char* requested)
+{
+    if (!answer || !requested)
+        return nullptr;
+    bool previousWasDigit = false;
+    for (;;) {
+        if (*requested == '\0') {
+            // The echo must end here as well: a following character other
+            // than a space would mean a longer name (ch1 against ch12). An
+            // echo that ends without a value gives an empty value.
+            if (*answer == '\0')
+                return answer;
+            if (*answer != ' ')
+                return nullptr;
+            while (*answer == ' ')
+                ++answer;
+            return answer;
+        }
+        if (!previousWasDigit) {
+            requested = skipLeadingZeros(requested);
+            answer = skipLeadingZeros(answer);
+        }
+        if (*requested != *answer)
+            return nullptr;
+        if (*requested == ' ') {
+            while (*requested == ' ')
+                ++requested;
+            while (*answer == ' ')
+                ++answer;
+            // Trailing spaces in the request end the name just as its end does.
+            if (*requested == '\0')
+                return answer;
+            previousWasDigit = false;
+            continue;
+        }
+        previousWasDigit = isDigit(*requested);
+        ++requested;
+        ++answer;
+    }
+}
+
+const char* TrackingSdk::readWord(const char* position, std::string& word)
+{
+    if (!position)
+        return nullptr;
+    while (*position == ' ')
+        ++position;
+    const char* space = std::strchr(position, ' ');
+    if (space) {
+        word.assign(position, space);
+        return space;
+    }
+    const size_t rest = std::strlen(position);
+    if (rest == 0)
+        return nullptr;
+    word.assign(position, rest);
+    return position + rest;
+}
+
+const char* TrackingSdk::readQuoted(const char* position, std::string& text)
+{
+    if (!position)
+        return nullptr;
+    const char* open = std::strchr(position, '"');
+    if (!open)
+        return nullptr;
+    const char* close = std::strchr(open + 1, '"');
+    if (!close)
+        return nullptr;
+    text.assign(open + 1, close);
+    return close + 1;
+}
+
+bool TrackingSdk::parseGetAnswer(const char* answer, const std::string& parameter,
+                                 std::string& value)
+{
+    value.clear();
+    if (!answer)
+        return false;
+    if (!beginsWith(answer, kSetPrefix))
+        return checkResponse(answer);
+    const char* start = matchEcho(answer + std::strlen(kSetPrefix), parameter.c_str());
+    if (!start) {
+        setServerError(ErrorState::ParseError);
+        return false;
+    }
+    value.assign(start);
+    return true;
+}
+
+bool TrackingSdk::parseMessageAnswer(const char* answer)
+{
+    if (!answer)
+        return false;
+    if (std::strcmp(answer, kOk) == 0 || !beginsWith(answer, kMsgPrefix)) {
+        checkResponse(answer);
+        return false;
+    }
+
+    // The message is read into locals and stored only when complete, so a
+    // broken answer never leaves a mix of two messages in the fields.
+    const char* position = answer + std::strlen(kMsgPrefix);
+    const char* end = position + std::strlen(position);
+    std::string word1;
+    std::string word2;
+    uint32_t number1 = 0;
+    uint32_t number2 = 0;
+    std::string text;
+    position = readWord(position, word1);
+    position = position ? readWord(position, word2) : nullptr;
+    position = position ? readUnsigned(position, end, number1) : nullptr;
+    position = position ? readUnsigned(position, end, number2) : nullptr;
+    position = position ? readQuoted(position, text) : nullptr;
+    if (!position) {
+        setServerError(ErrorState::ParseError);
+        return false;
+    }
+    messageWord1 = word1;
+    messageWord2 = word2;
+    messageNumber1 = number1;
+    messageNumber2 = number2;
+    messageText = text;
+    checkResponse(nullptr);
+    return true;
+}
+
+bool TrackingSdk::sendCommand(const std::string& command)
+{
+    checkResponse(nullptr);
+    if (holdsZeroByte(command)) {
+        setServerError(ErrorState::NetError);
+        return false;
+    }
+    const std::string request = "kestrel " + command;
+    char answer[kAnswerSize];
+    if (exchange(request.c_str(), answer) != 0)
+        return false;
+    return checkResponse(answer);
+}
+
+bool TrackingSdk::setParam(const std::string& category, const std::string& name,
+                           const std::string& value)
+{
+    return sendCommand("set " + category + " " + name + " " + value);
+}
+
+bool TrackingSdk::setParam(const std::string& parameter)
+{
+    return sendCommand("set " + parameter);
+}
+
+bool TrackingSdk::getParam(const std::string& category, const std::string& name,
+                           std::string& value)
+{
+    return getParam(category + " " + name, value);
+}
+
+bool TrackingSdk::getParam(const std::string& parameter, std::string& value)
+{
+    value.clear();
+    checkResponse(nullptr);
+    if (holdsZeroByte(parameter)) {
+        setServerError(ErrorState::NetError);
+        return false;
+    }
+    const std::string request = "kestrel get " + parameter;
+    char answer[kAnswerSize];
+    if (exchange(request.c_str(), answer) != 0)
+        return false;
+    return parseGetAnswer(answer, parameter, value);
+}
+
+bool TrackingSdk::getMessage()
+{
+    checkResponse(nullptr);
+    char answer[kAnswerSize];
+    if (exchange("kestrel getmsg", answer) != 0)
+        return false;
+    return parseMessageAnswer(answer);
+}
+
+bool TrackingSdk::getLastServerErrorCode(int32_t& code) const
+{
+    if (lastServerErrorCode == 0)
+        return false;
+    code = lastServerErrorCode;
+    return true;
+}
+
+bool TrackingSdk::getLastServerErrorText(std::string& text) const
+{
+    if (lastServerErrorCode == 0)
+        return false;
+    text = lastServerErrorText;
+    return true;
+}
+
+std::string TrackingSdk::getMessageWord1() const { return messageWord1; }
+std::string TrackingSdk::getMessageWord2() const { return messageWord2; }
+uint32_t TrackingSdk::getMessageNumber1() const { return messageNumber1; }
+uint32_t TrackingSdk::getMessageNumber2() const { return messageNumber2; }
+std::string TrackingSdk::getMessageText() const { return messageText; }
