@@ -1,0 +1,115 @@
+#include "joystickwidget.h"
+
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kFrameOffset = 15;
+constexpr int kSideMargin = 50;
+constexpr int kTickLength = 10;
+constexpr int kKnobSize = 16;
+
+// Joystick values come from the network and are not clamped, so a huge or
+// non-finite value must not reach the integer conversion (undefined
+// behaviour). Any shift beyond this bound is far outside every possible
+// widget, so the picture is the same as without the bound.
+constexpr double kMaxShift = 1 << 24;
+
+int truncatedShift(int half, double value)
+{
+    const double shift = half * value;
+    if (std::isnan(shift))
+        return 0;
+    return static_cast<int>(std::clamp(shift, -kMaxShift, kMaxShift));
+}
+
+} // namespace
+
+JoystickGeometry JoystickGeometry::compute(const QSize& size, double valueX, double valueY,
+                                           bool pressed)
+{
+    JoystickGeometry g;
+    g.side = size.width() < size.height() ? size.width() - kSideMargin
+                                          : size.height() - kSideMargin;
+    const int s = g.side;
+    g.frame = QRect(kFrameOffset, kFrameOffset, s, s);
+
+    const int middle = kFrameOffset + s / 2;
+    g.verticalLine = QLine(middle, kFrameOffset - kTickLength, middle, kFrameOffset + s + kTickLength);
+    g.horizontalLine =
+        QLine(kFrameOffset - kTickLength, middle, kFrameOffset + s + kTickLength, middle);
+
+    const int r = (s - kKnobSize) / 2;
+    const int h = s / 2;
+    g.knob = g.frame.adjusted(r, r, -r, -r).translated(truncatedShift(h, valueX),
+                                                        -truncatedShift(h, valueY));
+
+    g.ringColor = (valueX != 0.0 || valueY != 0.0) ? QColor(Qt::red) : QColor(Qt::black);
+    g.ringWidth = 2;
+    if (pressed) {
+        g.ringColor = QColor(Qt::red);
+        g.ringWidth = 7;
+    }
+    return g;
+}
+
+JoystickWidget::JoystickWidget(QWidget* parent)
+    : QWidget(parent), pressed(false), valueX(0.0), valueY(0.0)
+{
+    ui.setupUi(this);
+    setMinimumSize(100, 100);
+}
+
+JoystickWidget::~JoystickWidget() = default;
+
+void JoystickWidget::setPressed(bool value)
+{
+    pressed = value;
+}
+
+void JoystickWidget::setValueX(double value)
+{
+    valueX = value;
+}
+
+void JoystickWidget::setValueY(double value)
+{
+    valueY = value;
+}
+
+JoystickGeometry JoystickWidget::currentGeometry() const
+{
+    return JoystickGeometry::compute(size(), valueX, valueY, pressed);
+}
+
+QSize JoystickWidget::sizeHint() const
+{
+    return QSize(1000, 1000);
+}
+
+void JoystickWidget::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    const JoystickGeometry g = currentGeometry();
+
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+
+    QPen pen(QBrush(Qt::darkGray), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+    painter.setPen(pen);
+    painter.setBrush(QBrush(Qt::white, Qt::SolidPattern));
+
+    painter.drawRect(g.frame);
+    painter.drawEllipse(g.frame);
+    painter.drawLine(g.verticalLine);
+    painter.drawLine(g.horizontalLine);
+
+    pen.setColor(g.ringColor);
+    pen.setWidth(g.ringWidth);
+    painter.setPen(pen);
+    painter.drawEllipse(g.knob);
+}
