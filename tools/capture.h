@@ -1,0 +1,85 @@
+#pragma once
+
+// Reading UDP payloads out of pcap and pcapng captures, and writing received
+// datagrams as IPv4/UDP packets into a pcap file, through libpcap.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What a captured packet turned out to be. Only Udp carries a payload.
+enum class PacketStatus {
+    Udp,             // a complete, unfragmented IPv4/UDP datagram
+    UnsupportedLink, // a link type this reader does not know
+    NotIpv4,         // another network protocol (IPv6, ARP, ...)
+    NotUdp,          // IPv4 but not UDP
+    Fragment,        // one piece of a fragmented datagram
+    Truncated,       // the capture holds less than the headers announce
+    Malformed,       // a header length or version that cannot be right
+};
+
+const char* packetStatusName(PacketStatus status);
+
+struct UdpPacket
+{
+    int64_t timeUs = 0; // capture time, microseconds since the Unix epoch
+    uint32_t sourceAddress = 0;      // host byte order
+    uint32_t destinationAddress = 0; // host byte order
+    uint16_t sourcePort = 0;
+    uint16_t destinationPort = 0;
+    const uint8_t* payload = nullptr; // points into the packet data
+    size_t length = 0;
+};
+
+// Finds the UDP datagram in one captured packet of the libpcap link type
+// (DLT_*). Every header length is checked against capturedLength; nothing
+// outside [data, data + capturedLength) is read. Fills packet (except
+// timeUs) only for PacketStatus::Udp.
+PacketStatus extractUdp(int linkType, const uint8_t* data, size_t capturedLength,
+                        UdpPacket& packet);
+
+class CaptureReader
+{
+public:
+    CaptureReader() = default;
+    ~CaptureReader();
+    CaptureReader(const CaptureReader&) = delete;
+    CaptureReader& operator=(const CaptureReader&) = delete;
+
+    bool open(const std::string& path, std::string& error);
+
+    enum class Next { Packet, End, Error };
+    // Moves to the next UDP datagram, skipping and counting everything else.
+    // The payload stays valid until the next call.
+    Next next(UdpPacket& packet, std::string& error);
+
+    // Packets passed over so far because they were not complete UDP datagrams.
+    size_t skipped() const { return skippedCount; }
+    size_t truncated() const { return truncatedCount; }
+
+private:
+    struct pcap* handle = nullptr;
+    int linkType = 0;
+    size_t skippedCount = 0;
+    size_t truncatedCount = 0;
+};
+
+class CaptureWriter
+{
+public:
+    CaptureWriter() = default;
+    ~CaptureWriter();
+    CaptureWriter(const CaptureWriter&) = delete;
+    CaptureWriter& operator=(const CaptureWriter&) = delete;
+
+    bool open(const std::string& path, std::string& error);
+    // Appends one datagram as a raw IPv4/UDP packet and flushes it, so that
+    // the file stays readable if the program is killed. False when the file
+    // could not be written.
+    bool write(const UdpPacket& packet);
+    void close();
+
+private:
+    struct pcap* dead = nullptr;
+    struct pcap_dumper* dumper = nullptr;
+};

@@ -1,0 +1,242 @@
+// kestrel-dump: a headless monitor. Receives tracking data as the window does
+// and prints every outcome as JSON or as a live summary, records what it
+// received as pcap, or decodes a capture offline.
+
+#include "capture.h"
+#include "dumpsummary.h"
+#include "framejson.h"
+#include "framesource.h"
+#include "stopflag.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct DumpOptions
+{
+    uint16_t port = 5000;
+    bool json = false;
+    bool summary = false;
+    uint64_t count = 0;    // 0: no limit
+    double duration = 0.0; // 0: no limit
+    std::string write;
+    std::string read;
+};
+
+// Writes one line to stdout and pushes it out at once, so that a reader at
+// the other end of a pipe sees every outcome as it happens.
+bool printLine(const std::string& line)
+{
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fputc('\n', stdout) == EOF
+        || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kestrel-dump: cannot write to standard output\n");
+        return false;
+    }
+    return true;
+}
+
+class Printer
+{
+public:
+    explicit Printer(bool summaryMode) : summaryMode(summaryMode) {}
+
+    // now: seconds on the clock that paces the summary lines.
+    bool outcome(ReceiveOutcome result, const FrameData& frame, int discarded, double now)
+    {
+        if (!summaryMode)
+            return printLine(frameJson(result, frame));
+        summary.record(result, frame, discarded, now);
+        if (nextLine < 0.0)
+            nextLine = now + 1.0;
+        if (now < nextLine)
+            return true;
+        nextLine += 1.0;
+        if (nextLine <= now)
+            nextLine = now + 1.0;
+        return printLine(summary.line(now));
+    }
+
+    bool finish(double now)
+    {
+        return !summaryMode || printLine(summary.line(now));
+    }
+
+private:
+    bool summaryMode;
+    DumpSummary summary;
+    double nextLine = -1.0;
+};
+
+int runLive(const DumpOptions& options)
+{
+    std::string error;
+    // Recording needs each datagram's bytes, which TrackingSdk keeps to
+    // itself; the socket source follows receive()'s contract with the same
+    // decoder and keeps them.
+    std::unique_ptr<FrameSource> source = options.write.empty()
+                                              ? makeSdkFrameSource(options.port, error)
+                                              : makeSocketFrameSource(options.port, error);
+    if (!source) {
+        std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
+        return 1;
+    }
+    CaptureWriter writer;
+    if (!options.write.empty() && !writer.open(options.write, error)) {
+        std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "kestrel-dump: listening on UDP port %u\n", unsigned(source->port()));
+
+    const auto start = Clock::now();
+    Printer printer(options.summary);
+    uint64_t outcomes = 0;
+    uint64_t recorded = 0;
+    int status = 0;
+    for (;;) {
+        const ReceiveOutcome result = source->receive();
+        // A stop signal interrupts the wait; that receive's outcome is not real.
+        if (stopRequested())
+            break;
+        const double now = std::chrono::duration<double>(Clock::now() - start).count();
+        if (const UdpPacket* datagram = source->lastDatagram(); datagram && !options.write.empty()) {
+            if (!writer.write(*datagram)) {
+                std::fprintf(stderr, "kestrel-dump: cannot write to %s\n", options.write.c_str());
+                status = 1;
+                break;
+            }
+            ++recorded;
+        }
+        if (!printer.outcome(result, source->frame(), source->discarded(), now)) {
+            status = 1;
+            break;
+        }
+        ++outcomes;
+        if (options.count && outcomes >= options.count)
+            break;
+        if (options.duration > 0.0 && now >= options.duration)
+            break;
+    }
+    if (status == 0 && !printer.finish(std::chrono::duration<double>(Clock::now() - start).count()))
+        status = 1;
+    writer.close();
+    if (!options.write.empty())
+        std::fprintf(stderr, "kestrel-dump: recorded %llu datagrams to %s\n",
+                     (unsigned long long)recorded, options.write.c_str());
+    return status;
+}
+
+int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
+{
+    CaptureReader reader;
+    std::string error;
+    if (!reader.open(options.read, error)) {
+        std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
+        return 1;
+    }
+    FrameData frame;
+    Printer printer(options.summary);
+    uint64_t outcomes = 0;
+    int64_t firstUs = 0;
+    double now = 0.0;
+    int status = 0;
+    for (;;) {
+        if (stopRequested())
+            break;
+        UdpPacket packet;
+        const CaptureReader::Next next = reader.next(packet, error);
+        if (next == CaptureReader::Next::End)
+            break;
+        if (next == CaptureReader::Next::Error) {
+            std::fprintf(stderr, "kestrel-dump: %s: %s\n", options.read.c_str(), error.c_str());
+            status = 1;
+            break;
+        }
+        if (portFilter && packet.destinationPort != *portFilter)
+            continue;
+        if (outcomes == 0)
+            firstUs = packet.timeUs;
+        // The summary's seconds are capture time here.
+        now = double(packet.timeUs - firstUs) / 1e6;
+        frame.beginFrame();
+        const ReceiveOutcome result =
+            decodeDatagram(frame, reinterpret_cast<const char*>(packet.payload), packet.length,
+                           ReceiveSettings::kBufferSize);
+        if (!printer.outcome(result, frame, 0, now)) {
+            status = 1;
+            break;
+        }
+        ++outcomes;
+        if (options.count && outcomes >= options.count)
+            break;
+    }
+    if (status == 0 && !printer.finish(now))
+        status = 1;
+    if (reader.skipped())
+        std::fprintf(stderr, "kestrel-dump: skipped %zu packets that were not complete UDP datagrams (%zu cut short by the capture)\n",
+                     reader.skipped(), reader.truncated());
+    return status;
+}
+
+int run(int argc, char** argv)
+{
+    DumpOptions options;
+    CLI::App app{"Receives tracking data like the window does and prints every outcome; "
+                 "records it as pcap or decodes a capture offline.",
+                 "kestrel-dump"};
+    auto* port = app.add_option("--port", options.port,
+                                "UDP port to listen on (0: any free port); with --read, only "
+                                "datagrams sent to this port")
+                     ->check(CLI::Range(0, 65535))
+                     ->capture_default_str();
+    auto* json = app.add_flag("--json", options.json, "One JSON object per receive (the default)");
+    auto* summary = app.add_flag("--summary", options.summary, "One line a second for people");
+    json->excludes(summary);
+    app.add_option("--count", options.count, "Stop after this many outcomes")
+        ->check(CLI::Range(uint64_t(1), UINT64_MAX));
+    auto* duration = app.add_option("--duration", options.duration, "Stop after this many seconds")
+                         ->check(CLI::PositiveNumber);
+    auto* write = app.add_option("--write", options.write,
+                                 "Record every datagram that reached the decoder to this pcap file");
+    auto* read = app.add_option("--read", options.read,
+                                "Decode the UDP payloads of this pcap or pcapng capture instead of listening")
+                     ->check(CLI::ExistingFile);
+    read->excludes(write)->excludes(duration);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    installStopHandlers();
+    if (!options.read.empty()) {
+        std::optional<uint16_t> filter;
+        if (port->count())
+            filter = options.port;
+        return runOffline(options, filter);
+    }
+    return runLive(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestrel-dump: %s\n", e.what());
+        return 1;
+    } catch (...) {
+        std::fprintf(stderr, "kestrel-dump: unexpected failure\n");
+        return 1;
+    }
+}

@@ -1,0 +1,297 @@
+// kestrel-sim: a stand-in for the tracking controller. Sends generated frames,
+// or the UDP payloads of a capture, to a UDP address.
+
+#include "capture.h"
+#include "framegenerator.h"
+#include "netio.h"
+#include "stopflag.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct SimOptions
+{
+    std::string host = "127.0.0.1";
+    uint16_t port = 5000;
+    double rate = 60.0;
+    int skywands = 2;
+    std::string format = "6df2";
+    uint64_t frames = 0;    // 0: no limit
+    double duration = 0.0;  // 0: no limit
+    uint64_t seed = 1;
+    bool quiet = false;
+    std::string replay;
+    double speed = 1.0;
+    bool loop = false;
+};
+
+struct SendStats
+{
+    uint64_t sent = 0;
+    uint64_t failed = 0;
+    Clock::time_point start = Clock::now();
+};
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Sleeps until the deadline in short steps so that a stop request or the end
+// of the run is noticed promptly. False when a stop was requested.
+bool sleepUntil(Clock::time_point deadline)
+{
+    constexpr auto kStep = std::chrono::milliseconds(50);
+    for (;;) {
+        if (stopRequested())
+            return false;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kStep));
+    }
+}
+
+class RunLimits
+{
+public:
+    RunLimits(const SimOptions& options, Clock::time_point start)
+        : frames(options.frames), duration(options.duration), start(start)
+    {
+    }
+    bool reached(uint64_t sent) const
+    {
+        if (stopRequested())
+            return true;
+        if (frames && sent >= frames)
+            return true;
+        return duration > 0.0 && secondsSince(start) >= duration;
+    }
+    // The end of the run as a deadline, for sleeps that would pass it.
+    Clock::time_point end() const
+    {
+        if (duration <= 0.0)
+            return Clock::time_point::max();
+        return start + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(duration));
+    }
+
+private:
+    uint64_t frames;
+    double duration;
+    Clock::time_point start;
+};
+
+void sendOne(UdpSender& sender, const char* data, size_t length, SendStats& stats)
+{
+    if (sender.send(data, length))
+        ++stats.sent;
+    else
+        ++stats.failed;
+}
+
+void runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats)
+{
+    GeneratorSettings settings;
+    settings.skywands = options.skywands;
+    settings.format = options.format == "6df" ? SkywandFormat::OneCount : SkywandFormat::TwoCount;
+    settings.seed = options.seed;
+    const FrameGenerator generator(settings);
+    const RunLimits limits(options, stats.start);
+    const auto period = options.rate > 0.0
+                            ? std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(1.0 / options.rate))
+                            : Clock::duration::zero();
+    auto deadline = stats.start;
+    uint32_t number = 0;
+    uint64_t generated = 0;
+    while (!limits.reached(generated)) {
+        double seconds = 0.0;
+        if (options.rate > 0.0) {
+            if (!sleepUntil(std::min(deadline, limits.end())) || limits.reached(generated))
+                break;
+            // A sender that fell far behind (a suspended process, say) moves
+            // on from now instead of sending a burst to catch up.
+            if (Clock::now() - deadline > std::chrono::milliseconds(200))
+                deadline = Clock::now();
+            seconds = std::chrono::duration<double>(deadline - stats.start).count();
+            deadline += period;
+        } else {
+            seconds = secondsSince(stats.start);
+        }
+        ++number;
+        if (number == 0)
+            number = 1; // the counter wraps past 2^32 - 1 back to 1
+        const std::string text = generator.frame(number, seconds);
+        sendOne(sender, text.data(), text.size(), stats);
+        ++generated;
+    }
+}
+
+// Sends every UDP payload of the capture with its recorded spacing divided by
+// speed, once or, with loop, until stopped. False on a read error.
+bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
+{
+    const RunLimits limits(options, stats.start);
+    Clock::time_point passStart = stats.start;
+    uint64_t attempted = 0;
+    bool anyPacket = false;
+    do {
+        CaptureReader reader;
+        std::string error;
+        if (!reader.open(options.replay, error)) {
+            std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
+            return false;
+        }
+        int64_t firstUs = 0;
+        bool first = true;
+        bool packetThisPass = false;
+        for (;;) {
+            if (limits.reached(attempted))
+                return true;
+            UdpPacket packet;
+            const CaptureReader::Next next = reader.next(packet, error);
+            if (next == CaptureReader::Next::End)
+                break;
+            if (next == CaptureReader::Next::Error) {
+                std::fprintf(stderr, "kestrel-sim: %s: %s\n", options.replay.c_str(),
+                             error.c_str());
+                return false;
+            }
+            if (first) {
+                firstUs = packet.timeUs;
+                first = false;
+            }
+            // Packets recorded out of order go out at once.
+            const double offset = std::max<double>(0.0, double(packet.timeUs - firstUs) / 1e6)
+                                  / options.speed;
+            const auto due = passStart + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(offset));
+            if (!sleepUntil(std::min(due, limits.end())) || limits.reached(attempted))
+                return true;
+            sendOne(sender, reinterpret_cast<const char*>(packet.payload), packet.length, stats);
+            ++attempted;
+            packetThisPass = true;
+        }
+        if (reader.skipped() && !options.quiet)
+            std::fprintf(stderr, "kestrel-sim: skipped %zu packets that were not complete UDP datagrams\n",
+                         reader.skipped());
+        anyPacket = anyPacket || packetThisPass;
+        passStart = Clock::now();
+    } while (options.loop && anyPacket);
+    if (!anyPacket)
+        std::fprintf(stderr, "kestrel-sim: %s holds no UDP datagram\n", options.replay.c_str());
+    return true;
+}
+
+int run(int argc, char** argv)
+{
+    SimOptions options;
+    CLI::App app{"Sends simulated tracking frames, or a recorded capture, as UDP datagrams.",
+                 "kestrel-sim"};
+    app.add_option("--host", options.host, "Destination host (IPv4 address or name)")
+        ->capture_default_str();
+    app.add_option("--port", options.port, "Destination UDP port")
+        ->check(CLI::Range(1, 65535))
+        ->capture_default_str();
+    app.add_option("--rate", options.rate, "Frames per second; 0 sends as fast as possible")
+        ->check(CLI::Range(0.0, 100000.0))
+        ->capture_default_str();
+    auto* skywands = app.add_option("--skywands", options.skywands, "Number of Skywands")
+                         ->check(CLI::Range(0, FrameGenerator::kMaxSkywands))
+                         ->capture_default_str();
+    auto* format = app.add_option("--format", options.format,
+                                  "Skywand line: 6df2 (6 buttons, 2 joystick values) or 6df (8 button bits)")
+                       ->check(CLI::IsMember({"6df2", "6df"}))
+                       ->capture_default_str();
+    app.add_option("--frames", options.frames, "Stop after this many datagrams")
+        ->check(CLI::Range(uint64_t(1), UINT64_MAX));
+    app.add_option("--duration", options.duration, "Stop after this many seconds")
+        ->check(CLI::PositiveNumber);
+    auto* seed = app.add_option("--seed", options.seed, "Seed of the simulated measurement noise")
+                     ->capture_default_str();
+    app.add_flag("--quiet", options.quiet, "Print only errors and the summary at exit");
+    auto* replay = app.add_option("--replay", options.replay,
+                                  "Send the UDP payloads of this pcap or pcapng capture instead")
+                       ->check(CLI::ExistingFile);
+    auto* speed = app.add_option("--speed", options.speed, "Replay speed factor")
+                      ->check(CLI::Range(0.001, 1000000.0))
+                      ->capture_default_str();
+    auto* loop = app.add_flag("--loop", options.loop, "Replay the capture again and again");
+    speed->needs(replay);
+    loop->needs(replay);
+    replay->excludes(skywands)->excludes(format)->excludes(seed);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    if (!options.replay.empty() && app.count("--rate"))
+        throw CLI::ValidationError("--rate", "does not apply to --replay (use --speed)");
+
+    installStopHandlers();
+    UdpSender sender;
+    std::string error;
+    if (!sender.open(options.host, options.port, error)) {
+        std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    if (!options.quiet) {
+        char rate[32] = "unlimited";
+        if (options.rate > 0)
+            std::snprintf(rate, sizeof rate, "%g", options.rate);
+        if (options.replay.empty())
+            std::fprintf(stderr, "kestrel-sim: sending %s frames/s with %d Skywands (%s) to %s:%u\n",
+                         rate, options.skywands, options.format.c_str(), options.host.c_str(),
+                         unsigned(options.port));
+        else
+            std::fprintf(stderr, "kestrel-sim: replaying %s at speed %g to %s:%u\n",
+                         options.replay.c_str(), options.speed, options.host.c_str(),
+                         unsigned(options.port));
+    }
+
+    SendStats stats;
+    bool ok = true;
+    if (options.replay.empty())
+        runGenerated(options, sender, stats);
+    else
+        ok = runReplay(options, sender, stats);
+
+    const double elapsed = secondsSince(stats.start);
+    std::fprintf(stderr, "kestrel-sim: sent %llu datagrams in %.3f s (%.1f/s)",
+                 (unsigned long long)stats.sent, elapsed,
+                 elapsed > 0 ? double(stats.sent) / elapsed : 0.0);
+    if (stats.failed)
+        std::fprintf(stderr, ", %llu could not be sent", (unsigned long long)stats.failed);
+    std::fprintf(stderr, "\n");
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const CLI::Error& e) {
+        std::fprintf(stderr, "kestrel-sim: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestrel-sim: %s\n", e.what());
+        return 1;
+    } catch (...) {
+        std::fprintf(stderr, "kestrel-sim: unexpected failure\n");
+        return 1;
+    }
+}
