@@ -43,11 +43,17 @@ private slots:
 
 } // namespace
 
+static void initIconResource()
+{
+    Q_INIT_RESOURCE(Skywandtester);
+}
+
 class TestForms : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { initIconResource(); }
     void mainFormObjects_data();
     void mainFormObjects();
     void mainFormTexts_data();
