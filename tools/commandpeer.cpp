@@ -1,6 +1,6 @@
 #include "commandpeer.h"
 
-#include "peernet.h"
+#include "netio.h"
 
 #include <algorithm>
 #include <cctype>

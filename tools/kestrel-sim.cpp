@@ -2,6 +2,7 @@
 // or the UDP payloads of a capture, to a UDP address.
 
 #include "capture.h"
+#include "commandpeer.h"
 #include "framegenerator.h"
 #include "netio.h"
 #include "stopflag.h"
@@ -33,6 +34,7 @@ struct SimOptions
     std::string replay;
     double speed = 1.0;
     bool loop = false;
+    uint16_t commandPort = 0;
 };
 
 struct SendStats
@@ -228,6 +230,10 @@ int run(int argc, char** argv)
                       ->check(CLI::Range(0.001, 1000000.0))
                       ->capture_default_str();
     auto* loop = app.add_flag("--loop", options.loop, "Replay the capture again and again");
+    app.add_option("--command-port", options.commandPort,
+                   "Also answer the controller command protocol on this TCP port of 127.0.0.1; "
+                   "0 picks a free port and prints it")
+        ->check(CLI::Range(0, 65535));
     speed->needs(replay);
     loop->needs(replay);
     replay->excludes(skywands)->excludes(format)->excludes(seed);
@@ -246,6 +252,16 @@ int run(int argc, char** argv)
     if (!sender.open(options.host, options.port, error)) {
         std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
         return 1;
+    }
+    CommandPeer commandPeer;
+    if (app.count("--command-port")) {
+        if (!commandPeer.start(options.commandPort, error)) {
+            std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
+            return 1;
+        }
+        // On stdout even with --quiet: a caller that asked for port 0 needs it.
+        std::printf("kestrel-sim: command port %u\n", unsigned(commandPeer.port()));
+        std::fflush(stdout);
     }
     if (!options.quiet) {
         char rate[32] = "unlimited";
