@@ -33,20 +33,21 @@ JoystickGeometry JoystickGeometry::compute(const QSize& size, double valueX, dou
                                            bool pressed)
 {
     JoystickGeometry g;
-    g.side = size.width() < size.height() ? size.width() - kSideMargin
-                                          : size.height() - kSideMargin;
+    g.side =
+        size.width() < size.height() ? size.width() - kSideMargin : size.height() - kSideMargin;
     const int s = g.side;
     g.frame = QRect(kFrameOffset, kFrameOffset, s, s);
 
     const int middle = kFrameOffset + s / 2;
-    g.verticalLine = QLine(middle, kFrameOffset - kTickLength, middle, kFrameOffset + s + kTickLength);
+    g.verticalLine =
+        QLine(middle, kFrameOffset - kTickLength, middle, kFrameOffset + s + kTickLength);
     g.horizontalLine =
         QLine(kFrameOffset - kTickLength, middle, kFrameOffset + s + kTickLength, middle);
 
     const int r = (s - kKnobSize) / 2;
     const int h = s / 2;
-    g.knob = g.frame.adjusted(r, r, -r, -r).translated(truncatedShift(h, valueX),
-                                                        -truncatedShift(h, valueY));
+    g.knob = g.frame.adjusted(r, r, -r, -r)
+                 .translated(truncatedShift(h, valueX), -truncatedShift(h, valueY));
 
     g.ringColor = (valueX != 0.0 || valueY != 0.0) ? QColor(Qt::red) : QColor(Qt::black);
     g.ringWidth = 2;

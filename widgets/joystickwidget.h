@@ -12,13 +12,13 @@
 // that it can be checked without a display.
 struct JoystickGeometry
 {
-    int side = 0;         // length of the frame's sides
-    QRect frame;          // square frame with the inscribed circle
-    QLine verticalLine;   // cross hair, overshooting the frame by the tick length
+    int side = 0;       // length of the frame's sides
+    QRect frame;        // square frame with the inscribed circle
+    QLine verticalLine; // cross hair, overshooting the frame by the tick length
     QLine horizontalLine;
-    QRect knob;           // knob rectangle after the displacement
-    QColor ringColor;     // colour of the knob's ring
-    int ringWidth = 0;    // width of the knob's ring
+    QRect knob;        // knob rectangle after the displacement
+    QColor ringColor;  // colour of the knob's ring
+    int ringWidth = 0; // width of the knob's ring
 
     static JoystickGeometry compute(const QSize& size, double valueX, double valueY, bool pressed);
 };

@@ -77,15 +77,22 @@ void TestForms::mainFormObjects_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("type");
-    const QList<QPair<QString, QString>> objects = {
-        {"action_exit", "QAction"},      {"action_port", "QAction"},
-        {"action_info", "QAction"},      {"actionWhat_s_this", "QAction"},
-        {"action_Help", "QAction"},      {"centralWidget", "QWidget"},
-        {"verticalLayout", "QVBoxLayout"}, {"gridLayout", "QGridLayout"},
-        {"label", "QLabel"},             {"cboSkywand", "QComboBox"},
-        {"frame_main", "QFrame"},        {"menuBar", "QMenuBar"},
-        {"menu_File", "QMenu"},          {"menuSettings", "QMenu"},
-        {"menu_Help", "QMenu"},          {"statusBar", "QStatusBar"}};
+    const QList<QPair<QString, QString>> objects = {{"action_exit", "QAction"},
+                                                    {"action_port", "QAction"},
+                                                    {"action_info", "QAction"},
+                                                    {"actionWhat_s_this", "QAction"},
+                                                    {"action_Help", "QAction"},
+                                                    {"centralWidget", "QWidget"},
+                                                    {"verticalLayout", "QVBoxLayout"},
+                                                    {"gridLayout", "QGridLayout"},
+                                                    {"label", "QLabel"},
+                                                    {"cboSkywand", "QComboBox"},
+                                                    {"frame_main", "QFrame"},
+                                                    {"menuBar", "QMenuBar"},
+                                                    {"menu_File", "QMenu"},
+                                                    {"menuSettings", "QMenu"},
+                                                    {"menu_Help", "QMenu"},
+                                                    {"statusBar", "QStatusBar"}};
     for (const auto& [name, type] : objects)
         QTest::newRow(qPrintable(name)) << name << type;
 }
@@ -255,8 +262,8 @@ void TestForms::mainFormShortcuts()
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
 
-    QList<QAction*> actions = {ui.action_exit, ui.action_port, ui.action_info,
-                               ui.actionWhat_s_this, ui.action_Help};
+    QList<QAction*> actions = {ui.action_exit, ui.action_port, ui.action_info, ui.actionWhat_s_this,
+                               ui.action_Help};
     QList<QSignalSpy*> spies;
     for (QAction* a : actions)
         spies << new QSignalSpy(a, &QAction::triggered);

@@ -7,7 +7,14 @@
 
 namespace {
 
-enum class Shade { White, Black, Red, Gray, Other };
+enum class Shade
+{
+    White,
+    Black,
+    Red,
+    Gray,
+    Other
+};
 
 Shade shadeAt(const QImage& image, int x, int y)
 {

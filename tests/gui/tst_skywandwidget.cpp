@@ -51,8 +51,10 @@ void TestSkywandWidget::initialState_data()
     for (int i = 0; i < 5; ++i)
         QTest::newRow(qPrintable(kLabelNames[i]))
             << kLabelNames[i] << QStringLiteral("Button %1").arg(i + 1) << kReleased;
-    QTest::newRow("lbl_joyV") << "lbl_joyV" << "0.00" << kValue;
-    QTest::newRow("lbl_joyH") << "lbl_joyH" << "0.00" << kValue;
+    QTest::newRow("lbl_joyV") << "lbl_joyV"
+                              << "0.00" << kValue;
+    QTest::newRow("lbl_joyH") << "lbl_joyH"
+                              << "0.00" << kValue;
 }
 
 void TestSkywandWidget::initialState()
