@@ -1,0 +1,487 @@
+// Runs kestrel-sim, kestrel-dump and tcpdump as separate processes over
+// loopback and checks what arrives against what was sent.
+
+#include "capture.h"
+#include "framegenerator.h"
+#include "framejson.h"
+#include "framesource.h"
+#include "netio.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using json = nlohmann::json;
+
+// A child process with its standard output and error on pipes. Every read
+// waits on the pipe with a deadline, so a hung tool fails the test.
+class Process
+{
+public:
+    explicit Process(const std::vector<std::string>& args)
+    {
+        int out[2], err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            std::vector<char*> argv;
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        streams[0].fd = out[0];
+        streams[1].fd = err[0];
+    }
+
+    ~Process()
+    {
+        if (pid > 0 && !exited) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        for (Stream& s : streams)
+            if (s.fd >= 0)
+                ::close(s.fd);
+    }
+
+    bool started() const { return pid > 0; }
+
+    // The next line of stdout (which 0) or stderr (1); false at the end of the
+    // stream or when the deadline passes first.
+    bool readLine(int which, std::string& line, double seconds = 10.0)
+    {
+        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+        Stream& s = streams[which];
+        for (;;) {
+            const size_t end = s.pending.find('\n');
+            if (end != std::string::npos) {
+                line = s.pending.substr(0, end);
+                s.pending.erase(0, end + 1);
+                return true;
+            }
+            if (s.fd < 0)
+                return false;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd p{s.fd, POLLIN, 0};
+            if (::poll(&p, 1, int(left)) <= 0)
+                continue;
+            char chunk[65536];
+            const ssize_t n = ::read(s.fd, chunk, sizeof chunk);
+            if (n <= 0) {
+                ::close(s.fd);
+                s.fd = -1;
+            } else {
+                s.pending.append(chunk, size_t(n));
+            }
+        }
+    }
+
+    std::vector<std::string> readAllLines(int which, double seconds = 20.0)
+    {
+        std::vector<std::string> lines;
+        std::string line;
+        while (readLine(which, line, seconds))
+            lines.push_back(line);
+        return lines;
+    }
+
+    void signal(int number) { ::kill(pid, number); }
+
+    // Drains both streams to their end (the process has exited or closed
+    // them), then collects the exit status.
+    int finish(double seconds = 20.0)
+    {
+        std::string line;
+        while (readLine(1, line, seconds))
+            errorText += line + "\n";
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid)
+            return -1;
+        exited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string errorText;
+
+private:
+    struct Stream
+    {
+        int fd = -1;
+        std::string pending;
+    };
+    pid_t pid = -1;
+    bool exited = false;
+    Stream streams[2];
+};
+
+std::string tempPath(const std::string& name)
+{
+    return testing::TempDir() + "kestrel_" + name + "_" + std::to_string(::getpid()) + ".pcap";
+}
+
+// Starts kestrel-dump on a free port and returns that port, read from its
+// first line on stderr.
+uint16_t startDump(Process& dump)
+{
+    std::string line;
+    if (!dump.started() || !dump.readLine(1, line))
+        return 0;
+    const std::string prefix = "kestrel-dump: listening on UDP port ";
+    if (line.rfind(prefix, 0) != 0)
+        return 0;
+    return uint16_t(std::stoi(line.substr(prefix.size())));
+}
+
+int runToEnd(const std::vector<std::string>& args, std::vector<std::string>* out = nullptr,
+             std::string* err = nullptr)
+{
+    Process p(args);
+    std::vector<std::string> lines = p.readAllLines(0);
+    const int rc = p.finish();
+    if (out)
+        *out = lines;
+    if (err)
+        *err = p.errorText;
+    return rc;
+}
+
+// The JSON a decoder must print for a generated frame: the frame decoded
+// afresh, since every simulated frame carries every line type.
+std::string expectedJson(const FrameGenerator& generator, const json& line)
+{
+    const std::string text = generator.frame(line["frameCounter"].get<uint32_t>(),
+                                             line["timestamp"].get<double>());
+    FrameData frame;
+    const bool ok = decodeFrame(frame, text.data(), text.size());
+    return frameJson(ok ? ReceiveOutcome::Frame : ReceiveOutcome::Parse, frame);
+}
+
+struct LiveCase
+{
+    const char* name;
+    const char* format;
+    bool record;
+};
+
+class SimToDump : public testing::TestWithParam<LiveCase>
+{
+};
+
+TEST_P(SimToDump, decodedValuesMatchWhatWasSent)
+{
+    const LiveCase& c = GetParam();
+    const std::string capture = tempPath(std::string("live_") + c.name);
+    std::vector<std::string> dumpArgs = {KESTREL_DUMP_PATH, "--port", "0", "--json"};
+    if (c.record)
+        dumpArgs.insert(dumpArgs.end(), {"--write", capture});
+    Process dump(dumpArgs);
+    const uint16_t port = startDump(dump);
+    ASSERT_NE(port, 0) << "kestrel-dump did not start";
+
+    std::vector<std::string> live;
+    std::string line;
+    if (c.record) {
+        // A datagram that does not decode reaches the decoder and is recorded;
+        // an empty one does not. Each is sent after the previous was seen, so
+        // that neither replaces the other.
+        UdpSender sender;
+        std::string error;
+        ASSERT_TRUE(sender.open("127.0.0.1", port, error)) << error;
+        const std::pair<std::string, std::string> injected[] = {{"fr 9\n6d 1 [0 1.0", "parse"},
+                                                                {"", "net"}};
+        for (const auto& [payload, outcome] : injected) {
+            ASSERT_TRUE(sender.send(payload.data(), payload.size()));
+            for (;;) {
+                ASSERT_TRUE(dump.readLine(0, line)) << "no outcome for an injected datagram";
+                live.push_back(line);
+                if (json::parse(line)["error"] == outcome)
+                    break;
+            }
+        }
+    }
+
+    const int frames = 40;
+    // The dump's output is read while the simulator runs: a dump blocked on
+    // a full pipe would fall behind and keep only the newest datagrams.
+    Process sim({KESTREL_SIM_PATH, "--port", std::to_string(port), "--frames",
+                 std::to_string(frames), "--rate", "200", "--seed", "7", "--format", c.format});
+    ASSERT_TRUE(sim.started());
+
+    const FrameGenerator generator(
+        {2, std::string(c.format) == "6df" ? SkywandFormat::OneCount : SkywandFormat::TwoCount, 7});
+    int decoded = 0;
+    uint32_t last = 0;
+    while (last != uint32_t(frames)) {
+        ASSERT_TRUE(dump.readLine(0, line)) << "frame " << frames << " never arrived";
+        live.push_back(line);
+        const json j = json::parse(line);
+        if (j["error"] == "timeout")
+            continue;
+        ASSERT_EQ(j["error"], "none") << line;
+        const uint32_t counter = j["frameCounter"];
+        EXPECT_GT(counter, last) << "frames out of order";
+        last = counter;
+        ++decoded;
+        EXPECT_EQ(line, expectedJson(generator, j));
+        const auto& skywand = j["skywands"][0];
+        const double t = j["timestamp"];
+        EXPECT_EQ(j["numSkywand"], 2);
+        EXPECT_EQ(j["numBody"], FrameGenerator::kBodies);
+        if (std::string(c.format) == "6df2") {
+            EXPECT_EQ(skywand["numButton"], 6);
+            EXPECT_EQ(skywand["button"][FrameGenerator::pressedButton(0, 6, t)], 1);
+            float x = 0, y = 0;
+            FrameGenerator::joystick(0, t, x, y);
+            EXPECT_FLOAT_EQ(skywand["joystickValue"][0].get<float>(), x);
+        } else {
+            EXPECT_EQ(skywand["numButton"], 8);
+        }
+    }
+    // Frames may be dropped only when the dump falls behind; at this rate on
+    // loopback nearly all of them must arrive.
+    EXPECT_GE(decoded, frames / 2);
+    EXPECT_EQ(sim.finish(), 0) << sim.errorText;
+    EXPECT_NE(sim.errorText.find("sent 40 datagrams"), std::string::npos) << sim.errorText;
+
+    dump.signal(SIGTERM);
+    for (const std::string& rest : dump.readAllLines(0))
+        live.push_back(rest);
+    ASSERT_EQ(dump.finish(), 0) << dump.errorText;
+
+    if (!c.record)
+        return;
+    // Reading the recording back gives exactly the live lines of every
+    // datagram that reached the decoder.
+    std::vector<std::string> expected;
+    for (const std::string& l : live) {
+        const std::string error = json::parse(l)["error"];
+        if (error == "none" || error == "parse")
+            expected.push_back(l);
+    }
+    std::vector<std::string> offline;
+    std::string readErr;
+    ASSERT_EQ(runToEnd({KESTREL_DUMP_PATH, "--read", capture}, &offline, &readErr), 0) << readErr;
+    EXPECT_EQ(offline, expected);
+    std::remove(capture.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SimToDump,
+                         testing::Values(LiveCase{"sdk6df2", "6df2", false},
+                                         LiveCase{"sdk6df", "6df", false},
+                                         LiveCase{"recorded6df2", "6df2", true}),
+                         [](const testing::TestParamInfo<LiveCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct TcpdumpCase
+{
+    const char* name;
+    const char* interface;
+    const char* linkType; // empty: the interface's default
+};
+
+class TcpdumpCapture : public testing::TestWithParam<TcpdumpCase>
+{
+};
+
+TEST_P(TcpdumpCapture, decodesWithRead)
+{
+    const TcpdumpCase& c = GetParam();
+    // A socket of our own takes the traffic, so that no port-unreachable
+    // messages mix into the capture.
+    UdpReceiver sink;
+    std::string error;
+    ASSERT_TRUE(sink.open(0, error)) << error;
+    const std::string port = std::to_string(sink.boundPort());
+    const std::string capture = tempPath(std::string("tcpdump_") + c.name);
+    const int frames = 20;
+
+    std::vector<std::string> args = {TCPDUMP_PATH, "-i", c.interface, "-U", "-n", "-c",
+                                     std::to_string(frames), "-w", capture};
+    if (*c.linkType)
+        args.insert(args.end(), {"-y", c.linkType});
+    args.insert(args.end(), {"udp", "port", port});
+    Process tcpdump(args);
+    std::string line;
+    bool listening = false;
+    while (!listening && tcpdump.readLine(1, line))
+        listening = line.find("listening on") != std::string::npos;
+    ASSERT_TRUE(listening) << "tcpdump could not capture: " << line;
+
+    std::string simErr;
+    ASSERT_EQ(runToEnd({KESTREL_SIM_PATH, "--port", port, "--frames", std::to_string(frames),
+                        "--rate", "500", "--quiet"},
+                       nullptr, &simErr),
+              0)
+        << simErr;
+    ASSERT_EQ(tcpdump.finish(), 0) << tcpdump.errorText;
+
+    std::vector<std::string> lines;
+    std::string readErr;
+    ASSERT_EQ(runToEnd({KESTREL_DUMP_PATH, "--read", capture, "--port", port}, &lines, &readErr), 0)
+        << readErr;
+    ASSERT_EQ(lines.size(), size_t(frames)) << readErr;
+    const FrameGenerator generator(GeneratorSettings{});
+    for (int i = 0; i < frames; ++i) {
+        const json j = json::parse(lines[size_t(i)]);
+        EXPECT_EQ(j["frameCounter"], i + 1);
+        EXPECT_EQ(lines[size_t(i)], expectedJson(generator, j));
+    }
+    // Another port filters everything out.
+    const std::string otherPort = std::to_string(sink.boundPort() == 1 ? 2 : 1);
+    ASSERT_EQ(runToEnd({KESTREL_DUMP_PATH, "--read", capture, "--port", otherPort}, &lines), 0);
+    EXPECT_TRUE(lines.empty());
+    std::remove(capture.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkTypes, TcpdumpCapture,
+                         testing::Values(TcpdumpCase{"loopback", "lo", ""},
+                                         TcpdumpCase{"anySll", "any", "LINUX_SLL"},
+                                         TcpdumpCase{"anySll2", "any", "LINUX_SLL2"}),
+                         [](const testing::TestParamInfo<TcpdumpCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(Replay, reproducesThePayloadsInOrder)
+{
+    const std::string capture = tempPath("replay");
+    std::vector<std::string> payloads;
+    {
+        CaptureWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.open(capture, error)) << error;
+        for (int i = 0; i < 12; ++i) {
+            payloads.push_back("fr " + std::to_string(i + 1) + "\n3d 1 [" + std::to_string(i)
+                               + " 1.0][1 2 3]\n");
+            UdpPacket packet;
+            // Out-of-order times go out at once; they must not reorder the replay.
+            packet.timeUs = 1000000 + (i == 5 ? 0 : i * 20000);
+            packet.destinationPort = 5000;
+            packet.payload = reinterpret_cast<const uint8_t*>(payloads.back().data());
+            packet.length = payloads.back().size();
+            ASSERT_TRUE(writer.write(packet));
+        }
+    }
+    UdpReceiver receiver;
+    std::string error;
+    ASSERT_TRUE(receiver.open(0, error)) << error;
+
+    std::string simErr;
+    const auto started = Clock::now();
+    ASSERT_EQ(runToEnd({KESTREL_SIM_PATH, "--replay", capture, "--port",
+                        std::to_string(receiver.boundPort()), "--speed", "2", "--loop",
+                        "--frames", "24", "--quiet"},
+                       nullptr, &simErr),
+              0)
+        << simErr;
+    // Two passes of 220 ms of recorded time at double speed.
+    EXPECT_GE(std::chrono::duration<double>(Clock::now() - started).count(), 0.2);
+    EXPECT_NE(simErr.find("sent 24 datagrams"), std::string::npos) << simErr;
+
+    std::vector<char> buffer(65536);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const std::string& expected : payloads) {
+            DatagramInfo info;
+            const int n = receiver.receive(buffer.data(), int32_t(buffer.size()), 5000000, false, info);
+            ASSERT_GT(n, 0) << "datagram missing in pass " << pass;
+            EXPECT_EQ(std::string(buffer.data(), size_t(n)), expected);
+        }
+    }
+    std::remove(capture.c_str());
+}
+
+TEST(Summary, showsCountsAndTheFirstSkywand)
+{
+    Process dump({KESTREL_DUMP_PATH, "--port", "0", "--summary", "--duration", "3"});
+    const uint16_t port = startDump(dump);
+    ASSERT_NE(port, 0);
+    Process sim({KESTREL_SIM_PATH, "--port", std::to_string(port), "--rate", "100",
+                 "--duration", "2.5", "--quiet"});
+    const std::vector<std::string> lines = dump.readAllLines(0);
+    EXPECT_EQ(sim.finish(), 0) << sim.errorText;
+    EXPECT_EQ(dump.finish(), 0) << dump.errorText;
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& last = lines.back();
+    for (const char* part : {"frames", "timeout", "parse", "gaps", "age", "skywands 2", "F1 buttons"})
+        EXPECT_NE(last.find(part), std::string::npos) << part << " missing from: " << last;
+}
+
+struct RefusalCase
+{
+    const char* name;
+    std::vector<std::string> args; // after the tool
+    bool sim;
+    const char* message;
+};
+
+class BadCommandLine : public testing::TestWithParam<RefusalCase>
+{
+};
+
+TEST_P(BadCommandLine, isRefusedWithAMessage)
+{
+    const RefusalCase& c = GetParam();
+    std::vector<std::string> args = {c.sim ? KESTREL_SIM_PATH : KESTREL_DUMP_PATH};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string err;
+    EXPECT_NE(runToEnd(args, nullptr, &err), 0);
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, BadCommandLine,
+    testing::Values(
+        RefusalCase{"simPortZero", {"--port", "0"}, true, "--port"},
+        RefusalCase{"simNegativeRate", {"--rate", "-1"}, true, "--rate"},
+        RefusalCase{"simUnknownFormat", {"--format", "6dx"}, true, "--format"},
+        RefusalCase{"simTooManySkywands", {"--skywands", "51"}, true, "--skywands"},
+        RefusalCase{"simSpeedWithoutReplay", {"--speed", "2"}, true, "--replay"},
+        RefusalCase{"simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, "/nonexistent.pcap"},
+        RefusalCase{"simUnknownHost", {"--host", "no-such-host.invalid", "--frames", "1"}, true, "resolve"},
+        RefusalCase{"simNotANumber", {"--frames", "many"}, true, "--frames"},
+        RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, "--summary"},
+        RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, "--port"},
+        RefusalCase{"dumpCountZero", {"--count", "0"}, false, "--count"},
+        RefusalCase{"dumpReadAndWrite", {"--read", "/etc/hostname", "--write", "/tmp/x.pcap"}, false, "--write"},
+        RefusalCase{"dumpReadNoCapture", {"--read", "/etc/hostname"}, false, "/etc/hostname"},
+        RefusalCase{"dumpUnwritableRecording", {"--port", "0", "--write", "/nonexistent/dir/x.pcap"}, false, "/nonexistent/dir/x.pcap"},
+        RefusalCase{"dumpUnknownOption", {"--bogus"}, false, "--bogus"}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(Help, bothToolsPrintUsage)
+{
+    for (const char* tool : {KESTREL_SIM_PATH, KESTREL_DUMP_PATH}) {
+        std::vector<std::string> out;
+        EXPECT_EQ(runToEnd({tool, "--help"}, &out), 0);
+        ASSERT_FALSE(out.empty());
+        std::string all;
+        for (const std::string& l : out)
+            all += l + "\n";
+        EXPECT_NE(all.find("Usage"), std::string::npos) << all;
+    }
+}
+
+} // namespace
