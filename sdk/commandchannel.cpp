@@ -18,7 +18,10 @@ bool beginsWith(const char* text, const char* prefix)
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // A zero counts as a leading zero only when another digit follows it, so
 // that a number made of zeros alone keeps its last zero and still matches
@@ -32,7 +35,10 @@ const char* skipLeadingZeros(const char* text)
 
 // A zero byte inside a request would cut it short on the wire and make the
 // controller act on a different request than the one asked for.
-bool holdsZeroByte(const std::string& text) { return text.find('\0') != std::string::npos; }
+bool holdsZeroByte(const std::string& text)
+{
+    return text.find('\0') != std::string::npos;
+}
 
 // Upper bound on the bytes thrown away before one request, so that a peer
 // that never stops sending cannot keep the caller busy.
@@ -276,8 +282,7 @@ bool TrackingSdk::setParam(const std::string& parameter)
     return sendCommand("set " + parameter);
 }
 
-bool TrackingSdk::getParam(const std::string& category, const std::string& name,
-                           std::string& value)
+bool TrackingSdk::getParam(const std::string& category, const std::string& name, std::string& value)
 {
     return getParam(category + " " + name, value);
 }
@@ -322,8 +327,23 @@ bool TrackingSdk::getLastServerErrorText(std::string& text) const
     return true;
 }
 
-std::string TrackingSdk::getMessageWord1() const { return messageWord1; }
-std::string TrackingSdk::getMessageWord2() const { return messageWord2; }
-uint32_t TrackingSdk::getMessageNumber1() const { return messageNumber1; }
-uint32_t TrackingSdk::getMessageNumber2() const { return messageNumber2; }
-std::string TrackingSdk::getMessageText() const { return messageText; }
+std::string TrackingSdk::getMessageWord1() const
+{
+    return messageWord1;
+}
+std::string TrackingSdk::getMessageWord2() const
+{
+    return messageWord2;
+}
+uint32_t TrackingSdk::getMessageNumber1() const
+{
+    return messageNumber1;
+}
+uint32_t TrackingSdk::getMessageNumber2() const
+{
+    return messageNumber2;
+}
+std::string TrackingSdk::getMessageText() const
+{
+    return messageText;
+}

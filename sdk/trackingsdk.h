@@ -95,9 +95,19 @@ public:
     // fuzzer reach the same code the channel uses.
     static constexpr int kAnswerSize = 200;
     static constexpr int kMaxRequestLength = 200;
+    // Records the error code and text of a "kestrel err" answer; true only
+    // for "kestrel ok" or a null answer (which resets them to no error).
     bool checkResponse(const char* answer);
+    // Compares the echoed parameter with the requested one (runs of spaces
+    // count as one, leading zeros of numbers are ignored, a number made of
+    // zeros keeps one) and returns the start of the value, empty when the
+    // echo ends the answer; null on a mismatch. Never reads past the zero.
     static const char* matchEcho(const char* answer, const char* requested);
+    // The next word after any spaces; the result is the space after it or
+    // the end of the text, null when no word is left.
     static const char* readWord(const char* position, std::string& word);
+    // The text between the next two double quotes; the result is just past
+    // the second one, null (text unchanged) when either is missing.
     static const char* readQuoted(const char* position, std::string& text);
     // Interprets an answer to "kestrel get"; see getParam.
     bool parseGetAnswer(const char* answer, const std::string& parameter, std::string& value);

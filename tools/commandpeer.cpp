@@ -49,20 +49,22 @@ std::string cleaned(std::string text, char bad, size_t limit)
 
 } // namespace
 
-CommandPeer::CommandPeer() { resetStore(); }
+CommandPeer::CommandPeer()
+{
+    resetStore();
+}
 
-CommandPeer::~CommandPeer() { stop(); }
+CommandPeer::~CommandPeer()
+{
+    stop();
+}
 
 void CommandPeer::resetStore()
 {
     std::lock_guard<std::mutex> lock(mutex);
     store = {
-        {"system name", "kestrel-sim"},
-        {"tracking rate", "60"},
-        {"output ch1", "off"},
-        {"output ch2", "off"},
-        {"output ch3", "off"},
-        {"output ch0", "off"},
+        {"system name", "kestrel-sim"}, {"tracking rate", "60"}, {"output ch1", "off"},
+        {"output ch2", "off"},          {"output ch3", "off"},   {"output ch0", "off"},
     };
 }
 
@@ -73,7 +75,8 @@ std::string CommandPeer::normalize(const std::string& text)
         if (!out.empty())
             out += ' ';
         for (size_t i = 0; i < word.size(); ++i) {
-            const bool digitRunStart = (i == 0 || !std::isdigit(static_cast<unsigned char>(word[i - 1])));
+            const bool digitRunStart =
+                (i == 0 || !std::isdigit(static_cast<unsigned char>(word[i - 1])));
             if (digitRunStart) {
                 // A zero before another digit is a leading zero; the last
                 // zero of a run of zeros is the number 0 itself.
@@ -231,58 +234,58 @@ void CommandPeer::serve()
     // Nothing may escape the thread: running out of memory ends the serving
     // instead of the process.
     try {
-    for (;;) {
-        fds.assign({wakeReadFd, listenFd});
-        for (const Client& c : clients)
-            fds.push_back(c.fd);
-        std::unique_ptr<bool[]> flags(new bool[fds.size()]);
-        if (netWaitReadable(fds.data(), flags.get(), fds.size(), -1) < 0)
-            break;
-        if (flags[0])
-            break;
-        if (flags[1]) {
-            const int fd = netTcpAccept(listenFd);
-            if (fd >= 0 && clients.size() < kMaxClients)
-                clients.push_back({fd, {}});
-            else
-                netCloseFd(fd);
-        }
-        // Clients accepted just now were not part of this wait.
-        const size_t waited = fds.size() - 2;
-        for (size_t i = 0; i < waited; ++i) {
-            if (!flags[i + 2])
-                continue;
-            Client& c = clients[i];
-            const long n = netTcpRecv(c.fd, chunk, sizeof chunk);
-            bool keep = n > 0;
-            if (keep)
-                c.pending.append(chunk, static_cast<size_t>(n));
-            // Every complete request in the buffer is answered in order; a
-            // request split over several reads waits for its zero byte.
-            size_t zero;
-            while (keep && (zero = c.pending.find('\0')) != std::string::npos) {
-                std::string reply;
-                try {
-                    reply = answer(c.pending.substr(0, zero));
-                } catch (...) {
-                    reply = refusal(kBadRequest, "internal error");
+        for (;;) {
+            fds.assign({wakeReadFd, listenFd});
+            for (const Client& c : clients)
+                fds.push_back(c.fd);
+            std::unique_ptr<bool[]> flags(new bool[fds.size()]);
+            if (netWaitReadable(fds.data(), flags.get(), fds.size(), -1) < 0)
+                break;
+            if (flags[0])
+                break;
+            if (flags[1]) {
+                const int fd = netTcpAccept(listenFd);
+                if (fd >= 0 && clients.size() < kMaxClients)
+                    clients.push_back({fd, {}});
+                else
+                    netCloseFd(fd);
+            }
+            // Clients accepted just now were not part of this wait.
+            const size_t waited = fds.size() - 2;
+            for (size_t i = 0; i < waited; ++i) {
+                if (!flags[i + 2])
+                    continue;
+                Client& c = clients[i];
+                const long n = netTcpRecv(c.fd, chunk, sizeof chunk);
+                bool keep = n > 0;
+                if (keep)
+                    c.pending.append(chunk, static_cast<size_t>(n));
+                // Every complete request in the buffer is answered in order; a
+                // request split over several reads waits for its zero byte.
+                size_t zero;
+                while (keep && (zero = c.pending.find('\0')) != std::string::npos) {
+                    std::string reply;
+                    try {
+                        reply = answer(c.pending.substr(0, zero));
+                    } catch (...) {
+                        reply = refusal(kBadRequest, "internal error");
+                    }
+                    if (reply.size() > kMaxAnswer)
+                        reply = refusal(kValueTooLong, "answer too long");
+                    c.pending.erase(0, zero + 1);
+                    keep = netTcpSendAll(c.fd, reply.c_str(), reply.size() + 1, kSendTimeoutMs);
                 }
-                if (reply.size() > kMaxAnswer)
-                    reply = refusal(kValueTooLong, "answer too long");
-                c.pending.erase(0, zero + 1);
-                keep = netTcpSendAll(c.fd, reply.c_str(), reply.size() + 1, kSendTimeoutMs);
+                if (c.pending.size() > kMaxRequest)
+                    keep = false;
+                if (!keep) {
+                    netCloseFd(c.fd);
+                    c.fd = -1;
+                }
             }
-            if (c.pending.size() > kMaxRequest)
-                keep = false;
-            if (!keep) {
-                netCloseFd(c.fd);
-                c.fd = -1;
-            }
+            clients.erase(std::remove_if(clients.begin(), clients.end(),
+                                         [](const Client& c) { return c.fd < 0; }),
+                          clients.end());
         }
-        clients.erase(std::remove_if(clients.begin(), clients.end(),
-                                     [](const Client& c) { return c.fd < 0; }),
-                      clients.end());
-    }
     } catch (...) {
     }
     for (const Client& c : clients)

@@ -127,7 +127,8 @@ int run(int argc, char** argv)
         return kExitOk;
     }
     if (set->parsed() || cmd->parsed()) {
-        const bool ok = set->parsed() ? sdk.setParam(joined(setWords)) : sdk.sendCommand(joined(cmdWords));
+        const bool ok =
+            set->parsed() ? sdk.setParam(joined(setWords)) : sdk.sendCommand(joined(cmdWords));
         if (!ok)
             return reportFailure(sdk, timeoutMs);
         std::cout << "ok\n";

@@ -23,12 +23,21 @@ using namespace std::string_literals;
 // What the scripted controller does after it has read one request.
 struct Step
 {
-    enum Kind { Reply, Close, Silent, ReplyWhenReleased };
+    enum Kind
+    {
+        Reply,
+        Close,
+        Silent,
+        ReplyWhenReleased
+    };
     Kind kind = Reply;
     std::string bytes;
 };
 
-Step reply(const std::string& bytes) { return {Step::Reply, bytes}; }
+Step reply(const std::string& bytes)
+{
+    return {Step::Reply, bytes};
+}
 
 // A misbehaving controller on 127.0.0.1 written with plain POSIX sockets, so
 // that the channel is checked against something independent of the SDK. It
@@ -161,12 +170,21 @@ private:
 
 constexpr int32_t kServerTimeoutUs = 5000000;
 
-std::unique_ptr<TrackingSdk> connectTo(const ScriptedPeer& peer, int32_t timeoutUs = kServerTimeoutUs)
+std::unique_ptr<TrackingSdk> connectTo(const ScriptedPeer& peer,
+                                       int32_t timeoutUs = kServerTimeoutUs)
 {
     return std::make_unique<TrackingSdk>("127.0.0.1", peer.port(), 0, 64, 1000, timeoutUs);
 }
 
-enum class Op { Command, SetParam3, SetParam1, GetParam2, GetParam1, Message };
+enum class Op
+{
+    Command,
+    SetParam3,
+    SetParam1,
+    GetParam2,
+    GetParam1,
+    Message
+};
 
 struct AnswerCase
 {
@@ -184,7 +202,10 @@ struct AnswerCase
 
 bool serverErrorIs(const TrackingSdk& sdk, ErrorState e)
 {
-    const int state = sdk.isServerTimeout() ? 1 : sdk.isServerNetError() ? 2 : sdk.isServerParseError() ? 3 : 0;
+    const int state = sdk.isServerTimeout()      ? 1
+                      : sdk.isServerNetError()   ? 2
+                      : sdk.isServerParseError() ? 3
+                                                 : 0;
     return state == static_cast<int>(e);
 }
 
@@ -203,12 +224,24 @@ TEST_P(AnswerTest, ResultErrorAndValue)
     std::string value = "stale";
     bool result = false;
     switch (c.op) {
-    case Op::Command: result = sdk->sendCommand(c.argument); break;
-    case Op::SetParam1: result = sdk->setParam(c.argument); break;
-    case Op::SetParam3: result = sdk->setParam("cat", "name", c.argument); break;
-    case Op::GetParam1: result = sdk->getParam(c.argument, value); break;
-    case Op::GetParam2: result = sdk->getParam("cat", c.argument, value); break;
-    case Op::Message: result = sdk->getMessage(); break;
+    case Op::Command:
+        result = sdk->sendCommand(c.argument);
+        break;
+    case Op::SetParam1:
+        result = sdk->setParam(c.argument);
+        break;
+    case Op::SetParam3:
+        result = sdk->setParam("cat", "name", c.argument);
+        break;
+    case Op::GetParam1:
+        result = sdk->getParam(c.argument, value);
+        break;
+    case Op::GetParam2:
+        result = sdk->getParam("cat", c.argument, value);
+        break;
+    case Op::Message:
+        result = sdk->getMessage();
+        break;
     }
     EXPECT_EQ(result, c.result);
     EXPECT_TRUE(serverErrorIs(*sdk, c.error));
@@ -240,34 +273,61 @@ const ErrorState kParse = ErrorState::ParseError;
 INSTANTIATE_TEST_SUITE_P(
     CommandChannel, AnswerTest,
     ::testing::Values(
-        AnswerCase{"CommandOk", Op::Command, "tracking start", "kestrel ok"s, "kestrel tracking start", true, kOk, 0, "", ""},
-        AnswerCase{"OkUpToTheFirstZeroByte", Op::Command, "x", "kestrel ok\0junk"s, "kestrel x", true, kOk, 0, "", ""},
-        AnswerCase{"OkWithTrailingText", Op::Command, "x", "kestrel ok then", "kestrel x", false, kOk, 0, "", ""},
+        AnswerCase{"CommandOk", Op::Command, "tracking start", "kestrel ok"s,
+                   "kestrel tracking start", true, kOk, 0, "", ""},
+        AnswerCase{"OkUpToTheFirstZeroByte", Op::Command, "x", "kestrel ok\0junk"s, "kestrel x",
+                   true, kOk, 0, "", ""},
+        AnswerCase{"OkWithTrailingText", Op::Command, "x", "kestrel ok then", "kestrel x", false,
+                   kOk, 0, "", ""},
         AnswerCase{"UnexpectedForm", Op::Command, "x", "hello", "kestrel x", false, kOk, 0, "", ""},
-        AnswerCase{"SetParamThreeParts", Op::SetParam3, "on", "kestrel ok", "kestrel set cat name on", true, kOk, 0, "", ""},
-        AnswerCase{"SetParamOnePart", Op::SetParam1, "output ch1 on", "kestrel ok", "kestrel set output ch1 on", true, kOk, 0, "", ""},
-        AnswerCase{"HexCode", Op::Command, "x", "kestrel err 0x10 \"hex\"", "kestrel x", false, kOk, 16, "hex", ""},
-        AnswerCase{"OctalCode", Op::Command, "x", "kestrel err 010 \"octal\"", "kestrel x", false, kOk, 8, "octal", ""},
-        AnswerCase{"NegativeCodeEmptyText", Op::SetParam1, "a b", "kestrel err -3 \"\"", "kestrel set a b", false, kOk, -3, "", ""},
-        AnswerCase{"CodeZeroReadsAsNoError", Op::Command, "x", "kestrel err 0 \"zero\"", "kestrel x", false, kOk, 0, "", ""},
-        AnswerCase{"ErrWithoutCode", Op::Command, "x", "kestrel err \"text\"", "kestrel x", false, kParse, -1111, "internal SDK error", ""},
-        AnswerCase{"ErrWithoutText", Op::Command, "x", "kestrel err 5", "kestrel x", false, kParse, -1111, "internal SDK error", ""},
-        AnswerCase{"ErrWithOneQuote", Op::Command, "x", "kestrel err 5 \"open", "kestrel x", false, kParse, -1111, "internal SDK error", ""},
-        AnswerCase{"EchoWithoutLeadingZero", Op::GetParam1, "output ch01", "kestrel set output ch1 on", "kestrel get output ch01", true, kOk, 0, "", "on"},
-        AnswerCase{"EchoWithOwnSpacing", Op::GetParam2, "ch01", "kestrel set cat   ch1    on off", "kestrel get cat ch01", true, kOk, 0, "", "on off"},
-        AnswerCase{"EchoShorterNumber", Op::GetParam1, "ch10", "kestrel set ch1 on", "kestrel get ch10", false, kParse, 0, "", ""},
-        AnswerCase{"EchoLongerNumber", Op::GetParam1, "ch1", "kestrel set ch10 on", "kestrel get ch1", false, kParse, 0, "", ""},
-        AnswerCase{"EchoOtherName", Op::GetParam1, "ch1", "kestrel set ch2 on", "kestrel get ch1", false, kParse, 0, "", ""},
-        AnswerCase{"EchoWithoutValue", Op::GetParam1, "ch1", "kestrel set ch1", "kestrel get ch1", true, kOk, 0, "", ""},
-        AnswerCase{"EchoOfZeroChannel", Op::GetParam1, "ch0", "kestrel set ch0 off", "kestrel get ch0", true, kOk, 0, "", "off"},
-        AnswerCase{"EchoOfZerosChannel", Op::GetParam1, "ch00", "kestrel set ch0 off", "kestrel get ch00", true, kOk, 0, "", "off"},
-        AnswerCase{"EchoDropsZeroChannel", Op::GetParam1, "ch0", "kestrel set ch off", "kestrel get ch0", false, kParse, 0, "", ""},
-        AnswerCase{"GetAnsweredOk", Op::GetParam1, "ch1", "kestrel ok", "kestrel get ch1", true, kOk, 0, "", ""},
-        AnswerCase{"GetRefused", Op::GetParam1, "nope", "kestrel err 2 \"unknown parameter\"", "kestrel get nope", false, kOk, 2, "unknown parameter", ""},
-        AnswerCase{"GetUnexpected", Op::GetParam1, "ch1", "kestrel msg a b 1 2 \"t\"", "kestrel get ch1", false, kOk, 0, "", ""},
-        AnswerCase{"MessageNonePending", Op::Message, "", "kestrel ok", "kestrel getmsg", false, kOk, 0, "", ""},
-        AnswerCase{"MessageRefused", Op::Message, "", "kestrel err 7 \"busy\"", "kestrel getmsg", false, kOk, 7, "busy", ""},
-        AnswerCase{"MessageUnexpected", Op::Message, "", "kestrel set x 1", "kestrel getmsg", false, kOk, 0, "", ""}),
+        AnswerCase{"SetParamThreeParts", Op::SetParam3, "on", "kestrel ok",
+                   "kestrel set cat name on", true, kOk, 0, "", ""},
+        AnswerCase{"SetParamOnePart", Op::SetParam1, "output ch1 on", "kestrel ok",
+                   "kestrel set output ch1 on", true, kOk, 0, "", ""},
+        AnswerCase{"HexCode", Op::Command, "x", "kestrel err 0x10 \"hex\"", "kestrel x", false, kOk,
+                   16, "hex", ""},
+        AnswerCase{"OctalCode", Op::Command, "x", "kestrel err 010 \"octal\"", "kestrel x", false,
+                   kOk, 8, "octal", ""},
+        AnswerCase{"NegativeCodeEmptyText", Op::SetParam1, "a b", "kestrel err -3 \"\"",
+                   "kestrel set a b", false, kOk, -3, "", ""},
+        AnswerCase{"CodeZeroReadsAsNoError", Op::Command, "x", "kestrel err 0 \"zero\"",
+                   "kestrel x", false, kOk, 0, "", ""},
+        AnswerCase{"ErrWithoutCode", Op::Command, "x", "kestrel err \"text\"", "kestrel x", false,
+                   kParse, -1111, "internal SDK error", ""},
+        AnswerCase{"ErrWithoutText", Op::Command, "x", "kestrel err 5", "kestrel x", false, kParse,
+                   -1111, "internal SDK error", ""},
+        AnswerCase{"ErrWithOneQuote", Op::Command, "x", "kestrel err 5 \"open", "kestrel x", false,
+                   kParse, -1111, "internal SDK error", ""},
+        AnswerCase{"EchoWithoutLeadingZero", Op::GetParam1, "output ch01",
+                   "kestrel set output ch1 on", "kestrel get output ch01", true, kOk, 0, "", "on"},
+        AnswerCase{"EchoWithOwnSpacing", Op::GetParam2, "ch01", "kestrel set cat   ch1    on off",
+                   "kestrel get cat ch01", true, kOk, 0, "", "on off"},
+        AnswerCase{"EchoShorterNumber", Op::GetParam1, "ch10", "kestrel set ch1 on",
+                   "kestrel get ch10", false, kParse, 0, "", ""},
+        AnswerCase{"EchoLongerNumber", Op::GetParam1, "ch1", "kestrel set ch10 on",
+                   "kestrel get ch1", false, kParse, 0, "", ""},
+        AnswerCase{"EchoOtherName", Op::GetParam1, "ch1", "kestrel set ch2 on", "kestrel get ch1",
+                   false, kParse, 0, "", ""},
+        AnswerCase{"EchoWithoutValue", Op::GetParam1, "ch1", "kestrel set ch1", "kestrel get ch1",
+                   true, kOk, 0, "", ""},
+        AnswerCase{"EchoOfZeroChannel", Op::GetParam1, "ch0", "kestrel set ch0 off",
+                   "kestrel get ch0", true, kOk, 0, "", "off"},
+        AnswerCase{"EchoOfZerosChannel", Op::GetParam1, "ch00", "kestrel set ch0 off",
+                   "kestrel get ch00", true, kOk, 0, "", "off"},
+        AnswerCase{"EchoDropsZeroChannel", Op::GetParam1, "ch0", "kestrel set ch off",
+                   "kestrel get ch0", false, kParse, 0, "", ""},
+        AnswerCase{"GetAnsweredOk", Op::GetParam1, "ch1", "kestrel ok", "kestrel get ch1", true,
+                   kOk, 0, "", ""},
+        AnswerCase{"GetRefused", Op::GetParam1, "nope", "kestrel err 2 \"unknown parameter\"",
+                   "kestrel get nope", false, kOk, 2, "unknown parameter", ""},
+        AnswerCase{"GetUnexpected", Op::GetParam1, "ch1", "kestrel msg a b 1 2 \"t\"",
+                   "kestrel get ch1", false, kOk, 0, "", ""},
+        AnswerCase{"MessageNonePending", Op::Message, "", "kestrel ok", "kestrel getmsg", false,
+                   kOk, 0, "", ""},
+        AnswerCase{"MessageRefused", Op::Message, "", "kestrel err 7 \"busy\"", "kestrel getmsg",
+                   false, kOk, 7, "busy", ""},
+        AnswerCase{"MessageUnexpected", Op::Message, "", "kestrel set x 1", "kestrel getmsg", false,
+                   kOk, 0, "", ""}),
     [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandChannel, MessageWithEveryField)
@@ -308,7 +368,8 @@ TEST_P(BrokenMessageTest, FailsAndKeepsThePreviousMessage)
 INSTANTIATE_TEST_SUITE_P(CommandChannel, BrokenMessageTest,
                          ::testing::Values("kestrel msg ", "kestrel msg x", "kestrel msg x y",
                                            "kestrel msg x y 5", "kestrel msg x y 5 6",
-                                           "kestrel msg x y 5 6 \"open", "kestrel msg x y z 6 \"t\""));
+                                           "kestrel msg x y 5 6 \"open",
+                                           "kestrel msg x y z 6 \"t\""));
 
 TEST(CommandChannel, EmptyHostFailsEveryOperationWithNetError)
 {

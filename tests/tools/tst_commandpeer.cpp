@@ -36,21 +36,30 @@ TEST_P(PeerProtocolTest, AnswersOneRequest)
 INSTANTIATE_TEST_SUITE_P(
     CommandPeer, PeerProtocolTest,
     ::testing::Values(
-        ProtocolCase{"GetEchoesWithoutLeadingZeros", "kestrel get output ch01", "kestrel set output ch1  off"},
-        ProtocolCase{"GetEchoesWithSingleSpaces", "kestrel get   output    ch1 ", "kestrel set output ch1  off"},
-        ProtocolCase{"GetKeepsAZeroChannel", "kestrel get output ch00", "kestrel set output ch0  off"},
-        ProtocolCase{"GetUnknown", "kestrel get output ch10", "kestrel err 3 \"unknown parameter\""},
+        ProtocolCase{"GetEchoesWithoutLeadingZeros", "kestrel get output ch01",
+                     "kestrel set output ch1  off"},
+        ProtocolCase{"GetEchoesWithSingleSpaces", "kestrel get   output    ch1 ",
+                     "kestrel set output ch1  off"},
+        ProtocolCase{"GetKeepsAZeroChannel", "kestrel get output ch00",
+                     "kestrel set output ch0  off"},
+        ProtocolCase{"GetUnknown", "kestrel get output ch10",
+                     "kestrel err 3 \"unknown parameter\""},
         ProtocolCase{"GetNothing", "kestrel get", "kestrel err 3 \"unknown parameter\""},
         ProtocolCase{"SetKnown", "kestrel set tracking rate 120", "kestrel ok"},
-        ProtocolCase{"SetUnknown", "kestrel set output ch9 on", "kestrel err 3 \"unknown parameter\""},
-        ProtocolCase{"SetWithoutValue", "kestrel set tracking", "kestrel err 4 \"missing parameter or value\""},
-        ProtocolCase{"SetValueTooLong", "kestrel set tracking rate " + std::string(65, '9'), "kestrel err 5 \"value too long\""},
+        ProtocolCase{"SetUnknown", "kestrel set output ch9 on",
+                     "kestrel err 3 \"unknown parameter\""},
+        ProtocolCase{"SetWithoutValue", "kestrel set tracking",
+                     "kestrel err 4 \"missing parameter or value\""},
+        ProtocolCase{"SetValueTooLong", "kestrel set tracking rate " + std::string(65, '9'),
+                     "kestrel err 5 \"value too long\""},
         ProtocolCase{"PlainCommand", "kestrel ping", "kestrel ok"},
         ProtocolCase{"UnknownCommand", "kestrel launch", "kestrel err 2 \"unknown command\""},
         ProtocolCase{"NotKestrel", "hello", "kestrel err 1 \"not a kestrel request\""},
         ProtocolCase{"EmptyKestrel", "kestrel ", "kestrel err 1 \"empty request\""},
         ProtocolCase{"NoMessagePending", "kestrel getmsg", "kestrel ok"}),
-    [](const ::testing::TestParamInfo<ProtocolCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ProtocolCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST(CommandPeer, StoreAndMessageQueue)
 {
@@ -89,7 +98,8 @@ public:
 
     bool send(const std::string& bytes) const
     {
-        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
     }
 
     // Reads until count zero bytes arrived; false on close or after 10 s.
@@ -146,7 +156,8 @@ TEST_F(ServingPeer, AnswersJoinedAndSplitRequestsInOrder)
     std::string answers;
     ASSERT_TRUE(client.send("kestrel ping\0kestrel get output ch1\0kestrel get nope\0"s));
     ASSERT_TRUE(client.readAnswers(3, answers));
-    EXPECT_EQ(answers, "kestrel ok\0kestrel set output ch1  off\0kestrel err 3 \"unknown parameter\"\0"s);
+    EXPECT_EQ(answers,
+              "kestrel ok\0kestrel set output ch1  off\0kestrel err 3 \"unknown parameter\"\0"s);
 
     ASSERT_TRUE(client.send("kestrel pi"));
     ASSERT_TRUE(client.send("ng"));

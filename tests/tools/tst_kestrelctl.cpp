@@ -97,10 +97,12 @@ class Simulator
 public:
     Simulator()
     {
-        child = spawn(KESTREL_SIM, {"--command-port", "0", "--quiet", "--rate", "1", "--port", "9"});
+        child =
+            spawn(KESTREL_SIM, {"--command-port", "0", "--quiet", "--rate", "1", "--port", "9"});
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        while (line.find('\n') == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
             pollfd p{child.out, POLLIN, 0};
             char chunk[256];
             if (::poll(&p, 1, 1000) != 1)
@@ -173,7 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
         CtlCase{"GetWithLeadingZero", {"get", "output", "ch01"}, 0, "off\n", ""},
         CtlCase{"GetUnknownIsRefused", {"get", "nope"}, 1, "", "refused: 3 \"unknown parameter\""},
         CtlCase{"PlainCommand", {"cmd", "ping"}, 0, "ok\n", ""},
-        CtlCase{"UnknownCommandIsRefused", {"cmd", "launch", "now"}, 1, "", "refused: 2 \"unknown command\""},
+        CtlCase{"UnknownCommandIsRefused",
+                {"cmd", "launch", "now"},
+                1,
+                "",
+                "refused: 2 \"unknown command\""},
         CtlCase{"SetWithoutValue", {"set", "output"}, 64, "", "needs a parameter and a value"},
         CtlCase{"NoSubcommand", {}, 64, "", "subcommand"},
         CtlCase{"ZeroTimeout", {"--timeout-ms", "0", "get", "x"}, 64, "", "--timeout-ms"},
@@ -190,7 +196,8 @@ TEST_F(KestrelCtlTest, SetThenGetAndMessages)
     EXPECT_EQ(ctl(sim->port, {"cmd", "tracking", "stop"}).exitCode, 0);
     const RunResult m = ctl(sim->port, {"messages"});
     EXPECT_EQ(m.exitCode, 0) << m.err;
-    EXPECT_EQ(m.out, "tracking info 1 0 \"tracking started\"\ntracking info 0 0 \"tracking stopped\"\n");
+    EXPECT_EQ(m.out,
+              "tracking info 1 0 \"tracking started\"\ntracking info 0 0 \"tracking stopped\"\n");
     const RunResult none = ctl(sim->port, {"messages"});
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_EQ(none.out, "");
@@ -229,14 +236,15 @@ TEST(KestrelCtl, TransportFailuresExitWithTwo)
         SilentListener l;
         closedPort = l.port;
     }
-    const RunResult refused = run(KESTREL_CTL, {"--port", std::to_string(closedPort), "cmd", "ping"});
+    const RunResult refused =
+        run(KESTREL_CTL, {"--port", std::to_string(closedPort), "cmd", "ping"});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.err.find("network"), std::string::npos) << refused.err;
 
     SilentListener silent;
     ASSERT_NE(silent.port, 0);
-    const RunResult timeout =
-        run(KESTREL_CTL, {"--port", std::to_string(silent.port), "--timeout-ms", "200", "cmd", "ping"});
+    const RunResult timeout = run(
+        KESTREL_CTL, {"--port", std::to_string(silent.port), "--timeout-ms", "200", "cmd", "ping"});
     EXPECT_EQ(timeout.exitCode, 2);
     EXPECT_NE(timeout.err.find("timeout"), std::string::npos) << timeout.err;
 }
