@@ -1,1 +1,243 @@
+#include "framedecoder.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char* kPose = "[1 2 3][1 0 0 0 1 0 0 0 1]";
+
+bool decode(FrameData& f, const std::string& text)
+{
+    f.beginFrame();
+    return decodeFrame(f, text.data(), text.size());
+}
+
+std::string skywand6df(int id, int bits) { return "[" + std::to_string(id) + " 0.9 " + std::to_string(bits) + "]" + kPose; }
+
+TEST(FrameDecoder, HeaderLinesAndUnknownLines)
+{
+    FrameData f;
+    f.numBody = 0;
+    EXPECT_TRUE(decode(f, "fr 17"));
+    EXPECT_EQ(f.frameCounter, 17u);
+    EXPECT_EQ(f.timestamp, -1.0);
+
+    EXPECT_TRUE(decode(f, "  fr 5\nxyz 1 2\nfr  99\r\nts 12.5\n"));
+    EXPECT_EQ(f.frameCounter, 99u) << "a line with a leading blank is skipped, the later fr line counts";
+    EXPECT_EQ(f.timestamp, 12.5);
+
+    EXPECT_TRUE(decode(f, "fr 010\nts 0x10"));
+    EXPECT_EQ(f.frameCounter, 8u) << "leading zero means octal";
+    EXPECT_EQ(f.timestamp, 16.0);
+
+    EXPECT_FALSE(decode(f, "ts 3\nfr abc"));
+    EXPECT_EQ(f.frameCounter, 0u);
+    EXPECT_EQ(f.timestamp, 3.0);
+    EXPECT_FALSE(decode(f, "fr 4\nts x"));
+    EXPECT_EQ(f.timestamp, -1.0);
+    EXPECT_TRUE(decode(f, "")) << "an empty text has no failing line";
+}
+
+TEST(FrameDecoder, BodiesAreIndexedByIdAndResetEachFrame)
+{
+    FrameData f;
+    ASSERT_TRUE(decode(f, std::string("6d 1 [2 0.8]") + kPose));
+    ASSERT_EQ(f.numBody, 3);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(f.bodies[i].id, i);
+        EXPECT_EQ(f.bodies[i].quality, -1.0f);
+        EXPECT_EQ(f.bodies[i].location[0], 0.0f);
+    }
+    EXPECT_EQ(f.bodies[2].id, 2);
+    EXPECT_EQ(f.bodies[2].quality, 0.8f);
+    EXPECT_EQ(f.bodies[2].location[2], 3.0f);
+    EXPECT_EQ(f.bodies[2].rotation[8], 1.0f);
+
+    // The next frame names body 0 only: body 2 is reset, the count stays.
+    ASSERT_TRUE(decode(f, std::string("6d 1\n[0 0.5][4 5 6][0 0 0 0 0 0 0 0 0]")));
+    EXPECT_EQ(f.numBody, 3);
+    EXPECT_EQ(f.bodies[0].quality, 0.5f);
+    EXPECT_EQ(f.bodies[2].quality, -1.0f);
+    EXPECT_EQ(f.bodies[2].location[2], 0.0f);
+
+    // A frame without a "6d " line carries the bodies over untouched.
+    ASSERT_TRUE(decode(f, "fr 3"));
+    EXPECT_EQ(f.bodies[0].quality, 0.5f);
+}
+
+TEST(FrameDecoder, OneCountSkywandsDecodeButtonBitsAndJoystick)
+{
+    FrameData f;
+    ASSERT_TRUE(decode(f, "6df 3 " + skywand6df(0, 0) + skywand6df(1, 160) + skywand6df(2, 80)));
+    ASSERT_EQ(f.numSkywand, 3);
+    const SkywandRecord& a = f.skywands[1];
+    EXPECT_EQ(a.numButton, 8);
+    EXPECT_EQ(a.numJoystick, 2);
+    EXPECT_EQ(a.button[5], 1);
+    EXPECT_EQ(a.button[7], 1);
+    EXPECT_EQ(a.button[6], 0);
+    EXPECT_EQ(a.joystickValue[0], -1.0f) << "bit 5 wins over bit 7";
+    EXPECT_EQ(a.joystickValue[1], 0.0f);
+    EXPECT_EQ(f.skywands[2].joystickValue[1], -1.0f);
+    EXPECT_EQ(f.skywands[2].joystickValue[0], 0.0f);
+    ASSERT_TRUE(decode(f, "6df 1 " + skywand6df(0, 128 + 64 + 1)));
+    EXPECT_EQ(f.numSkywand, 1);
+    EXPECT_EQ(f.skywands[0].joystickValue[0], 1.0f);
+    EXPECT_EQ(f.skywands[0].joystickValue[1], 1.0f);
+    EXPECT_EQ(f.skywands[0].button[0], 1);
+
+    EXPECT_FALSE(decode(f, "6df 2 " + skywand6df(0, 0) + skywand6df(0, 0))) << "id must equal position";
+}
+
+std::string skywand6df2(int id, int buttons, int joysticks, const std::string& last)
+{
+    return "[" + std::to_string(id) + " 1.0 " + std::to_string(buttons) + " " + std::to_string(joysticks) + "]" +
+           kPose + "[" + last + "]";
+}
+
+TEST(FrameDecoder, TwoCountSkywandsKeepRecordsBeyondTheRecordCount)
+{
+    FrameData f;
+    ASSERT_TRUE(decode(f, "6df2 3 3 " + skywand6df2(0, 6, 2, "33 0.25 -1") + skywand6df2(1, 16, 8, "0xFFFF 1 2 3 4 5 6 7 8") +
+                              skywand6df2(2, 0, 0, "")));
+    ASSERT_EQ(f.numSkywand, 3);
+    EXPECT_EQ(f.skywands[0].numButton, 6);
+    EXPECT_EQ(f.skywands[0].button[0], 1);
+    EXPECT_EQ(f.skywands[0].button[1], 0);
+    EXPECT_EQ(f.skywands[0].button[5], 1);
+    EXPECT_EQ(f.skywands[0].joystickValue[0], 0.25f);
+    EXPECT_EQ(f.skywands[0].joystickValue[1], -1.0f);
+    EXPECT_EQ(f.skywands[1].button[15], 1);
+    EXPECT_EQ(f.skywands[1].joystickValue[7], 8.0f);
+
+    ASSERT_TRUE(decode(f, "6df2 3 1 " + skywand6df2(0, 2, 1, "0 0.5")));
+    EXPECT_EQ(f.numSkywand, 3);
+    EXPECT_EQ(f.skywands[0].button[0], 0);
+    EXPECT_EQ(f.skywands[0].button[5], 1) << "buttons beyond the count keep their state";
+    EXPECT_EQ(f.skywands[0].joystickValue[1], -1.0f);
+    EXPECT_EQ(f.skywands[1].button[15], 1) << "records beyond the record count keep their contents";
+
+    EXPECT_FALSE(decode(f, "6df2 1 1 " + skywand6df2(0, 17, 0, "0")));
+    EXPECT_FALSE(decode(f, "6df2 1 1 " + skywand6df2(0, 0, 9, "1 2 3 4 5 6 7 8 9")));
+    EXPECT_FALSE(decode(f, "6df2 1 1 " + std::string("[0 1.0 0 0]") + kPose)) << "the empty fourth block is required";
+    EXPECT_FALSE(decode(f, "6df2 1 2 " + skywand6df2(0, 0, 0, "") + skywand6df2(1, 0, 0, "")))
+        << "more records than Skywands";
+}
+
+TEST(FrameDecoder, ToolsHandsAndMarkers)
+{
+    FrameData f;
+    std::string finger = std::string(kPose) + "[1 2 3 4 5 6]";
+    std::string hand = "[1 0.7 1 2]" + std::string(kPose) + finger + finger;
+    ASSERT_TRUE(decode(f, "6dmt 1 [0 0.5 3]" + std::string(kPose) + "\ngl 1 " + hand + "\n3d 2 [7 1.0][1 2 3] [9 0.5][4 5 6]"));
+    ASSERT_EQ(f.numMeasurementTool, 1);
+    EXPECT_EQ(f.measurementTools[0].button[0], 1);
+    EXPECT_EQ(f.measurementTools[0].numButton, 1);
+    ASSERT_EQ(f.numHand, 2);
+    EXPECT_EQ(f.hands[0].quality, -1.0f);
+    EXPECT_EQ(f.hands[1].handType, 1);
+    EXPECT_EQ(f.hands[1].numFinger, 2);
+    const float expectedShape[6] = {1, 2, 4, 6, 3, 5};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(f.hands[1].finger[1].shape[i], expectedShape[i]);
+    ASSERT_EQ(f.numMarker, 2);
+    EXPECT_EQ(f.markers[0].id, 7);
+    EXPECT_EQ(f.markers[1].id, 9);
+    EXPECT_EQ(f.markers[1].location[2], 6.0f);
+
+    std::string sixFingers = "[0 0.7 1 6]" + std::string(kPose);
+    for (int i = 0; i < 6; ++i)
+        sixFingers += finger;
+    EXPECT_FALSE(decode(f, "gl 1 " + sixFingers));
+    EXPECT_FALSE(decode(f, "3d x"));
+    EXPECT_EQ(f.numMarker, 0);
+}
+
+TEST(FrameDecoder, EndOfFrameAdjustsCounts)
+{
+    FrameData f;
+    ASSERT_TRUE(decode(f, "6dcal 5\n6df 2 " + skywand6df(0, 0) + skywand6df(1, 0) + "\n6dmt 1 [0 1 0]" + kPose));
+    EXPECT_EQ(f.numBody, 2);
+    EXPECT_EQ(f.bodies[1].quality, -1.0f);
+
+    FrameData g;
+    ASSERT_TRUE(decode(g, "6dcal 5\n6df2 2 2 " + skywand6df2(0, 0, 0, "") + skywand6df2(1, 0, 0, "")));
+    EXPECT_EQ(g.numBody, 5) << "two-count Skywands are not subtracted";
+
+    ASSERT_TRUE(decode(g, "glcal 3"));
+    EXPECT_EQ(g.numHand, 3);
+    EXPECT_EQ(g.hands[2].id, 2);
+    EXPECT_EQ(g.hands[2].quality, -1.0f);
+
+    // More subtracted objects than calibrated bodies leaves no bodies, never
+    // a negative count.
+    ASSERT_TRUE(decode(g, "6dcal 1\n6df 2 " + skywand6df(0, 0) + skywand6df(1, 0)));
+    EXPECT_EQ(g.numBody, 0);
+
+    // A failing line stops decoding before the adjustments.
+    FrameData h;
+    EXPECT_FALSE(decode(h, "6dcal 4\n6d 1 [0 1]"));
+    EXPECT_EQ(h.numBody, 1);
+}
+
+TEST(FrameDecoder, BlocksMayRunIntoFollowingLines)
+{
+    FrameData f;
+    // Count 2 with one body on the line: the second body's blocks come from
+    // the next line, and decoding resumes after it.
+    ASSERT_TRUE(decode(f, std::string("6d 2 [0 1]") + kPose + "\n[1 1]" + kPose + "\nfr 9"));
+    EXPECT_EQ(f.numBody, 2);
+    EXPECT_EQ(f.frameCounter, 9u);
+    EXPECT_FALSE(decode(f, std::string("6d 2 [0 1]") + kPose + "\nfr 9"));
+}
+
+struct HostileCase
+{
+    const char* name;
+    std::string text;
+};
+
+class HostileInput : public ::testing::TestWithParam<HostileCase>
+{
+};
+
+TEST_P(HostileInput, FailsAsParseErrorWithinBounds)
+{
+    FrameData f;
+    const std::string text = GetParam().text;
+    const std::string copy = text;
+    EXPECT_FALSE(decodeFrame(f, text.data(), text.size()));
+    EXPECT_EQ(text, copy);
+    EXPECT_LE(f.bodies.size(), static_cast<size_t>(FrameLimits::kMaxBodies));
+    EXPECT_LE(f.skywands.size(), static_cast<size_t>(FrameLimits::kMaxSkywands));
+    EXPECT_LE(f.hands.size(), static_cast<size_t>(FrameLimits::kMaxHands));
+    EXPECT_LE(f.markers.size(), static_cast<size_t>(FrameLimits::kMaxMarkers));
+    EXPECT_GE(f.numBody, 0);
+    EXPECT_GE(f.numSkywand, 0);
+    EXPECT_GE(f.numMarker, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostileInput,
+    ::testing::Values(HostileCase{"negativeBodyId", std::string("6d 1 [-1 1]") + kPose},
+                      HostileCase{"hugeBodyId", std::string("6d 1 [2147483647 1]") + kPose},
+                      HostileCase{"negativeCount", "6df -1"},
+                      HostileCase{"hugeSkywandCount", "6df 2000000000"},
+                      HostileCase{"hugeTwoCount", "6df2 99999999 0"},
+                      HostileCase{"recordsAboveSkywands", "6df2 1 2"},
+                      HostileCase{"negativeButtons", "6df2 1 1 [0 1 -1 0]" + std::string(kPose) + "[]"},
+                      HostileCase{"hugeMarkerCount", "3d 4000000000"},
+                      HostileCase{"negativeMarkerCount", "3d -5"},
+                      HostileCase{"hugeCalibration", "6dcal 2147483647"},
+                      HostileCase{"hugeHandCalibration", "glcal 99999999"},
+                      HostileCase{"negativeFingers", "gl 1 [0 1 0 -1]" + std::string(kPose)},
+                      HostileCase{"negativeHandId", "gl 1 [-3 1 0 0]" + std::string(kPose)},
+                      HostileCase{"missingBracket", "6d 1 [0 1" },
+                      HostileCase{"openBrackets", "6d 1 " + std::string(19993, '[')},
+                      HostileCase{"digits", "3d " + std::string(19995, '9')},
+                      HostileCase{"nulInBlock", std::string("6d 1 [0 1\0]", 11) + kPose}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,1 +1,140 @@
+#include "sockets.h"
+
+#include "loopback.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+struct UdpSocket
+{
+    UdpSocket() { result = udpOpen(&handle, &port); }
+    ~UdpSocket() { udpClose(handle); }
+    SocketHandle* handle = nullptr;
+    uint16_t port = 0;
+    int result = 0;
+};
+
+TEST(Sockets, UdpOpenWritesBackTheChosenPortAndRefusesAHeldOne)
+{
+    UdpSocket a;
+    ASSERT_EQ(a.result, 0);
+    ASSERT_NE(a.handle, nullptr);
+    EXPECT_NE(a.port, 0);
+
+    SocketHandle* second = nullptr;
+    uint16_t port = a.port;
+    EXPECT_EQ(udpOpen(&second, &port), -3);
+    EXPECT_EQ(second, nullptr) << "out is written only on success";
+    EXPECT_EQ(port, a.port);
+
+    // Nothing was left open by the failure: after closing the first socket
+    // the port can be bound again.
+    EXPECT_EQ(udpClose(a.handle), 0);
+    a.handle = nullptr;
+    EXPECT_EQ(udpOpen(&second, &port), 0);
+    EXPECT_EQ(udpClose(second), 0);
+    EXPECT_EQ(udpClose(nullptr), 0);
+    EXPECT_EQ(tcpClose(nullptr), 0);
+}
+
+TEST(Sockets, UdpReceiveTimesOutAndPolls)
+{
+    UdpSocket s;
+    char buffer[64];
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 150000), -1);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(140));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+}
+
+TEST(Sockets, UdpReceiveKeepsOnlyTheNewestDatagram)
+{
+    UdpSocket s;
+    UdpSender tx(s.port);
+    ASSERT_TRUE(tx.send("first"));
+    ASSERT_TRUE(tx.send("second"));
+    ASSERT_TRUE(tx.send("third!!"));
+    char buffer[64] = {};
+    // Datagrams on loopback are queued as soon as sendto returns.
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 1000000), 7);
+    EXPECT_EQ(std::string(buffer, 7), "third!!");
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), -1) << "the queue was drained";
+}
+
+TEST(Sockets, UdpReceiveLengthLimits)
+{
+    UdpSocket s;
+    UdpSender tx(s.port);
+    char buffer[32];
+    ASSERT_TRUE(tx.send(""));
+    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), 0);
+    ASSERT_TRUE(tx.send(std::string(15, 'a')));
+    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), 15);
+    ASSERT_TRUE(tx.send(std::string(16, 'b')));
+    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), -4);
+    ASSERT_TRUE(tx.send(std::string(30, 'c')));
+    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), -4);
+    for (int i = 16; i < 32; ++i)
+        buffer[i] = 'z';
+    ASSERT_TRUE(tx.send(std::string(30, 'd')));
+    udpReceive(s.handle, buffer, 16, 1000000);
+    EXPECT_EQ(buffer[16], 'z') << "nothing written beyond maxLength";
+}
+
+TEST(Sockets, ResolveDottedAndNamedHosts)
+{
+    EXPECT_EQ(resolve("127.0.0.1"), kLoopback);
+    EXPECT_EQ(resolve("10.1.2.3"), 0x0A010203u);
+    EXPECT_EQ(resolve("0.0.0.0"), 0u);
+    EXPECT_EQ(resolve("localhost"), kLoopback);
+    EXPECT_EQ(resolve("no-such-host.invalid"), 0u);
+    EXPECT_EQ(resolve(""), 0u);
+}
+
+TEST(Sockets, TcpConnectRefusedLeavesNothing)
+{
+    SocketHandle* h = nullptr;
+    EXPECT_EQ(tcpConnect(&h, kLoopback, closedTcpPort()), -3);
+    EXPECT_EQ(h, nullptr);
+}
+
+TEST(Sockets, TcpSendReceiveAndPeerClose)
+{
+    TcpListener listener;
+    SocketHandle* h = nullptr;
+    ASSERT_EQ(tcpConnect(&h, kLoopback, listener.port), 0);
+    const int peer = listener.accept();
+    ASSERT_GE(peer, 0);
+
+    EXPECT_EQ(tcpSend(h, "ping", 5, 1000000), 0);
+    char got[8] = {};
+    ASSERT_EQ(::recv(peer, got, 5, MSG_WAITALL), 5);
+    EXPECT_STREQ(got, "ping");
+
+    char buffer[8];
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 0), -1);
+    ASSERT_EQ(::send(peer, "0123456789", 10, 0), 10);
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), -4) << "a full buffer means it did not fit";
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), 2);
+    ::close(peer);
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), -9);
+    // Writing to the closed peer fails with -3 once the reset arrives, and
+    // must not kill the process with SIGPIPE.
+    int sendResult = 0;
+    for (int i = 0; i < 3 && sendResult == 0; ++i)
+        sendResult = tcpSend(h, "x", 1, 1000000);
+    EXPECT_EQ(sendResult, -3);
+    EXPECT_EQ(tcpClose(h), 0);
+}
+
+} // namespace
