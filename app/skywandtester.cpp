@@ -1,0 +1,341 @@
+#include "skywandtester.h"
+
+#include "helpbrowser.h"
+#include "settingportdlg.h"
+#include "skywandwidget.h"
+#include "trackingsdk.h"
+#include "trackreceiver.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDebug>
+#include <QLabel>
+#include <QMessageBox>
+#include <QVBoxLayout>
+#include <QWhatsThis>
+
+#include <exception>
+#include <locale>
+#include <sstream>
+
+namespace {
+
+constexpr int kDataBufferSize = 20000;
+constexpr int kServerTimeoutUs = 10000000;
+int dataTimeoutUs = 1000000;
+
+const QString kStylePressed = QStringLiteral("background-color: red; color: white;");
+const QString kStyleReleased = QStringLiteral("background-color: lightgray; color: black;");
+
+// Slots run inside Qt's event delivery, where an exception must not arrive.
+template <typename Body>
+void withoutThrowing(const char* where, Body body)
+{
+    try {
+        body();
+    } catch (const std::exception& e) {
+        qWarning() << where << "failed:" << e.what();
+    } catch (...) {
+        qWarning() << where << "failed";
+    }
+}
+
+} // namespace
+
+Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags),
+      portText{},
+      version(QStringLiteral("V01")),
+      selectedIndex(0),
+      buttonCount(0),
+      sdk(nullptr),
+      receiver(nullptr),
+      statusLabel(nullptr),
+      skywandWidget(nullptr),
+      panelLayout(nullptr)
+{
+    setPortText(QByteArrayLiteral("5000"));
+    ui.setupUi(this);
+    connectActions();
+    loadConfig();
+    setupStatusAndPanel();
+    createTrackingSdk();
+    fillSkywandSelector();
+    startReceiver();
+}
+
+Skywandtester::~Skywandtester()
+{
+    saveConfig();
+    stopReceiver();
+    delete receiver;
+    receiver = nullptr;
+    delete sdk;
+    sdk = nullptr;
+}
+
+void Skywandtester::setDataTimeoutUsForTesting(int microseconds)
+{
+    dataTimeoutUs = microseconds;
+}
+
+void Skywandtester::setPortText(const QByteArray& text)
+{
+    // Cut, never overflow: the buffer holds kPortTextMax characters and the
+    // terminating zero. An embedded zero byte ends the text early.
+    qstrncpy(portText, text.constData(), sizeof portText);
+}
+
+QString Skywandtester::statusText(int skywandNumber) const
+{
+    // One multi-argument arg() call fills all fields in a single pass, so a
+    // port text that itself holds "%1" or "%0" stays as it is.
+    return QStringLiteral(" Version %1 - Skywand ID: F%2 - Port: %3 ")
+        .arg(version, QString::number(skywandNumber), QString::fromLatin1(portText));
+}
+
+void Skywandtester::connectActions()
+{
+    connect(ui.action_exit, SIGNAL(triggered(bool)), this, SLOT(onActionExit()));
+    connect(ui.action_port, SIGNAL(triggered(bool)), this, SLOT(openSettingsPortDlg()));
+    connect(ui.action_info, SIGNAL(triggered(bool)), this, SLOT(onInfo()));
+}
+
+void Skywandtester::setupStatusAndPanel()
+{
+    statusLabel = new QLabel;
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    ui.statusBar->addPermanentWidget(statusLabel, 0);
+    statusLabel->setText(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ")
+                         + QString::fromLatin1(portText) + QStringLiteral(" "));
+    ui.frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
+    panelLayout = new QVBoxLayout(ui.frame_main);
+    skywandWidget = new SkywandWidget;
+    panelLayout->addWidget(skywandWidget, 0);
+}
+
+void Skywandtester::createTrackingSdk()
+{
+    std::istringstream stream{std::string(portText)};
+    stream.imbue(std::locale::classic());
+    int port = 0;
+    if (!(stream >> port)) {
+        QMessageBox::warning(this, QStringLiteral("Skywand tester"), QStringLiteral("Wrong data port"),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        qDebug() << "Wrong data port";
+        return;
+    }
+    if (port < 1 || port > 65535) {
+        qDebug() << "Illegal data port";
+        statusLabel->setText(QStringLiteral("Illegal data port"));
+        return;
+    }
+    sdk = new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port), kDataBufferSize, dataTimeoutUs,
+                          kServerTimeoutUs);
+    if (!sdk->isValid()) {
+        qDebug() << "Kestrel init error";
+        statusLabel->setText(QStringLiteral("Kestrel init error"));
+        return;
+    }
+    // Fills the frame data before fillSkywandSelector() counts the Skywands.
+    sdk->receive();
+}
+
+void Skywandtester::fillSkywandSelector()
+{
+    if (!sdk) {
+        return;
+    }
+    const int count = sdk->getNumSkywand();
+    if (count <= 0) {
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        ui.cboSkywand->addItem(QStringLiteral("F%1").arg(i + 1), QVariant());
+    }
+    ui.cboSkywand->setCurrentIndex(selectedIndex);
+    buttonCount = sdk->getSkywand(0).numButton;
+}
+
+void Skywandtester::startReceiver()
+{
+    receiver = new TrackReceiver(sdk, this);
+    receiver->setFailurePauseUs(dataTimeoutUs);
+    connect(receiver, SIGNAL(sendMessageDataArrived()), this, SLOT(onReceiveTrackingData()));
+    connect(receiver, SIGNAL(sendMessageDataError()), this, SLOT(onReceiveTrackingDataError()));
+    // With no SDK the window stays usable but idle until a valid port is
+    // entered in the port dialog, whose restart creates the SDK.
+    if (sdk) {
+        receiver->start(QThread::InheritPriority);
+    }
+}
+
+void Skywandtester::stopReceiver()
+{
+    if (!receiver) {
+        return;
+    }
+    receiver->onStop();
+    receiver->exit(0);
+    receiver->wait();
+}
+
+void Skywandtester::on_action_Help_triggered()
+{
+    withoutThrowing("Help", [] { HelpBrowser::openHelpPage(QStringLiteral("index.html")); });
+}
+
+void Skywandtester::on_actionWhat_s_this_triggered()
+{
+    QWhatsThis::enterWhatsThisMode();
+}
+
+void Skywandtester::openSettingsPortDlg()
+{
+    withoutThrowing("Port settings", [this] {
+        SettingPortDlg dialog;
+        dialog.setModal(true);
+        dialog.lbl_port->setText(QString::fromLatin1(portText));
+        dialog.show();
+        if (dialog.exec() != 1) {
+            return;
+        }
+        // The text is cut before it is checked, so the port taken is the one
+        // that passed the check.
+        const QString text = dialog.lbl_port->text().left(kPortTextMax);
+        bool ok = false;
+        int value = text.toInt(&ok, 10);
+        if (!ok) {
+            value = 0;
+        }
+        if (value <= 1 || value >= 65535) {
+            return;
+        }
+        const QByteArray ascii = text.toLatin1();
+        if (ascii == QByteArray(portText)) {
+            return;
+        }
+        setPortText(ascii);
+        saveConfig();
+        RestartDataReceiver();
+    });
+}
+
+void Skywandtester::RestartDataReceiver()
+{
+    withoutThrowing("Restart", [this] {
+        statusLabel->setText(statusText(ui.cboSkywand->currentIndex() + 1));
+        receiver->onStop();
+        receiver->quit();
+        receiver->wait();
+        delete sdk;
+        sdk = nullptr;
+        createTrackingSdk();
+        receiver->setSdk(sdk);
+        receiver->setFailurePauseUs(dataTimeoutUs);
+        receiver->setRunning(true);
+        if (sdk) {
+            receiver->start(QThread::InheritPriority);
+        }
+    });
+}
+
+void Skywandtester::onInfo()
+{
+    QMessageBox::information(this, QStringLiteral("Skywandtester"),
+                             QStringLiteral("Skywand tester tool.\nBuilt for the lab's Skywand checks."),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
+{
+    withoutThrowing("Skywand selection", [this, index] {
+        selectedIndex = index;
+        statusLabel->setText(statusText(index + 1));
+        if (!sdk || index < 0) {
+            return;
+        }
+        buttonCount = sdk->getSkywand(index).numButton;
+        // A Skywand with fewer than five buttons keeps all five labels on
+        // show; those of buttons it lacks simply stay released. The joystick
+        // value labels are never hidden. Label 4 further follows the
+        // per-frame rule of showTrackingData().
+        if (buttonCount >= 0) {
+            for (int i = 0; i < 5; ++i) {
+                skywandWidget->showLabel(i);
+            }
+        }
+    });
+}
+
+void Skywandtester::onReceiveTrackingData()
+{
+    withoutThrowing("Tracking data", [this] { showTrackingData(sdk); });
+}
+
+void Skywandtester::onReceiveTrackingDataError()
+{
+    withoutThrowing("Tracking data error", [this] { showTrackingDataError(sdk); });
+}
+
+void Skywandtester::showTrackingData(TrackingSdk* source)
+{
+    if (!source) {
+        return;
+    }
+    if (ui.cboSkywand->count() == 0) {
+        selectedIndex = 0;
+        fillSkywandSelector();
+    }
+    statusLabel->setText(statusText(ui.cboSkywand->currentIndex() + 1));
+
+    const SkywandRecord record = source->getSkywand(selectedIndex);
+    if (record.numButton >= 7) {
+        skywandWidget->hideLabel(4);
+        skywandWidget->setJoystickPressEnabled(false);
+    } else {
+        skywandWidget->showLabel(4);
+        skywandWidget->setJoystickPressEnabled(true);
+    }
+    for (int i = 0; i <= 5; ++i) {
+        const bool pressed = record.button[i] == 1;
+        if (i == 5) {
+            skywandWidget->setJoystickPressed(pressed);
+        } else {
+            skywandWidget->setLabelStyle(i, pressed ? kStylePressed : kStyleReleased);
+        }
+    }
+    const double x = record.joystickValue[0];
+    const double y = record.joystickValue[1];
+    skywandWidget->setJoystickX(x);
+    skywandWidget->setJoystickY(y);
+    skywandWidget->update();
+    skywandWidget->setLabelValue(6, x);
+    skywandWidget->setLabelValue(5, y);
+}
+
+bool Skywandtester::showTrackingDataError(TrackingSdk* source)
+{
+    if (!source) {
+        return true;
+    }
+    QString text;
+    if (source->isDataTimeout()) {
+        text = QStringLiteral("timeout while waiting for tracking data");
+    } else if (source->isDataNetError()) {
+        text = QStringLiteral("error while receiving tracking data");
+    } else if (source->isDataParseError()) {
+        text = QStringLiteral("error while parsing tracking data");
+    } else {
+        return true;
+    }
+    qDebug().noquote() << text;
+    statusLabel->setText(text);
+    return false;
+}
+
+void Skywandtester::onActionExit()
+{
+    stopReceiver();
+    QApplication::quit();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ui_skywandtester.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class QByteArray;
+class QLabel;
+class QVBoxLayout;
+class SkywandWidget;
+class TrackReceiver;
+class TrackingSdk;
+
+// The main window: owns the SDK on the configured data port, the receiver
+// thread that drives it and the panel that shows the selected Skywand.
+class Skywandtester : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // portText keeps at most this many characters; longer text is cut.
+    static constexpr int kPortTextMax = 199;
+
+    explicit Skywandtester(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~Skywandtester() override;
+
+    // The full path of the configuration file beside the executable.
+    static QString configFilePath();
+
+    // Lets tests shorten the SDK's data timeout (1 s otherwise) so that
+    // silence and stops show within a fraction of a second. Applies to SDKs
+    // created afterwards.
+    static void setDataTimeoutUsForTesting(int microseconds);
+
+private slots:
+    void on_action_Help_triggered();
+    void on_actionWhat_s_this_triggered();
+    void openSettingsPortDlg();
+    void RestartDataReceiver();
+    void onInfo();
+    void on_cboSkywand_currentIndexChanged(int index);
+    void onReceiveTrackingData();
+    void onReceiveTrackingDataError();
+    void onActionExit();
+
+private:
+    void createTrackingSdk();
+    void showTrackingData(TrackingSdk* sdk);
+    bool showTrackingDataError(TrackingSdk* sdk);
+    void connectActions();
+    void fillSkywandSelector();
+    void setupStatusAndPanel();
+    void startReceiver();
+    void loadConfig();
+    void saveConfig();
+
+    void setPortText(const QByteArray& text);
+    QString statusText(int skywandNumber) const;
+    void stopReceiver();
+
+    Ui::SkywandtesterClass ui;
+    char portText[kPortTextMax + 1];
+    QString version;
+    int selectedIndex;
+    int buttonCount;
+    TrackingSdk* sdk;
+    TrackReceiver* receiver;
+    QLabel* statusLabel;
+    SkywandWidget* skywandWidget;
+    QVBoxLayout* panelLayout;
+};
