@@ -1,0 +1,191 @@
+#include "framesender.h"
+#include "trackingsdk.h"
+#include "trackreceiver.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace framesender;
+
+namespace {
+
+constexpr int kBufferSize = 20000;
+
+std::unique_ptr<TrackingSdk> makeSdk(uint16_t port, int timeoutUs)
+{
+    return std::make_unique<TrackingSdk>(std::string(), 0, port, kBufferSize, timeoutUs, 10000000);
+}
+
+// Counts the signals in the emitting thread, so a count is exact the moment
+// wait() has returned, with no event delivery in between.
+struct SignalCounter
+{
+    explicit SignalCounter(TrackReceiver& receiver)
+    {
+        QObject::connect(&receiver, &TrackReceiver::sendMessageDataArrived, &receiver, [this] { ++arrived; },
+                         Qt::DirectConnection);
+        QObject::connect(&receiver, &TrackReceiver::sendMessageDataError, &receiver, [this] { ++errors; },
+                         Qt::DirectConnection);
+    }
+    std::atomic<int> arrived{0};
+    std::atomic<int> errors{0};
+};
+
+void stopAndWait(TrackReceiver& receiver)
+{
+    receiver.onStop();
+    receiver.quit();
+    QVERIFY(receiver.wait(QDeadlineTimer(10000)));
+}
+
+} // namespace
+
+class TestTrackReceiver : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void oneArrivedSignalPerDatagram();
+    void oneErrorSignalPerSilentTimeout();
+    void stopWhileReceiveBlocks();
+    void restartOnNewSdk();
+    void startWithoutRunFlagEmitsNothing();
+    void portNotOpenIsPacedAndStoppable();
+};
+
+void TestTrackReceiver::oneArrivedSignalPerDatagram()
+{
+    auto sdk = makeSdk(0, 2000000);
+    QVERIFY(sdk->isValid());
+    TrackReceiver receiver(sdk.get(), nullptr);
+    SignalCounter count(receiver);
+    receiver.start();
+
+    // Each datagram goes out only after the previous one was announced, so
+    // none is dropped as stale and each must give exactly one signal.
+    constexpr int kFrames = 20;
+    for (int i = 1; i <= kFrames; ++i) {
+        QVERIFY(sendTo(sdk->getDataPort(), frame6df2({Wand{}}, i)));
+        QTRY_COMPARE_WITH_TIMEOUT(count.arrived.load(), i, 2000);
+    }
+    stopAndWait(receiver);
+    // The cycle in progress at the stop ends by its 2 s timeout.
+    QCOMPARE(count.arrived.load(), kFrames);
+    QCOMPARE(count.errors.load(), 1);
+    QVERIFY(sdk->isDataTimeout());
+}
+
+void TestTrackReceiver::oneErrorSignalPerSilentTimeout()
+{
+    constexpr int kTimeoutMs = 100;
+    auto sdk = makeSdk(0, kTimeoutMs * 1000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    SignalCounter count(receiver);
+    QElapsedTimer clock;
+    clock.start();
+    receiver.start();
+    QTRY_VERIFY_WITH_TIMEOUT(count.errors.load() >= 5, 5000);
+    const qint64 elapsed = clock.elapsed();
+    const int errors = count.errors.load();
+    stopAndWait(receiver);
+    // Every error took one full timeout: no burst, no missed timeout.
+    QVERIFY2(elapsed >= (errors - 1) * kTimeoutMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < (errors + 2) * kTimeoutMs, qPrintable(QString::number(elapsed)));
+    QCOMPARE(count.arrived.load(), 0);
+    QVERIFY(sdk->isDataTimeout());
+}
+
+void TestTrackReceiver::stopWhileReceiveBlocks()
+{
+    constexpr int kTimeoutMs = 700;
+    auto sdk = makeSdk(0, kTimeoutMs * 1000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    SignalCounter count(receiver);
+    receiver.start();
+    // Right after the first timeout the next receive is blocking for a
+    // whole timeout again; stop then.
+    QTRY_COMPARE_WITH_TIMEOUT(count.errors.load(), 1, 5000);
+    QElapsedTimer clock;
+    clock.start();
+    receiver.onStop();
+    receiver.quit();
+    QVERIFY(receiver.wait(QDeadlineTimer(kTimeoutMs + 1000)));
+    QVERIFY(clock.elapsed() <= kTimeoutMs + 200);
+    QCOMPARE(count.errors.load(), 2);
+    QCOMPARE(count.arrived.load(), 0);
+    QVERIFY(receiver.isFinished());
+}
+
+void TestTrackReceiver::restartOnNewSdk()
+{
+    auto first = makeSdk(0, 100000);
+    TrackReceiver receiver(first.get(), nullptr);
+    SignalCounter count(receiver);
+    receiver.start();
+    QVERIFY(sendTo(first->getDataPort(), frame6df2({Wand{}})));
+    QTRY_COMPARE_WITH_TIMEOUT(count.arrived.load(), 1, 2000);
+    stopAndWait(receiver);
+
+    first.reset();
+    auto second = makeSdk(0, 100000);
+    receiver.setSdk(second.get());
+    receiver.setRunning(true);
+    receiver.start();
+    QVERIFY(sendTo(second->getDataPort(), frame6df2({Wand{}, Wand{}})));
+    QTRY_COMPARE_WITH_TIMEOUT(count.arrived.load(), 2, 2000);
+    QCOMPARE(second->getNumSkywand(), 2);
+    stopAndWait(receiver);
+}
+
+void TestTrackReceiver::startWithoutRunFlagEmitsNothing()
+{
+    auto sdk = makeSdk(0, 100000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    SignalCounter count(receiver);
+    receiver.onStop();
+    QElapsedTimer clock;
+    clock.start();
+    receiver.start();
+    QVERIFY(receiver.wait(QDeadlineTimer(2000)));
+    QVERIFY(clock.elapsed() < 100); // no receive was waited for
+    QCOMPARE(count.arrived.load() + count.errors.load(), 0);
+}
+
+void TestTrackReceiver::portNotOpenIsPacedAndStoppable()
+{
+    // Another socket holds the port, so the SDK is invalid and every
+    // receive fails at once.
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0));
+    auto sdk = makeSdk(holder.localPort(), 150000);
+    QVERIFY(!sdk->isValid());
+
+    TrackReceiver receiver(sdk.get(), nullptr);
+    receiver.setFailurePauseUs(150000);
+    SignalCounter count(receiver);
+    QElapsedTimer clock;
+    clock.start();
+    receiver.start();
+    QTRY_VERIFY_WITH_TIMEOUT(count.errors.load() >= 3, 3000);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 250, qPrintable(QString::number(elapsed)));
+    stopAndWait(receiver);
+    QVERIFY(sdk->isDataNetError());
+
+    // A long pause ends as soon as the receiver is stopped.
+    receiver.setFailurePauseUs(30000000);
+    receiver.setRunning(true);
+    const int before = count.errors.load();
+    receiver.start();
+    QTRY_COMPARE_WITH_TIMEOUT(count.errors.load(), before + 1, 2000);
+    clock.restart();
+    stopAndWait(receiver);
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(count.errors.load(), before + 1);
+}
+
+QTEST_GUILESS_MAIN(TestTrackReceiver)
+#include "tst_trackreceiver.moc"
