@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -201,4 +202,93 @@ std::string FrameGenerator::frame(uint32_t number, double secondsIn) const
     }
     out += '\n';
     return out;
+}
+
+FrameDamage damageFrame(std::string& text, double probability, uint64_t seed, uint32_t number)
+{
+    // A stream of draws of its own, apart from the measurement noise.
+    uint64_t state = mix(seed ^ 0xDA3A6EDA3A6Eull) ^ mix(uint64_t(number) << 1);
+    const auto draw = [&state] { return state = mix(state); };
+    const auto below = [&draw](size_t n) { return n ? size_t(draw() % n) : 0; };
+    const double u = double(draw() >> 11) / double(1ull << 53);
+    if (!(u < probability) || text.empty())
+        return FrameDamage::None;
+
+    const auto kind = static_cast<FrameDamage>(1 + below(6));
+    const auto isNumberChar = [](char c) {
+        return (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'x';
+    };
+    // The nth occurrence of a character matching pred, counted from a random
+    // start; npos when there is none.
+    const auto pick = [&](auto pred) {
+        std::vector<size_t> at;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (pred(text[i]))
+                at.push_back(i);
+        return at.empty() ? std::string::npos : at[below(at.size())];
+    };
+
+    switch (kind) {
+    case FrameDamage::DroppedBracket: {
+        const size_t at = pick([](char c) { return c == '[' || c == ']'; });
+        if (at == std::string::npos)
+            break;
+        text.erase(at, 1);
+        return kind;
+    }
+    case FrameDamage::JunkNumber: {
+        size_t at = pick([](char c) { return c >= '0' && c <= '9'; });
+        if (at == std::string::npos)
+            break;
+        size_t stop = at;
+        while (at > 0 && isNumberChar(text[at - 1]))
+            --at;
+        while (stop < text.size() && isNumberChar(text[stop]))
+            ++stop;
+        static const char* const kJunk[] = {"#", "x1", "-.", "?!", "e5"};
+        text.replace(at, stop - at, kJunk[below(5)]);
+        return kind;
+    }
+    case FrameDamage::RaisedCount: {
+        // The first number after the type word of a record line.
+        std::vector<size_t> counts;
+        for (size_t line = 0; line < text.size();) {
+            static const char* const kRecordLines[] = {"6d ", "6df ", "6df2 ", "6dmt ", "gl ", "3d "};
+            for (const char* prefix : kRecordLines)
+                if (text.compare(line, std::char_traits<char>::length(prefix), prefix) == 0)
+                    counts.push_back(line + std::char_traits<char>::length(prefix));
+            const size_t next = text.find('\n', line);
+            line = next == std::string::npos ? text.size() : next + 1;
+        }
+        if (counts.empty())
+            break;
+        const size_t at = counts[below(counts.size())];
+        size_t stop = at;
+        long long value = 0;
+        while (stop < text.size() && text[stop] >= '0' && text[stop] <= '9' && stop - at < 9)
+            value = value * 10 + (text[stop++] - '0');
+        std::string raised;
+        appendInt(raised, value + 1 + static_cast<long long>(below(3)));
+        text.replace(at, stop - at, raised);
+        return kind;
+    }
+    case FrameDamage::Truncation:
+        text.resize(below(text.size()));
+        return kind;
+    case FrameDamage::StrayNul:
+        text.insert(below(text.size() + 1), 1, '\0');
+        return kind;
+    case FrameDamage::ByteBurst: {
+        std::string burst(1 + below(64), '\0');
+        for (char& c : burst)
+            c = static_cast<char>(draw() & 0xFF);
+        text.insert(below(text.size() + 1), burst);
+        return kind;
+    }
+    case FrameDamage::None:
+        break;
+    }
+    // Nothing of the chosen kind to break: a burst always applies.
+    text.insert(below(text.size() + 1), 1, '\x7f');
+    return FrameDamage::ByteBurst;
 }

@@ -30,6 +30,7 @@ struct SimOptions
     uint64_t frames = 0;    // 0: no limit
     double duration = 0.0;  // 0: no limit
     uint64_t seed = 1;
+    double damage = 0.0; // probability that a generated frame is damaged
     bool quiet = false;
     std::string replay;
     double speed = 1.0;
@@ -41,6 +42,7 @@ struct SendStats
 {
     uint64_t sent = 0;
     uint64_t failed = 0;
+    uint64_t damaged = 0;
     Clock::time_point start = Clock::now();
 };
 
@@ -134,7 +136,9 @@ void runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats
         ++number;
         if (number == 0)
             number = 1; // the counter wraps past 2^32 - 1 back to 1
-        const std::string text = generator.frame(number, seconds);
+        std::string text = generator.frame(number, seconds);
+        if (damageFrame(text, options.damage, options.seed, number) != FrameDamage::None)
+            ++stats.damaged;
         sendOne(sender, text.data(), text.size(), stats);
         ++generated;
     }
@@ -220,8 +224,13 @@ int run(int argc, char** argv)
         ->check(CLI::Range(uint64_t(1), UINT64_MAX));
     app.add_option("--duration", options.duration, "Stop after this many seconds")
         ->check(CLI::PositiveNumber);
-    auto* seed = app.add_option("--seed", options.seed, "Seed of the simulated measurement noise")
+    auto* seed = app.add_option("--seed", options.seed, "Seed of the simulated measurement noise and of --damage")
                      ->capture_default_str();
+    auto* damage = app.add_option("--damage", options.damage,
+                                  "Probability (0 to 1) that a frame is sent damaged: a dropped bracket, "
+                                  "a junk number, a raised count, a truncation, a stray NUL or a byte burst")
+                       ->check(CLI::Range(0.0, 1.0))
+                       ->capture_default_str();
     app.add_flag("--quiet", options.quiet, "Print only errors and the summary at exit");
     auto* replay = app.add_option("--replay", options.replay,
                                   "Send the UDP payloads of this pcap or pcapng capture instead")
@@ -236,7 +245,7 @@ int run(int argc, char** argv)
         ->check(CLI::Range(0, 65535));
     speed->needs(replay);
     loop->needs(replay);
-    replay->excludes(skywands)->excludes(format)->excludes(seed);
+    replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage);
 
     try {
         app.parse(argc, argv);
@@ -288,6 +297,8 @@ int run(int argc, char** argv)
     std::fprintf(stderr, "kestrel-sim: sent %llu datagrams in %.3f s (%.1f/s)",
                  (unsigned long long)stats.sent, elapsed,
                  elapsed > 0 ? double(stats.sent) / elapsed : 0.0);
+    if (stats.damaged)
+        std::fprintf(stderr, ", %llu damaged", (unsigned long long)stats.damaged);
     if (stats.failed)
         std::fprintf(stderr, ", %llu could not be sent", (unsigned long long)stats.failed);
     std::fprintf(stderr, "\n");
