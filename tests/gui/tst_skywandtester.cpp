@@ -1,0 +1,447 @@
+#include "framesender.h"
+#include "joystickwidget.h"
+#include "settingportdlg.h"
+#include "skywandtester.h"
+#include "trackreceiver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+using namespace framesender;
+
+namespace {
+
+const QString kPressed = QStringLiteral("background-color: red; color: white;");
+const QString kReleased = QStringLiteral("background-color: lightgray; color: black;");
+constexpr int kDataTimeoutUs = 200000;
+
+QString statusFor(int number, const QString& port)
+{
+    return QStringLiteral(" Version V01 - Skywand ID: F%1 - Port: ").arg(number) + port + QStringLiteral(" ");
+}
+
+QByteArray readConfig()
+{
+    QFile file(Skywandtester::configFilePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QByteArray("<missing>");
+    }
+    return file.readAll();
+}
+
+void writeConfig(const QByteArray& content)
+{
+    QFile file(Skywandtester::configFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// Acts on the next modal dialog of type T, from a timer that fires inside the
+// dialog's own event loop; gives up after a few seconds so that a test fails
+// instead of hanging.
+template <typename T>
+void whenModal(std::function<void(T*)> act)
+{
+    auto* timer = new QTimer;
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, act] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            act(dialog);
+        } else if (clock->elapsed() < 5000) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+    });
+    timer->start();
+}
+
+// Enters text into the port dialog and presses OK, or Cancel.
+void answerPortDialog(const QString& text, bool ok, QString* shown = nullptr)
+{
+    whenModal<SettingPortDlg>([=](SettingPortDlg* dialog) {
+        if (shown) {
+            *shown = dialog->lbl_port->text();
+        }
+        dialog->lbl_port->setText(text);
+        (ok ? dialog->btn_ok : dialog->btn_cancel)->click();
+    });
+}
+
+} // namespace
+
+class TestSkywandtester : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void missingConfigFileIsCreated();
+    void configContent_data();
+    void configContent();
+    void selectorAndSelectedSkywand();
+    void selectedIndexBeyondCount();
+    void buttonCounts_data();
+    void buttonCounts();
+    void portDialog_data();
+    void portDialog();
+    void portHeldByAnotherSocket();
+    void closing_data();
+    void closing();
+
+private:
+    QLabel* status() const { return window->findChild<QLabel*>(QStringLiteral("statusLabel")); }
+    QComboBox* selector() const { return window->findChild<QComboBox*>(QStringLiteral("cboSkywand")); }
+    QLabel* label(const char* name) const { return window->findChild<QLabel*>(QLatin1String(name)); }
+    TrackReceiver* receiver() const { return window->findChild<TrackReceiver*>(); }
+    void openWindowOn(quint16 port);
+    void waitForShownFrame();
+
+    std::unique_ptr<Skywandtester> window;
+    std::unique_ptr<FrameStreamer> streamer;
+};
+
+void TestSkywandtester::initTestCase()
+{
+    Q_INIT_RESOURCE(Skywandtester);
+    Skywandtester::setDataTimeoutUsForTesting(kDataTimeoutUs);
+}
+
+void TestSkywandtester::init()
+{
+    QFile::remove(Skywandtester::configFilePath());
+}
+
+void TestSkywandtester::cleanup()
+{
+    window.reset();
+    streamer.reset();
+    QFile::remove(Skywandtester::configFilePath());
+}
+
+void TestSkywandtester::openWindowOn(quint16 port)
+{
+    writeConfig(QByteArray::number(port));
+    window = std::make_unique<Skywandtester>();
+}
+
+// Returns once the receiver thread has started and the window has shown a
+// frame it announced.
+void TestSkywandtester::waitForShownFrame()
+{
+    QSignalSpy arrived(receiver(), SIGNAL(sendMessageDataArrived()));
+    QTRY_VERIFY(arrived.count() >= 1);
+    // The window's queued call was posted before the spy counted.
+    QCoreApplication::sendPostedEvents();
+}
+
+void TestSkywandtester::missingConfigFileIsCreated()
+{
+    window = std::make_unique<Skywandtester>();
+    QCOMPARE(readConfig(), QByteArray("5000"));
+    // Port 5000 may be in use by another program on this machine; either way
+    // the window listens, or tries to, on 5000.
+    const QString text = status()->text();
+    QVERIFY2(text.contains(QLatin1String("Port: 5000 ")) || text == QLatin1String("Kestrel init error")
+                 || text.endsWith(QLatin1String("tracking data")),
+             qPrintable(text));
+}
+
+void TestSkywandtester::configContent_data()
+{
+    QTest::addColumn<QByteArray>("content");    // %P: a free port that frames go to
+    QTest::addColumn<bool>("warns");            // the "Wrong data port" box
+    QTest::addColumn<QString>("firstStatus");   // right after construction
+    QTest::addColumn<bool>("receives");
+    QTest::addColumn<QByteArray>("savedAtExit");
+
+    const QString idle = statusFor(0, QStringLiteral("%1"));
+    QTest::newRow("port") << QByteArray("%P") << false << statusFor(1, "%P") << true << QByteArray("%P");
+    QTest::newRow("trailing letters") << QByteArray("%Pxyz") << false << statusFor(1, "%Pxyz") << true
+                                      << QByteArray("%Pxyz");
+    QTest::newRow("line end kept") << QByteArray("%P\n") << false << statusFor(1, "%P\n") << true
+                                   << QByteArray("%P\n");
+    QTest::newRow("outside Latin-1") << QByteArray("%P\xe2\x82\xac") << false << statusFor(1, "%P?") << true
+                                     << QByteArray("%P?");
+    QTest::newRow("placeholder in text") << QByteArray("%P%0") << false << statusFor(1, "%P%0") << true
+                                         << QByteArray("%P%0");
+    QTest::newRow("zero") << QByteArray("0") << false << QString("Illegal data port") << false << QByteArray("0");
+    QTest::newRow("above 65535") << QByteArray("70000") << false << QString("Illegal data port") << false
+                                 << QByteArray("70000");
+    QTest::newRow("letters") << QByteArray("abc") << true << idle.arg("abc") << false << QByteArray("abc");
+    QTest::newRow("empty") << QByteArray() << true << idle.arg("") << false << QByteArray();
+    const QByteArray longDigits(250, '7');
+    QTest::newRow("too long, cut") << longDigits << true << idle.arg(QString(199, '7')) << false
+                                   << longDigits.left(199);
+    QTest::newRow("port and padding, cut") << QByteArray("%P") + QByteArray(250, ' ') << false << QString() << true
+                                           << QByteArray("%P") + QByteArray(199 - 5, ' ');
+}
+
+void TestSkywandtester::configContent()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, warns);
+    QFETCH(QString, firstStatus);
+    QFETCH(bool, receives);
+    QFETCH(QByteArray, savedAtExit);
+
+    const quint16 port = freeUdpPort();
+    QVERIFY(port >= 10000); // the padding row counts on five digits
+    const QByteArray portText = QByteArray::number(port);
+    content.replace("%P", portText);
+    savedAtExit.replace("%P", portText);
+    firstStatus.replace(QLatin1String("%P"), QLatin1String(portText));
+    writeConfig(content);
+
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}, Wand{}}));
+    streamer->start();
+    QString warning;
+    if (warns) {
+        whenModal<QMessageBox>([&warning](QMessageBox* box) {
+            warning = box->windowTitle() + '|' + box->text();
+            box->accept();
+        });
+    }
+    window = std::make_unique<Skywandtester>();
+    QCOMPARE(warning, warns ? QString("Skywand tester|Wrong data port") : QString());
+    if (!firstStatus.isEmpty()) {
+        QCOMPARE(status()->text(), firstStatus);
+    }
+    if (receives) {
+        QCOMPARE(selector()->count(), 2);
+        QTRY_VERIFY(receiver()->isRunning());
+    } else {
+        // No SDK: the receiver stands idle and the window stays usable.
+        QVERIFY(!receiver()->isRunning());
+        QTest::qWait(3 * kDataTimeoutUs / 1000);
+        QCOMPARE(selector()->count(), 0);
+        QCOMPARE(status()->text(), firstStatus);
+    }
+    window.reset();
+    QCOMPARE(readConfig(), savedAtExit);
+}
+
+void TestSkywandtester::selectorAndSelectedSkywand()
+{
+    const quint16 port = freeUdpPort();
+    openWindowOn(port);
+    // Nothing was sent yet: an empty selector and a timeout.
+    QCOMPARE(selector()->count(), 0);
+    QTRY_COMPARE(status()->text(), QString("timeout while waiting for tracking data"));
+
+    Wand second{6, 0b100010, 0.5, -0.25}; // button 2 and button 6 (the joystick press)
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}, second, Wand{}}));
+    streamer->start();
+    QTRY_COMPARE(selector()->count(), 3);
+    QCOMPARE(selector()->itemText(0), QString("F1"));
+    QCOMPARE(selector()->itemText(2), QString("F3"));
+    QCOMPARE(selector()->currentIndex(), 0);
+    QTRY_COMPARE(status()->text(), statusFor(1, QString::number(port)));
+    QCOMPARE(label("lbl_btn2")->styleSheet(), kReleased);
+
+    selector()->setCurrentIndex(1);
+    QCOMPARE(status()->text(), statusFor(2, QString::number(port)));
+    QTRY_COMPARE(label("lbl_btn2")->styleSheet(), kPressed);
+    QCOMPARE(label("lbl_btn1")->styleSheet(), kReleased);
+    QCOMPARE(label("lbl_joyH")->text(), QString("X = 0.50"));
+    QCOMPARE(label("lbl_joyV")->text(), QString("Y = -0.25"));
+    QVERIFY(window->findChild<JoystickWidget*>()->isPressed());
+    QCOMPARE(status()->text(), statusFor(2, QString::number(port)));
+}
+
+void TestSkywandtester::selectedIndexBeyondCount()
+{
+    const quint16 port = freeUdpPort();
+    Wand third{6, 0b1, 1.0, 1.0};
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}, Wand{}, third}));
+    streamer->start();
+    openWindowOn(port);
+    QCOMPARE(selector()->count(), 3);
+    selector()->setCurrentIndex(2);
+    QTRY_COMPARE(label("lbl_btn1")->styleSheet(), kPressed);
+
+    streamer->setFrame(frame6df2({Wand{6, 0b1, 0.5, 0.5}}));
+    QTRY_COMPARE(label("lbl_btn1")->styleSheet(), kReleased);
+    QCOMPARE(label("lbl_joyH")->text(), QString("X = 0.00"));
+    QCOMPARE(label("lbl_joyV")->text(), QString("Y = 0.00"));
+    QCOMPARE(status()->text(), statusFor(3, QString::number(port)));
+    QCOMPARE(selector()->count(), 3);
+
+    streamer->setFrame(frame6df2({Wand{}, Wand{}, third}));
+    QTRY_COMPARE(label("lbl_btn1")->styleSheet(), kPressed);
+}
+
+void TestSkywandtester::buttonCounts_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("button5Shown");
+    QTest::addColumn<bool>("joystickPressed");
+    QTest::addColumn<QString>("pressedLabel");
+
+    // 6df bits: 2 is button 2, 32 is button 6, which also means X = -1.
+    QTest::newRow("8 buttons (6df)") << frame6df({2 | 32}) << false << false << "lbl_btn2";
+    QTest::newRow("6 buttons") << frame6df2({Wand{6, 0b110000, 0, 0}}) << true << true << "lbl_btn5";
+    QTest::newRow("4 buttons") << frame6df2({Wand{4, 0b1000, 0, 0}}) << true << false << "lbl_btn4";
+    QTest::newRow("no buttons") << frame6df2({Wand{0, 0, 0.5, 0}}) << true << false << "";
+}
+
+void TestSkywandtester::buttonCounts()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(bool, button5Shown);
+    QFETCH(bool, joystickPressed);
+    QFETCH(QString, pressedLabel);
+
+    const quint16 port = freeUdpPort();
+    streamer = std::make_unique<FrameStreamer>(port, frame);
+    streamer->start();
+    openWindowOn(port);
+    QCOMPARE(selector()->count(), 1);
+    waitForShownFrame();
+    QTRY_COMPARE(label("lbl_btn5")->isHidden(), !button5Shown);
+    QCOMPARE(window->findChild<JoystickWidget*>()->isPressed(), joystickPressed);
+    for (const char* name : {"lbl_btn1", "lbl_btn2", "lbl_btn3", "lbl_btn4", "lbl_btn5"}) {
+        QCOMPARE(label(name)->styleSheet(), pressedLabel == QLatin1String(name) ? kPressed : kReleased);
+    }
+    // Whatever the button count, buttons 1 to 4 and both joystick values stay
+    // on show.
+    for (const char* name : {"lbl_btn1", "lbl_btn2", "lbl_btn3", "lbl_btn4", "lbl_joyH", "lbl_joyV"}) {
+        QVERIFY2(!label(name)->isHidden(), name);
+    }
+}
+
+void TestSkywandtester::portDialog_data()
+{
+    QTest::addColumn<QString>("entry"); // %P: the current port, %Q: another free one
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("portTextAfter");
+
+    QTest::newRow("1") << "1" << true << "%P";
+    QTest::newRow("65535") << "65535" << true << "%P";
+    QTest::newRow("abc") << "abc" << true << "%P";
+    QTest::newRow("current text") << "%P" << true << "%P";
+    QTest::newRow("cancelled") << "%Q" << false << "%P";
+    QTest::newRow("leading zero") << "0%P" << true << "0%P";
+    QTest::newRow("other port") << "%Q" << true << "%Q";
+    QTest::newRow("too long, cut before the check") << QString(190, '0') + "%Q" << true << QString(190, '0') + "%Q";
+    QTest::newRow("too long, zeros left after the cut") << QString(199, '0') + "%Q" << true << "%P";
+}
+
+void TestSkywandtester::portDialog()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, ok);
+    QFETCH(QString, portTextAfter);
+
+    const quint16 port = freeUdpPort();
+    quint16 other = freeUdpPort();
+    while (other == port) {
+        other = freeUdpPort();
+    }
+    const auto fill = [&](QString text) {
+        return text.replace(QLatin1String("%P"), QString::number(port))
+            .replace(QLatin1String("%Q"), QString::number(other));
+    };
+    entry = fill(entry);
+    portTextAfter = fill(portTextAfter);
+    const bool restarts = portTextAfter != QString::number(port);
+    const quint16 portAfter = portTextAfter.toUShort();
+
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}}));
+    streamer->start();
+    openWindowOn(port);
+    waitForShownFrame();
+    QCOMPARE(status()->text(), statusFor(1, QString::number(port)));
+    QSignalSpy starts(receiver(), &QThread::started);
+
+    QString shown;
+    answerPortDialog(entry, ok, &shown);
+    window->findChild<QAction*>(QStringLiteral("action_port"))->trigger();
+    QCOMPARE(shown, QString::number(port));
+    // The file holds the new text as soon as the dialog is accepted.
+    QCOMPARE(readConfig(), portTextAfter.toLatin1());
+    QTRY_COMPARE(starts.count(), restarts ? 1 : 0);
+
+    if (portAfter != port) {
+        streamer = std::make_unique<FrameStreamer>(portAfter, frame6df2({Wand{}, Wand{}}));
+        streamer->start();
+    }
+    QTRY_COMPARE(status()->text(), statusFor(1, portTextAfter));
+    QVERIFY(receiver()->isRunning());
+    QCOMPARE(starts.count(), restarts ? 1 : 0);
+    window.reset();
+    QCOMPARE(readConfig(), portTextAfter.toLatin1());
+}
+
+void TestSkywandtester::portHeldByAnotherSocket()
+{
+    const quint16 port = freeUdpPort();
+    openWindowOn(port);
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0));
+
+    answerPortDialog(QString::number(holder.localPort()), true);
+    window->findChild<QAction*>(QStringLiteral("action_port"))->trigger();
+    QCOMPARE(status()->text(), QString("Kestrel init error"));
+    QTRY_COMPARE(status()->text(), QString("error while receiving tracking data"));
+    QVERIFY(receiver()->isRunning());
+    QCOMPARE(readConfig(), QByteArray::number(holder.localPort()));
+}
+
+void TestSkywandtester::closing_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close box") << "close";
+    QTest::newRow("File, Exit") << "exit";
+    QTest::newRow("Q key") << "key";
+}
+
+void TestSkywandtester::closing()
+{
+    QFETCH(QString, how);
+    // A long timeout keeps the receiver blocked in receive while the window
+    // goes; deleting a running thread would abort the test.
+    Skywandtester::setDataTimeoutUsForTesting(1000000);
+    const quint16 port = freeUdpPort();
+    openWindowOn(port);
+    Skywandtester::setDataTimeoutUsForTesting(kDataTimeoutUs);
+    QPointer<TrackReceiver> thread = receiver();
+    QVERIFY(thread->isRunning());
+    QFile::remove(Skywandtester::configFilePath());
+
+    if (how == QLatin1String("close")) {
+        window->show();
+        QVERIFY(window->close());
+    } else if (how == QLatin1String("exit")) {
+        window->findChild<QAction*>(QStringLiteral("action_exit"))->trigger();
+        QVERIFY(thread->isFinished());
+    } else {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_Q);
+        QVERIFY(thread->isFinished());
+    }
+    window.reset();
+    QVERIFY(thread.isNull());
+    QCOMPARE(readConfig(), QByteArray::number(port));
+}
+
+QTEST_MAIN(TestSkywandtester)
+#include "tst_skywandtester.moc"
