@@ -48,6 +48,18 @@ void cleanup()
 #endif
 }
 
+// True when the last receive failed only because the datagram did not fit:
+// WinSock reports that as an error after filling the buffer, where POSIX
+// returns the truncated length.
+bool lastReceiveTruncated()
+{
+#ifdef _WIN32
+    return WSAGetLastError() == WSAEMSGSIZE;
+#else
+    return false;
+#endif
+}
+
 int closeNative(NativeSocket fd)
 {
 #ifdef _WIN32
@@ -138,7 +150,9 @@ int closeHandle(SocketHandle* handle)
 
 uint32_t resolve(const char* name)
 {
-    if (!name)
+    // An empty name is no host; WinSock's getaddrinfo would answer it with
+    // the local machine.
+    if (!name || !*name)
         return 0;
     const auto direct = inet_addr(name);
     if (direct != INADDR_NONE)
@@ -203,6 +217,8 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
     long length = 0;
     do {
         length = ::recv(handle->fd, buffer, static_cast<IoLength>(maxLength), 0);
+        if (length < 0 && lastReceiveTruncated())
+            length = maxLength;
         if (length < 0)
             return -3;
         // Another datagram already waiting replaces this one: only the newest

@@ -1,10 +1,6 @@
 #include "trackingsdk.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +65,7 @@ public:
         }
         changed.notify_all();
         worker.join();
-        ::close(listenFd);
+        closeSocket(listenFd);
     }
 
     uint16_t port() const { return listenPort; }
@@ -92,8 +88,7 @@ public:
 private:
     static bool readable(int fd)
     {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 10000) == 1;
+        return waitReadable(fd, 10000);
     }
 
     // Reads one request up to its zero byte; false when the client went away.
@@ -133,7 +128,7 @@ private:
                 received.push_back(request);
             }
             if (step.kind == Step::Close) {
-                ::close(fd);
+                closeSocket(fd);
                 return;
             }
             if (step.kind == Step::ReplyWhenReleased) {
@@ -141,7 +136,7 @@ private:
                 changed.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
             }
             if (step.kind != Step::Silent)
-                ::send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
+                ::send(fd, step.bytes.data(), static_cast<int>(step.bytes.size()), kNoSignal);
             if (step.kind == Step::ReplyWhenReleased) {
                 std::lock_guard<std::mutex> lock(mutex);
                 sent = true;
@@ -154,7 +149,7 @@ private:
             std::lock_guard<std::mutex> lock(mutex);
             received.push_back(request);
         }
-        ::close(fd);
+        closeSocket(fd);
     }
 
     std::vector<Step> steps;

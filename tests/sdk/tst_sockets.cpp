@@ -126,7 +126,7 @@ TEST(Sockets, TcpSendReceiveAndPeerClose)
     ASSERT_EQ(::send(peer, "0123456789", 10, 0), 10);
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), -4) << "a full buffer means it did not fit";
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), 2);
-    ::close(peer);
+    closeSocket(peer);
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), -9);
     // Writing to the closed peer fails with -3 once the reset arrives, and
     // must not kill the process with SIGPIPE.

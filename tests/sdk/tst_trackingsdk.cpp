@@ -136,8 +136,13 @@ TEST(TrackingSdk, AccessorsOutOfRangeGiveDefaultRecords)
 TEST(TrackingSdk, RealsDecodeUnderADecimalCommaLocale)
 {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
-        << "de_DE.UTF-8 is missing: scripts/bootstrap generates it";
+#ifdef _WIN32
+    const char* const commaLocale = "German_Germany.1252";
+#else
+    const char* const commaLocale = "de_DE.UTF-8";
+#endif
+    ASSERT_NE(std::setlocale(LC_ALL, commaLocale), nullptr)
+        << commaLocale << " is missing: scripts/bootstrap generates it";
     auto sdk = makeSdk();
     UdpSender tx(sdk->getDataPort());
     ASSERT_TRUE(tx.send("ts 12.625\n6df2 1 1 [0 0.5 0 2][0.25 1.5 -2.75][1 0 0 0 1 0 0 0 1][0.5 -0.125]"));
