@@ -36,6 +36,20 @@ inline const char* skipSpace(const char* p, const char* end)
 // saturated tells whether it exceeded 64 bits (treated as "very large").
 const char* readMagnitude(const char* p, const char* end, uint64_t& magnitude, bool& saturated)
 {
+    saturated = false;
+    // Plain decimals, the common case: nineteen digits cannot overflow 64
+    // bits, so the short loop needs no overflow check.
+    if (p < end && *p >= '1' && *p <= '9') {
+        const char* stop = end - p > 19 ? p + 19 : end;
+        uint64_t value = 0;
+        const char* q = p;
+        while (q < stop && static_cast<unsigned char>(*q - '0') <= 9)
+            value = value * 10 + static_cast<uint64_t>(*q++ - '0');
+        if (q == end || static_cast<unsigned char>(*q - '0') > 9) {
+            magnitude = value;
+            return q;
+        }
+    }
     int base = 10;
     if (p < end && *p == '0') {
         if (end - p >= 3 && (p[1] == 'x' || p[1] == 'X') && isHexDigit(p[2])) {
@@ -47,7 +61,6 @@ const char* readMagnitude(const char* p, const char* end, uint64_t& magnitude, b
     }
     const char* start = p;
     uint64_t value = 0;
-    saturated = false;
     while (p < end) {
         int d = digitValue(*p);
         if (d >= base)
@@ -80,53 +93,46 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Plain decimals with at most 15 significant digits and a small exponent are
-// one correctly rounded multiplication or division of two exact doubles, so
-// they need no general algorithm. Returns nullptr when the text is not of
-// that simple form; the caller then takes the general path.
-const char* fastDecimal(const char* p, const char* end, bool negative, double& value)
+inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+
+// A plain decimal whose digits, read as one integer, fit 53 bits and whose
+// point stands at most 22 places from the end is the quotient of two doubles
+// that are both exact; one correctly rounded division then gives exactly what
+// strtod gives, without the general algorithm. Returns nullptr when the text
+// is not of that simple form; the caller then takes the general path.
+inline const char* fastDecimal(const char* p, const char* end, bool negative, double& value)
 {
+    // At most nineteen digits are taken, so the sum cannot overflow 64 bits.
+    const char* stop = end - p > 19 ? p + 19 : end;
     uint64_t digits = 0;
-    int count = 0;
-    int scale = 0;
     const char* q = p;
-    while (q < end && *q >= '0' && *q <= '9') {
-        if (count == 0 && *q == '0') {
-            ++q;
-            continue;
-        }
-        if (++count > 15)
-            return nullptr;
-        digits = digits * 10 + static_cast<uint64_t>(*q - '0');
-        ++q;
-    }
-    bool any = q != p;
+    while (q < stop && isDigit(*q))
+        digits = digits * 10 + static_cast<uint64_t>(*q++ - '0');
+    const char* whole = q;
+    int scale = 0;
     if (q < end && *q == '.') {
-        const char* f = ++q;
-        while (q < end && *q >= '0' && *q <= '9') {
-            if (count == 0 && *q == '0') {
-                --scale;
-                ++q;
-                continue;
-            }
-            if (++count > 15)
-                return nullptr;
-            digits = digits * 10 + static_cast<uint64_t>(*q - '0');
-            --scale;
-            ++q;
-        }
-        any = any || q != f;
-    }
-    if (!any)
+        const char* fraction = ++q;
+        stop = end - q > 19 - (whole - p) ? q + (19 - (whole - p)) : end;
+        while (q < stop && isDigit(*q))
+            digits = digits * 10 + static_cast<uint64_t>(*q++ - '0');
+        scale = static_cast<int>(fraction - q);
+        if (whole == p && q == fraction)
+            return nullptr; // a lone "."
+    } else if (whole == p) {
         return nullptr;
-    if (q < end && (*q == 'e' || *q == 'E'))
-        return nullptr; // exponents go the general way
-    if (q < end && (*q == 'x' || *q == 'X'))
-        return nullptr; // "0x" starts a hexadecimal real
-    if (scale < -22)
+    }
+    if (q < end) {
+        const char c = *q;
+        // More digits than were taken, an exponent, or "0x" of a hexadecimal
+        // real: all of these go the general way.
+        if (isDigit(c) || c == 'e' || c == 'E' || c == 'x' || c == 'X')
+            return nullptr;
+    }
+    if (digits > (uint64_t{1} << 53) || scale < -22)
         return nullptr;
     double d = static_cast<double>(digits);
-    d = scale < 0 ? d / kExactPowers[-scale] : d;
+    if (scale < 0)
+        d /= kExactPowers[-scale];
     value = negative ? -d : d;
     return q;
 }
@@ -202,13 +208,12 @@ const char* readUnsigned(const char* position, const char* end, uint32_t& value)
     return p;
 }
 
-const char* readDouble(const char* position, const char* end, double& value)
-{
-    bool negative = false;
-    const char* p = readSign(skipSpace(position, end), end, negative);
-    if (const char* q = fastDecimal(p, end, negative, value))
-        return q;
+namespace {
 
+// Everything the fast path leaves: long or exponent decimals, hexadecimal
+// reals, inf and nan. p stands after the sign.
+const char* generalDouble(const char* p, const char* end, bool negative, double& value)
+{
     double parsed = 0.0;
     std::from_chars_result r;
     const bool hex = end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
@@ -243,10 +248,28 @@ const char* readDouble(const char* position, const char* end, double& value)
     return r.ptr;
 }
 
+// Kept inline so that the float reader of every block value runs the fast
+// path without a call.
+inline const char* parseDouble(const char* position, const char* end, double& value)
+{
+    bool negative = false;
+    const char* p = readSign(skipSpace(position, end), end, negative);
+    if (const char* q = fastDecimal(p, end, negative, value))
+        return q;
+    return generalDouble(p, end, negative, value);
+}
+
+} // namespace
+
+const char* readDouble(const char* position, const char* end, double& value)
+{
+    return parseDouble(position, end, value);
+}
+
 const char* readFloat(const char* position, const char* end, float& value)
 {
     double d = 0.0;
-    const char* p = readDouble(position, end, d);
+    const char* p = parseDouble(position, end, d);
     if (p)
         value = static_cast<float>(d);
     return p;
@@ -257,7 +280,14 @@ const char* readBlock(const char* position, const char* end, const char* types, 
 {
     if (position >= end)
         return nullptr;
-    const char* open = static_cast<const char*>(std::memchr(position, '[', static_cast<size_t>(end - position)));
+    // The "[" mostly follows within a byte or two; a library call is only
+    // worth it for a longer way.
+    const char* open = position;
+    const char* near = end - position > 4 ? position + 4 : end;
+    while (open < near && *open != '[')
+        ++open;
+    if (open == near)
+        open = static_cast<const char*>(std::memchr(open, '[', static_cast<size_t>(end - open)));
     if (!open)
         return nullptr;
     const char* close = static_cast<const char*>(std::memchr(open + 1, ']', static_cast<size_t>(end - open - 1)));
