@@ -77,7 +77,11 @@ QLabel* SkywandWidget::labelAt(int index) const
 
 void SkywandWidget::setLabelStyle(int index, const QString& styleSheet)
 {
-    if (QLabel* label = labelAt(index))
+    // Qt re-polishes a label on every setStyleSheet, even with the sheet it
+    // already has, at tens of microseconds a time; most frames repeat the
+    // last style. The label's own sheet is the record of the last style.
+    QLabel* label = labelAt(index);
+    if (label && label->styleSheet() != styleSheet)
         label->setStyleSheet(styleSheet);
 }
 

@@ -41,6 +41,7 @@ private slots:
     void hiddenLabelLeavesRowToOthers();
     void pressForwardingSwitch();
     void joystickValuesReachIndicator();
+    void unchangedStyleIsNotReapplied();
 };
 
 void TestSkywandWidget::initialState_data()
@@ -235,6 +236,44 @@ void TestSkywandWidget::joystickValuesReachIndicator()
     QCOMPARE(joystick->verticalValue(), -1.0);
     // The value labels are the caller's business, not the indicator's.
     QCOMPARE(label(panel, "lbl_joyH")->text(), QStringLiteral("0.00"));
+}
+
+namespace {
+
+// Counts the style changes a widget goes through.
+class StyleChangeCounter : public QObject
+{
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::StyleChange)
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
+
+void TestSkywandWidget::unchangedStyleIsNotReapplied()
+{
+    SkywandWidget panel;
+    panel.show(); // a hidden widget is not re-polished
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QLabel* button = label(panel, "lbl_btn3");
+    StyleChangeCounter counter;
+    button->installEventFilter(&counter);
+
+    // Pressed, pressed again, released, released again: two changes.
+    const QString styles[] = {kPressed, kPressed, kReleased, kReleased};
+    const int changesAfter[] = {1, 1, 2, 2};
+    for (int step = 0; step < 4; ++step) {
+        panel.setLabelStyle(2, styles[step]);
+        QCOMPARE(button->styleSheet(), styles[step]);
+        QCOMPARE(counter.count, changesAfter[step]);
+    }
 }
 
 QTEST_MAIN(TestSkywandWidget)
