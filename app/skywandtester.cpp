@@ -161,6 +161,9 @@ void Skywandtester::startReceiver()
 {
     receiver = new TrackReceiver(sdk, this);
     receiver->setFailurePauseUs(dataTimeoutUs);
+    // When frames come faster than the panel can show them, the newest one
+    // is shown and the queue does not grow; otherwise every frame is shown.
+    receiver->setCoalescing(true);
     connect(receiver, SIGNAL(sendMessageDataArrived()), this, SLOT(onReceiveTrackingData()));
     connect(receiver, SIGNAL(sendMessageDataError()), this, SLOT(onReceiveTrackingDataError()));
     // With no SDK the window stays usable but idle until a valid port is
@@ -270,11 +273,19 @@ void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
 
 void Skywandtester::onReceiveTrackingData()
 {
+    // Cleared before the SDK is read: a frame decoded from now on is either
+    // read here or announced anew.
+    if (receiver) {
+        receiver->dataNotificationHandled();
+    }
     withoutThrowing("Tracking data", [this] { showTrackingData(sdk); });
 }
 
 void Skywandtester::onReceiveTrackingDataError()
 {
+    if (receiver) {
+        receiver->errorNotificationHandled();
+    }
     withoutThrowing("Tracking data error", [this] { showTrackingDataError(sdk); });
 }
 

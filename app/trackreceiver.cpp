@@ -28,6 +28,23 @@ void TrackReceiver::setFailurePauseUs(int microseconds)
     failurePauseUs = microseconds < 0 ? 0 : microseconds;
 }
 
+void TrackReceiver::setCoalescing(bool on)
+{
+    coalescing = on;
+    dataPending = false;
+    errorPending = false;
+}
+
+void TrackReceiver::dataNotificationHandled()
+{
+    dataPending = false;
+}
+
+void TrackReceiver::errorNotificationHandled()
+{
+    errorPending = false;
+}
+
 void TrackReceiver::onStop()
 {
     // Taking the mutex orders the flag against the worker's check before it
@@ -47,10 +64,19 @@ void TrackReceiver::run()
     QElapsedTimer clock;
     while (running) {
         clock.start();
+        // Without coalescing a slow receiver of the signals would collect
+        // one queued event per frame without end. With it, a frame decoded
+        // while a notification still waits is covered by that one: the slot
+        // reads the SDK after it cleared the flag, so it sees this frame or
+        // a later one.
         if (sdk->receive()) {
-            emit sendMessageDataArrived();
+            if (!coalescing || !dataPending.exchange(true)) {
+                emit sendMessageDataArrived();
+            }
         } else {
-            emit sendMessageDataError();
+            if (!coalescing || !errorPending.exchange(true)) {
+                emit sendMessageDataError();
+            }
             if (sdk->isDataNetError()) {
                 pauseAfterFailure(clock.nsecsElapsed() / 1000);
             }

@@ -31,6 +31,16 @@ public:
     // passes the SDK's data timeout.
     void setFailurePauseUs(int microseconds);
 
+    // With coalescing on, a signal is emitted only when the previous signal
+    // of the same kind has been handled, so at most one of each kind waits
+    // in the receiving thread's event queue however fast frames arrive. The
+    // slot calls the matching ...Handled() first and then reads the SDK,
+    // which always holds the newest outcome. A slot that keeps up still gets
+    // one signal per cycle. Off by default: one signal per cycle regardless.
+    void setCoalescing(bool on);
+    void dataNotificationHandled();
+    void errorNotificationHandled();
+
 signals:
     void sendMessageDataArrived();
     void sendMessageDataError();
@@ -47,6 +57,9 @@ private:
     TrackingSdk* sdk;
     std::atomic<bool> running;
     std::atomic<int> failurePauseUs{kDefaultFailurePauseUs};
+    std::atomic<bool> coalescing{false};
+    std::atomic<bool> dataPending{false};
+    std::atomic<bool> errorPending{false};
     QMutex pauseMutex;
     QWaitCondition pauseWake;
 };

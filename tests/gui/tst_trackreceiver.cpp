@@ -54,6 +54,8 @@ private slots:
     void restartOnNewSdk();
     void startWithoutRunFlagEmitsNothing();
     void portNotOpenIsPacedAndStoppable();
+    void coalescedWhileTheConsumerLags();
+    void coalescedButOnePerFrameWhileTheConsumerKeepsUp();
 };
 
 void TestTrackReceiver::oneArrivedSignalPerDatagram()
@@ -185,6 +187,92 @@ void TestTrackReceiver::portNotOpenIsPacedAndStoppable()
     stopAndWait(receiver);
     QVERIFY(clock.elapsed() < 1000);
     QCOMPARE(count.errors.load(), before + 1);
+}
+
+namespace {
+
+// Plays the window's part with coalescing on: in this thread, clears the
+// flag first, then reads the newest frame from the SDK.
+struct Consumer
+{
+    Consumer(TrackReceiver& receiver, TrackingSdk& sdk, QObject& context)
+    {
+        receiver.setCoalescing(true);
+        QObject::connect(&receiver, &TrackReceiver::sendMessageDataArrived, &context, [&, this] {
+            receiver.dataNotificationHandled();
+            ++updates;
+            shownX = sdk.getSkywand(0).joystickValue[0];
+        });
+    }
+    int updates = 0;
+    float shownX = 0.0f;
+};
+
+// Frame i carries x = i / 1000, which stays in the records after the next
+// receive has begun; this waits for it without running the event loop.
+bool decoded(TrackingSdk& sdk, int i)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (sdk.getSkywand(0).joystickValue[0] != static_cast<float>(i / 1000.0)) {
+        if (clock.elapsed() > 2000)
+            return false;
+        QThread::yieldCurrentThread();
+    }
+    return true;
+}
+
+} // namespace
+
+void TestTrackReceiver::coalescedWhileTheConsumerLags()
+{
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    QObject context;
+    Consumer consumer(receiver, *sdk, context);
+    receiver.start();
+
+    // This thread handles no events while 50 frames are decoded: a lagging
+    // window. Without coalescing 50 notifications would wait now.
+    constexpr int kFrames = 50;
+    for (int i = 1; i <= kFrames; ++i) {
+        Wand w;
+        w.x = i / 1000.0;
+        QVERIFY(sendTo(sdk->getDataPort(), frame6df2({w}, i)));
+        QVERIFY2(decoded(*sdk, i), qPrintable(QString::number(i)));
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(consumer.updates, 1);
+    QCOMPARE(consumer.shownX, static_cast<float>(kFrames / 1000.0)); // the newest frame
+
+    // The next frame is announced again.
+    Wand w;
+    w.x = 0.5;
+    QVERIFY(sendTo(sdk->getDataPort(), frame6df2({w}, kFrames + 1)));
+    QTRY_COMPARE_WITH_TIMEOUT(consumer.updates, 2, 2000);
+    QCOMPARE(consumer.shownX, 0.5f);
+    stopAndWait(receiver);
+}
+
+void TestTrackReceiver::coalescedButOnePerFrameWhileTheConsumerKeepsUp()
+{
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    QObject context;
+    Consumer consumer(receiver, *sdk, context);
+    receiver.start();
+
+    constexpr int kFrames = 30;
+    for (int i = 1; i <= kFrames; ++i) {
+        Wand w;
+        w.x = i / 1000.0;
+        QVERIFY(sendTo(sdk->getDataPort(), frame6df2({w}, i)));
+        QTRY_COMPARE_WITH_TIMEOUT(consumer.updates, i, 2000);
+        QCOMPARE(consumer.shownX, static_cast<float>(i / 1000.0));
+    }
+    stopAndWait(receiver);
+    QCoreApplication::processEvents();
+    QCOMPARE(consumer.updates, kFrames);
 }
 
 QTEST_GUILESS_MAIN(TestTrackReceiver)
