@@ -1,8 +1,10 @@
 // The configuration file: the port text alone, beside the executable.
 
+#include "configfile.h"
 #include "skywandtester.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFile>
 #include <QSaveFile>
 
@@ -12,23 +14,30 @@ namespace {
 // a larger hostile file is not read whole.
 constexpr qint64 kMaxConfigBytes = 4096;
 
-// Replaces the file in one step, so a crash while saving never leaves it
-// empty or half written. Returns false when nothing was replaced.
-bool writeReplacing(const QString& path, const QByteArray& content)
+} // namespace
+
+bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        return false;
+    // A folder that refuses new files (EACCES) makes QSaveFile open the file
+    // itself; that write is not atomic, but it is the only one possible.
+    file.setDirectWriteFallback(true);
+    bool written = false;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        if (file.write(content) != content.size()) {
+            file.cancelWriting();
+        }
+        written = file.commit(); // false after cancelWriting(); closes either way
     }
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
+    if (!written && !*warned) {
+        *warned = true;
+        qWarning().noquote()
+            << QStringLiteral(
+                   "Cannot write %1 (%2): a changed data port is lost when the program ends")
+                   .arg(path, file.errorString());
     }
-    return file.commit();
+    return written;
 }
-
-} // namespace
 
 QString Skywandtester::configFilePath()
 {
@@ -53,6 +62,5 @@ void Skywandtester::loadConfig()
 
 void Skywandtester::saveConfig()
 {
-    // Failures are not reported: the setting is then lost at exit.
-    writeReplacing(configFilePath(), QString::fromLatin1(portText).toUtf8());
+    saveConfigFile(configFilePath(), QString::fromLatin1(portText).toUtf8(), &configSaveWarned);
 }

@@ -69,4 +69,5 @@ private:
     QLabel* statusLabel;
     SkywandWidget* skywandWidget;
     QVBoxLayout* panelLayout;
+    bool configSaveWarned = false;
 };

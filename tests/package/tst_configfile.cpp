@@ -1,0 +1,163 @@
+// Saving the port file where an installed program lives: the folder belongs
+// to root and the file to everyone, so the save must fall back to writing in
+// place, and a file that cannot be written is reported once.
+//
+// Every save runs in a child process. When the test runs as root, the child
+// becomes "nobody" first, because permission bits do not stop root's writes;
+// otherwise it keeps the caller's user. The folder and file modes of each row
+// then decide what that user may do, as they would on a lab machine.
+
+#include "configfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr QFileDevice::Permissions kEveryoneWrites =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+    QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+
+int warningCount = 0;
+
+void countWarnings(QtMsgType type, const QMessageLogContext&, const QString&)
+{
+    if (type == QtWarningMsg) {
+        ++warningCount;
+    }
+}
+
+struct SaveOutcome
+{
+    bool firstSaved;
+    bool secondSaved;
+    int warnings;
+};
+
+// Saves content twice with one warning flag, as a window does over its life.
+SaveOutcome saveTwiceAsUnprivileged(const QString& path, const QByteArray& content)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(255);
+        }
+        qInstallMessageHandler(countWarnings);
+        bool warned = false;
+        const bool first = saveConfigFile(path, content, &warned);
+        const bool second = saveConfigFile(path, content, &warned);
+        _exit(int(first) | int(second) << 1 | qMin(warningCount, 7) << 2);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 255) {
+        return {false, false, -1};
+    }
+    const int code = WEXITSTATUS(status);
+    return {(code & 1) != 0, (code & 2) != 0, code >> 2};
+}
+
+} // namespace
+
+class TestConfigFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void save_data();
+    void save();
+};
+
+void TestConfigFile::save_data()
+{
+    QTest::addColumn<bool>("folderWritable");
+    QTest::addColumn<int>("fileMode"); // 0: no file
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QByteArray>("contentAfter"); // empty: no file
+    QTest::addColumn<bool>("sameFile");
+    QTest::addColumn<int>("warnings");
+
+    QTest::newRow("writable folder: replaced, mode kept")
+        << true << 0666 << true << QByteArray("6001") << false << 0;
+    QTest::newRow("writable folder, no file: created")
+        << true << 0 << true << QByteArray("6001") << false << 0;
+    QTest::newRow("root's folder, everyone's file: written in place")
+        << false << 0666 << true << QByteArray("6001") << true << 0;
+    QTest::newRow("root's folder, read-only file: kept, said once")
+        << false << 0444 << false << QByteArray("123456") << true << 1;
+    QTest::newRow("root's folder, no file: said once")
+        << false << 0 << false << QByteArray() << false << 1;
+}
+
+void TestConfigFile::save()
+{
+    QFETCH(bool, folderWritable);
+    QFETCH(int, fileMode);
+    QFETCH(bool, saved);
+    QFETCH(QByteArray, contentAfter);
+    QFETCH(bool, sameFile);
+    QFETCH(int, warnings);
+
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+    const QString folder = base.filePath("program");
+    const QString path = folder + "/skywandtester.config";
+    QVERIFY(QDir().mkdir(folder));
+    ino_t inodeBefore = 0;
+    if (fileMode != 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("123456");
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(fileMode)) == 0);
+        struct stat info
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
+        inodeBefore = info.st_ino;
+    }
+    const auto folderName = QFile::encodeName(folder);
+    QVERIFY(::chmod(folderName.constData(), folderWritable ? 0777 : 0555) == 0);
+
+    const SaveOutcome outcome = saveTwiceAsUnprivileged(path, "6001");
+    QVERIFY(::chmod(folderName.constData(), 0755) == 0);
+
+    QVERIFY2(outcome.warnings >= 0, "the child process failed to run as an unprivileged user");
+    QCOMPARE(outcome.firstSaved, saved);
+    QCOMPARE(outcome.secondSaved, saved);
+    QCOMPARE(outcome.warnings, warnings);
+    QFile file(path);
+    if (contentAfter.isEmpty()) {
+        QVERIFY(!file.exists());
+    } else {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), contentAfter);
+        struct stat info
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
+        if (sameFile) {
+            QCOMPARE(info.st_ino, inodeBefore);
+        }
+        if (fileMode == 0666) {
+            QCOMPARE(QFileInfo(path).permissions() & kEveryoneWrites, kEveryoneWrites);
+        }
+    }
+    // No temporary file of an atomic save is left behind.
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(),
+             contentAfter.isEmpty() ? 0 : 1);
+}
+
+QTEST_GUILESS_MAIN(TestConfigFile)
+#include "tst_configfile.moc"
