@@ -1,6 +1,7 @@
 #include "skywandtester.h"
 
 #include "helpbrowser.h"
+#include "paintpacer.h"
 #include "settingportdlg.h"
 #include "skywandwidget.h"
 #include "trackingsdk.h"
@@ -40,6 +41,8 @@ void withoutThrowing(const char* where, Body body)
     }
 }
 
+constexpr int kPaintIntervalMs = 16; // about 60 Hz
+
 } // namespace
 
 Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
@@ -56,6 +59,7 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
 {
     setPortText(QByteArrayLiteral("5000"));
     ui.setupUi(this);
+    new PaintPacer(this, kPaintIntervalMs);
     connectActions();
     loadConfig();
     setupStatusAndPanel();
