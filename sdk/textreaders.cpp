@@ -221,6 +221,14 @@ const char* generalDouble(const char* p, const char* end, bool negative, double&
                       (end - p >= 4 && p[2] == '.' && isHexDigit(p[3])));
     if (hex) {
         r = std::from_chars(p + 2, end, parsed, std::chars_format::hex);
+        // libstdc++ takes a second sign after "p+" ("0x5p+-8"); strtod ends
+        // the number before such a "p", so only the significand counts.
+        const char* e = static_cast<const char*>(std::memchr(p, 'p', static_cast<size_t>(r.ptr - p)));
+        if (!e)
+            e = static_cast<const char*>(std::memchr(p, 'P', static_cast<size_t>(r.ptr - p)));
+        const bool signedDigits = e && e + 2 < r.ptr && (e[1] == '+' || e[1] == '-') && isDigit(e[2]);
+        if (e && !(e + 1 < r.ptr && isDigit(e[1])) && !signedDigits)
+            r = std::from_chars(p + 2, e, parsed, std::chars_format::hex);
     } else {
         // from_chars takes no sign of its own beyond "-", which we read above.
         if (p < end && (*p == '-' || *p == '+'))
