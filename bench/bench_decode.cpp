@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -165,6 +167,9 @@ void byteScan(benchmark::State& state, const Frame* frame)
 class MedianReporter : public benchmark::ConsoleReporter
 {
 public:
+    // Colours only on a terminal, so that a log reads plainly.
+    MedianReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     std::map<std::string, double> medians;
 
     void ReportRuns(const std::vector<Run>& runs) override
