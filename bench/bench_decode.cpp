@@ -153,8 +153,8 @@ void byteScan(benchmark::State& state, const Frame* frame)
     const char* end = text + frame->text.size();
     for (auto _ : state) {
         int lines = 0;
-        for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p))));
-             ++p)
+        for (const char* p = text;
+             (p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)))); ++p)
             ++lines;
         benchmark::DoNotOptimize(lines);
     }

@@ -96,8 +96,8 @@ Result run(TrackingSdk& sdk, const std::string& body, double rate, double second
 
     result.agesUs.reserve(static_cast<size_t>(rate > 0 ? rate * seconds * 1.2 : 4e6));
     const auto start = Clock::now();
-    const auto until = start + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(seconds));
+    const auto until =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     const uint64_t before = gAllocations;
     const double cpuBefore = threadCpuSeconds();
     tCounting = true;
@@ -143,8 +143,14 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 int main(int argc, char** argv)
 {
@@ -179,9 +185,10 @@ int main(int argc, char** argv)
         std::printf("receive rate %-6s sent/s %7.0f decoded/s %7.0f age p50 %6.1f us p99 %6.1f us "
                     "receiver cpu %5.1f us/receive (%7.0f receives per cpu-second) "
                     "allocations/receive %.3f\n",
-                    rate > 0 ? std::to_string(int(rate)).c_str() : "flat", double(r.sent) / r.seconds,
-                    double(r.decoded) / r.seconds, p50, p99, r.cpuSeconds / receives * 1e6,
-                    receives / r.cpuSeconds, double(r.allocations) / receives);
+                    rate > 0 ? std::to_string(int(rate)).c_str() : "flat",
+                    double(r.sent) / r.seconds, double(r.decoded) / r.seconds, p50, p99,
+                    r.cpuSeconds / receives * 1e6, receives / r.cpuSeconds,
+                    double(r.allocations) / receives);
     }
     return 0;
 }

@@ -24,8 +24,7 @@ const char* floats(const char* p, float* out, int count)
     return p;
 }
 
-template <typename Record>
-void grow(std::vector<Record>& records, int32_t count)
+template <typename Record> void grow(std::vector<Record>& records, int32_t count)
 {
     if (records.size() < static_cast<size_t>(count))
         records.resize(static_cast<size_t>(count));

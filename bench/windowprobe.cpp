@@ -77,8 +77,8 @@ Probe& probe()
 } // namespace
 
 // Takes the place of QLabel::setText(const QString&) for the whole process.
-extern "C" __attribute__((visibility("default"))) void _ZN6QLabel7setTextERK7QString(QLabel* self,
-                                                                                      const QString& text)
+extern "C" __attribute__((visibility("default"))) void
+_ZN6QLabel7setTextERK7QString(QLabel* self, const QString& text)
 {
     Probe& p = probe();
     p.seen(self, text);
