@@ -1,5 +1,6 @@
 #include "sockets.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -15,6 +16,7 @@ using IoLength = int;
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/select.h>
+#include <sys/uio.h>
 #include <sys/socket.h>
 #include <unistd.h>
 using NativeSocket = int;
@@ -48,17 +50,15 @@ void cleanup()
 #endif
 }
 
+#ifdef _WIN32
 // True when the last receive failed only because the datagram did not fit:
 // WinSock reports that as an error after filling the buffer, where POSIX
 // returns the truncated length.
 bool lastReceiveTruncated()
 {
-#ifdef _WIN32
     return WSAGetLastError() == WSAEMSGSIZE;
-#else
-    return false;
-#endif
 }
+#endif
 
 int closeNative(NativeSocket fd)
 {
@@ -205,16 +205,22 @@ int udpOpen(SocketHandle** out, uint16_t* port)
 int udpClose(SocketHandle* handle) { return closeHandle(handle); }
 int tcpClose(SocketHandle* handle) { return closeHandle(handle); }
 
+// A sender that never pauses could keep the drain going for ever; past this
+// many datagrams in one call the newest one read so far is returned.
+constexpr int kMaxDrainedDatagrams = 100000;
+
 int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs)
 {
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
         return -2;
+#ifdef _WIN32
     const int ready = waitFor(handle->fd, false, timeoutUs);
     if (ready == 0)
         return -1;
     if (ready != 1)
         return -2;
     long length = 0;
+    int drained = 0;
     do {
         length = ::recv(handle->fd, buffer, static_cast<IoLength>(maxLength), 0);
         if (length < 0 && lastReceiveTruncated())
@@ -223,7 +229,46 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
             return -3;
         // Another datagram already waiting replaces this one: only the newest
         // frame counts.
-    } while (waitFor(handle->fd, false, 0) == 1);
+    } while (++drained < kMaxDrainedDatagrams && waitFor(handle->fd, false, 0) == 1);
+#else
+    // One recvmmsg call reads every datagram already waiting, up to a batch,
+    // into the same buffer, so that the last one read stays there: the newest
+    // frame costs one system call however many older ones queued before it.
+    // The calls return at once when nothing waits; only then does select wait
+    // for the first datagram. The socket itself stays blocking.
+    constexpr unsigned kBatch = 64;
+    iovec vector{buffer, static_cast<size_t>(maxLength)};
+    mmsghdr messages[kBatch];
+    std::memset(messages, 0, sizeof messages);
+    for (mmsghdr& m : messages) {
+        m.msg_hdr.msg_iov = &vector;
+        m.msg_hdr.msg_iovlen = 1;
+    }
+    long length = -1;
+    bool waited = false;
+    for (int drained = 0; drained < kMaxDrainedDatagrams;) {
+        const int count = ::recvmmsg(handle->fd, messages, kBatch, MSG_DONTWAIT, nullptr);
+        if (count < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return -3;
+            if (length >= 0)
+                break; // the queue is empty and the newest datagram is in the buffer
+            if (waited)
+                return -3; // select said readable, yet nothing could be read
+            const int ready = waitFor(handle->fd, false, timeoutUs);
+            if (ready == 0)
+                return -1;
+            if (ready != 1)
+                return -2;
+            waited = true;
+            continue;
+        }
+        length = static_cast<long>(messages[count - 1].msg_len);
+        drained += count;
+        if (static_cast<unsigned>(count) < kBatch)
+            break;
+    }
+#endif
     return length >= maxLength ? -4 : static_cast<int>(length);
 }
 
