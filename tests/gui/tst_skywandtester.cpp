@@ -146,10 +146,14 @@ void TestSkywandtester::openWindowOn(quint16 port)
 // frame it announced.
 void TestSkywandtester::waitForShownFrame()
 {
-    QSignalSpy arrived(receiver(), SIGNAL(sendMessageDataArrived()));
-    QTRY_VERIFY(arrived.count() >= 1);
-    // The window's queued call was posted before the spy counted.
-    QCoreApplication::sendPostedEvents();
+    // Counted through a queued connection, in this thread: a spy would be
+    // called in the receiver thread and could race with its own destruction.
+    int arrived = 0;
+    QObject counter;
+    QObject::connect(receiver(), &TrackReceiver::sendMessageDataArrived, &counter,
+                     [&arrived] { ++arrived; }, Qt::QueuedConnection);
+    QTRY_VERIFY(arrived >= 1);
+    // The window's queued call was posted before the counter's.
 }
 
 void TestSkywandtester::missingConfigFileIsCreated()
