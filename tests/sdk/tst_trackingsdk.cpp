@@ -38,6 +38,19 @@ TEST(TrackingSdk, ValidOnAFreePortInvalidOnAHeldOne)
     EXPECT_TRUE(second.isDataNetError());
 }
 
+TEST(TrackingSdk, ABufferTooSmallForAByteAndItsNulMakesTheObjectInvalid)
+{
+    for (const int32_t size : {-5, 0, 1}) {
+        TrackingSdk sdk("", 0, 0, size, 1000, 1000);
+        EXPECT_FALSE(sdk.isValid()) << size;
+        EXPECT_EQ(sdk.getDataPort(), 0) << size;
+        EXPECT_FALSE(sdk.receive());
+        EXPECT_TRUE(sdk.isDataNetError());
+    }
+    TrackingSdk smallest("", 0, 0, 2, 1000, 1000);
+    EXPECT_TRUE(smallest.isValid());
+}
+
 TEST(TrackingSdk, CommandHostThatFailsMakesTheObjectInvalid)
 {
     TrackingSdk unresolved("no-such-host.invalid", 0, 0, kBuffer, 1000000, 1000000);
