@@ -137,34 +137,38 @@ inline const char* fastDecimal(const char* p, const char* end, bool negative, do
     return q;
 }
 
-// Decides overflow against underflow for a decimal that from_chars found out
-// of range: the position of its first significant digit plus its exponent.
-bool decimalOverflows(const char* p, const char* stop)
+// Decides overflow against underflow for a number that from_chars found out
+// of range: the position of its first significant digit plus its exponent,
+// both counted in bits for a hexadecimal and in decimal digits otherwise.
+bool outOfRangeOverflows(const char* p, const char* stop, bool hex)
 {
+    const long digitWeight = hex ? 4 : 1;
     long magnitude = 0;
     bool seenDigit = false;
     bool afterPoint = false;
     const char* q = p;
-    for (; q < stop && *q != 'e' && *q != 'E'; ++q) {
+    for (; q < stop && (hex ? (*q != 'p' && *q != 'P') : (*q != 'e' && *q != 'E')); ++q) {
         if (*q == '.') {
             afterPoint = true;
         } else if (!seenDigit && *q == '0') {
             if (afterPoint)
-                --magnitude;
+                magnitude -= digitWeight;
         } else {
             seenDigit = true;
             if (!afterPoint)
-                ++magnitude;
+                magnitude += digitWeight;
         }
     }
+    // Far beyond any significand a datagram can hold, and far from overflowing.
+    constexpr long exponentCap = 100000000;
     long exponent = 0;
     if (q < stop) {
         ++q;
         bool negative = false;
-        if (*q == '+' || *q == '-')
+        if (q < stop && (*q == '+' || *q == '-'))
             negative = *q++ == '-';
         for (; q < stop; ++q)
-            if (exponent < 100000)
+            if (exponent < exponentCap)
                 exponent = exponent * 10 + (*q - '0');
         if (negative)
             exponent = -exponent;
@@ -239,15 +243,7 @@ const char* generalDouble(const char* p, const char* end, bool negative, double&
         return nullptr;
     if (r.ec == std::errc::result_out_of_range) {
         // strtod gives HUGE_VAL on overflow and a zero on total underflow.
-        bool overflow = hex ? true : decimalOverflows(p, r.ptr);
-        if (hex) {
-            // A hexadecimal significand overflows only with a large positive
-            // binary exponent; look for its sign.
-            const char* e = static_cast<const char*>(std::memchr(p, 'p', static_cast<size_t>(r.ptr - p)));
-            if (!e)
-                e = static_cast<const char*>(std::memchr(p, 'P', static_cast<size_t>(r.ptr - p)));
-            overflow = !(e && e + 1 < r.ptr && e[1] == '-');
-        }
+        const bool overflow = outOfRangeOverflows(hex ? p + 2 : p, r.ptr, hex);
         parsed = overflow ? __builtin_huge_val() : 0.0;
     } else if (r.ec != std::errc()) {
         return nullptr;

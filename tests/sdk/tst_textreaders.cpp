@@ -143,6 +143,12 @@ TEST(TextReaders, HandPickedTextsMatchTheCLibrary)
         // A second sign after "p+" ends the number before the "p" (found by fuzzing).
         "0x5p+-8", "0x5p+-8014", "0X1.8P-+2 7", "0x5p--1",
         "0x1p-1074", "0x1p-1080", "0x1p1024", "-0x1.fffffffffffffp1023", "0x1.0000000000000800001",
+        // Out of range either way: a long hexadecimal significand overflows
+        // despite a small negative exponent, a long zero fraction underflows
+        // despite a positive one (found by fuzzing).
+        "0x1" + std::string(300, 'f') + "p-1", "-0x" + std::string(260, 'F') + "p-7",
+        "0x." + std::string(300, '0') + "1p8", "1" + std::string(400, '9') + "e-5",
+        "0." + std::string(400, '0') + "1e40",
         "12abc", "5 6", "7]", "1.5.5", "--5", "+-5", "0.000000000000000000000000001",
         "00000000000000000000001.5", "1000000000000000000000000", "3.4028235e38", "3.4028236e38",
         "1e-46", "1.401298464324817e-45", "0.0000001192092896",
