@@ -1,6 +1,7 @@
 #include "sockets.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -96,12 +97,32 @@ int waitFor(NativeSocket fd, bool forWriting, int32_t timeoutUs)
     if (fd >= FD_SETSIZE)
         return -1;
 #endif
+#ifdef _WIN32
     fd_set set;
     FD_ZERO(&set);
     FD_SET(fd, &set);
     timeval tv = splitTimeout(timeoutUs);
     return ::select(selectFirstArgument(fd), forWriting ? nullptr : &set,
                     forWriting ? &set : nullptr, nullptr, &tv);
+#else
+    // A signal handled anywhere in the process can cut the wait short; that
+    // is no network error, so the wait goes on for the time that is left.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeoutUs);
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval tv = splitTimeout(timeoutUs);
+        const int ready = ::select(selectFirstArgument(fd), forWriting ? nullptr : &set,
+                                   forWriting ? &set : nullptr, nullptr, &tv);
+        if (ready >= 0 || errno != EINTR)
+            return ready;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        timeoutUs = left > 0 ? static_cast<int32_t>(left) : 0;
+    }
+#endif
 }
 
 sockaddr_in makeAddress(uint32_t address, uint16_t port)
@@ -248,6 +269,8 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
     bool waited = false;
     for (int drained = 0; drained < kMaxDrainedDatagrams;) {
         const int count = ::recvmmsg(handle->fd, messages, kBatch, MSG_DONTWAIT, nullptr);
+        if (count < 0 && errno == EINTR)
+            continue;
         if (count < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK)
                 return -3;

@@ -4,8 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <csignal>
+#include <pthread.h>
+#endif
 
 namespace {
 
@@ -56,6 +63,58 @@ TEST(Sockets, UdpReceiveTimesOutAndPolls)
     EXPECT_GE(waited, std::chrono::milliseconds(140));
     EXPECT_LT(waited, std::chrono::milliseconds(1000));
 }
+
+#ifndef _WIN32
+std::atomic<int> handledSignals{0};
+void countSignal(int) { ++handledSignals; }
+
+// A signal handled by the process while the receiver waits (a debugger, a
+// profiler, a child ending) cuts select short with EINTR. That is no network
+// error: the wait goes on and still gets the datagram, or times out on time.
+TEST(Sockets, UdpReceiveWaitsOnThroughAHandledSignal)
+{
+    struct sigaction action = {};
+    struct sigaction previous = {};
+    action.sa_handler = countSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: select would give up at once
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+    UdpSocket s;
+    ASSERT_EQ(s.result, 0);
+    std::atomic<int> result{0};
+    std::atomic<bool> waiting{false};
+    char buffer[64] = {};
+    std::thread receiver([&] {
+        waiting = true;
+        result = udpReceive(s.handle, buffer, sizeof buffer, 2000000);
+    });
+    while (!waiting)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int before = handledSignals;
+    pthread_kill(receiver.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    UdpSender tx(s.port);
+    ASSERT_TRUE(tx.send("after"));
+    receiver.join();
+    EXPECT_EQ(handledSignals, before + 1);
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(std::string(buffer, 5), "after");
+
+    // Interrupted and then silent: the timeout still counts from the start.
+    std::thread silent([&] { result = udpReceive(s.handle, buffer, sizeof buffer, 300000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    pthread_kill(silent.native_handle(), SIGUSR1);
+    silent.join();
+    const auto rest = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, -1);
+    EXPECT_GE(rest, std::chrono::milliseconds(100));
+    EXPECT_LT(rest, std::chrono::milliseconds(1000));
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+#endif
 
 TEST(Sockets, UdpReceiveKeepsOnlyTheNewestDatagram)
 {
