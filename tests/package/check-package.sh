@@ -52,6 +52,9 @@ for program in skywandtester kestrel-sim kestrel-dump kestrel-ctl; do
   sections=$(readelf -S "$opt/$program")
   libraries=$(ldd "$opt/$program")
   ! grep -Eq 'RPATH|RUNPATH' <<<"$dynamic" || fail "$program keeps a run path"
+  # Hardened as Debian's own packages: relocations bound at start, then read-only.
+  grep -Eq 'BIND_NOW|FLAGS_1.*NOW' <<<"$dynamic" || fail "$program binds lazily"
+  readelf -lW "$opt/$program" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
   ! grep -q '\.debug_info' <<<"$sections" || fail "$program is not stripped"
   ! grep -q 'not found' <<<"$libraries" || fail "$program lacks a library"
 done
