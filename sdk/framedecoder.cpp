@@ -74,6 +74,11 @@ private:
     const char* hands(const char* p);
     const char* markers(const char* p);
     void endOfFrame();
+    void markSkywandInFrame(int32_t index)
+    {
+        if (index >= f.skywandsInFrame)
+            f.skywandsInFrame = index + 1;
+    }
 
     FrameData& f;
     const char* end;
@@ -162,6 +167,7 @@ const char* Decoder::skywandsOneCount(const char* p)
         if (!p || ints[0] != i)
             return nullptr;
         SkywandRecord& s = f.skywands[static_cast<size_t>(i)];
+        markSkywandInFrame(i);
         const int32_t bits = ints[1];
         s.id = ints[0];
         s.quality = quality;
@@ -197,6 +203,7 @@ const char* Decoder::skywandsTwoCount(const char* p)
             joysticks > kMaxSkywandJoystick)
             return nullptr;
         SkywandRecord& s = f.skywands[static_cast<size_t>(i)];
+        markSkywandInFrame(i);
         s.id = i;
         s.quality = quality;
         s.numButton = buttons;
@@ -326,6 +333,7 @@ void Decoder::endOfFrame()
 bool Decoder::decode(const char* text)
 {
     const char* p = text;
+    f.skywandsInFrame = 0;
     while (p) {
         p = line(p);
         if (!p)

@@ -18,6 +18,9 @@ struct FrameData
     std::vector<BodyRecord> bodies;
     int32_t numSkywand = 0;
     std::vector<SkywandRecord> skywands;
+    // The last decoded datagram wrote the Skywand records 0 .. this - 1; the
+    // ones above keep what earlier frames left.
+    int32_t skywandsInFrame = 0;
     int32_t numMeasurementTool = 0;
     std::vector<MeasurementToolRecord> measurementTools;
     int32_t numHand = 0;

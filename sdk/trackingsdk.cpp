@@ -169,6 +169,13 @@ SkywandRecord TrackingSdk::getSkywand(int32_t index) const
     return copyAt(frame.skywands, frame.numSkywand, index);
 }
 
+bool TrackingSdk::getCurrentSkywand(int32_t index, SkywandRecord& record) const
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    record = copyAt(frame.skywands, frame.numSkywand, index);
+    return index >= 0 && index < frame.skywandsInFrame && index < frame.numSkywand;
+}
+
 int32_t TrackingSdk::getNumMeasurementTool() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);

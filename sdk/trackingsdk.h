@@ -64,6 +64,10 @@ public:
     BodyRecord getBody(int32_t index) const;
     int32_t getNumSkywand() const;
     SkywandRecord getSkywand(int32_t index) const;
+    // Copies the record at index as getSkywand does; false when the last
+    // decoded datagram held no record for it, so that the copy is what an
+    // earlier frame left or the default record.
+    bool getCurrentSkywand(int32_t index, SkywandRecord& record) const;
     int32_t getNumMeasurementTool() const;
     MeasurementToolRecord getMeasurementTool(int32_t index) const;
     int32_t getNumHand() const;
