@@ -27,11 +27,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+. "$(dirname "$0")/../scripts/xvfb.sh"
+start_xvfb "$work" || { echo "Xvfb did not start"; exit 1; }
+pids+=("$XVFB_PID")
 export QT_QPA_PLATFORM=xcb
-export DISPLAY=":$(cat "$work/display")"
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

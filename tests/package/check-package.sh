@@ -116,11 +116,10 @@ else
   chmod 0555 "$opt"
 fi
 
-Xvfb -displayfd 3 -ac -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$tmp/display")
+# -ac: the window runs as another user, who has no key to this server.
+. "$(dirname "$0")/../../scripts/xvfb.sh"
+start_xvfb "$tmp" 1024x768x24 -ac || fail "Xvfb did not start"
+pids+=("$XVFB_PID")
 
 env -i PATH=/usr/bin:/bin HOME="$tmp/home" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
   "${run_as[@]}" "$tmp/bin/skywandtester" >"$tmp/window.log" 2>&1 &

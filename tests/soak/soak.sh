@@ -50,12 +50,10 @@ for i in 0 1; do
   pids+=($!)
 done
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail_now "Xvfb did not start"
+. "$(dirname "$0")/../../scripts/xvfb.sh"
+start_xvfb "$work" || fail_now "Xvfb did not start"
+pids+=("$XVFB_PID")
 export QT_QPA_PLATFORM=xcb
-export DISPLAY=":$(cat "$work/display")"
 
 "$work/skywandtester" 2>"$work/window.log" &
 app_pid=$!
