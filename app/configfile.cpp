@@ -6,7 +6,13 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QMessageBox>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,25 +22,77 @@ constexpr qint64 kMaxConfigBytes = 4096;
 
 } // namespace
 
+ConfigFileKind configFileKind(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info
+    {
+    };
+    if (::lstat(name.constData(), &info) != 0) {
+        // A folder that may not be searched hides the file; it then counts
+        // as a file that does not open, and nothing reads or writes it.
+        return errno == ENOENT ? ConfigFileKind::Missing : ConfigFileKind::Regular;
+    }
+    if (S_ISLNK(info.st_mode) && ::stat(name.constData(), &info) != 0) {
+        return ConfigFileKind::Other; // dangling, or a loop of links
+    }
+    return S_ISREG(info.st_mode) ? ConfigFileKind::Regular : ConfigFileKind::Other;
+}
+
+ConfigFileKind loadConfigFile(const QString& path, QByteArray* content)
+{
+    content->clear();
+    const ConfigFileKind kind = configFileKind(path);
+    if (kind != ConfigFileKind::Regular) {
+        return kind;
+    }
+    // Opened without blocking and checked again once open, since the path
+    // may have changed since it was looked at.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return kind;
+    }
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return ConfigFileKind::Other;
+    }
+    QFile file;
+    if (file.open(fd, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        *content = file.read(kMaxConfigBytes);
+    } else {
+        ::close(fd);
+    }
+    return kind;
+}
+
 bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned)
 {
-    QSaveFile file(path);
-    // A folder that refuses new files (EACCES) makes QSaveFile open the file
-    // itself; that write is not atomic, but it is the only one possible.
-    file.setDirectWriteFallback(true);
     bool written = false;
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (file.write(content) != content.size()) {
-            file.cancelWriting();
+    QString reason = QStringLiteral("not a regular file");
+    if (configFileKind(path) != ConfigFileKind::Other) {
+        // QSaveFile follows links: it replaces the target and keeps the link.
+        QSaveFile file(path);
+        // A folder that refuses new files (EACCES) makes QSaveFile open the
+        // file itself; that write is not atomic, but it is the only one
+        // possible.
+        file.setDirectWriteFallback(true);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            if (file.write(content) != content.size()) {
+                file.cancelWriting();
+            }
+            written = file.commit(); // false after cancelWriting(); closes either way
         }
-        written = file.commit(); // false after cancelWriting(); closes either way
+        reason = file.errorString();
     }
     if (!written && !*warned) {
         *warned = true;
         qWarning().noquote()
             << QStringLiteral(
                    "Cannot write %1 (%2): a changed data port is lost when the program ends")
-                   .arg(path, file.errorString());
+                   .arg(path, reason);
     }
     return written;
 }
@@ -47,17 +105,26 @@ QString Skywandtester::configFilePath()
 void Skywandtester::loadConfig()
 {
     const QString path = configFilePath();
-    QString text;
-    QFile file(path);
-    if (!file.exists()) {
+    QByteArray content;
+    switch (loadConfigFile(path, &content)) {
+    case ConfigFileKind::Missing:
         saveConfig();
         return;
+    case ConfigFileKind::Other: {
+        // Said once here; every later save is refused without a word.
+        configSaveWarned = true;
+        const QString text =
+            QStringLiteral("%1 is not a regular file: it is left untouched, and port %2 is used")
+                .arg(path, QString::fromLatin1(portText));
+        qDebug().noquote() << text;
+        QMessageBox::warning(this, QStringLiteral("Skywand tester"), text, QMessageBox::Ok,
+                             QMessageBox::NoButton);
+        return;
     }
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        text = QString::fromUtf8(file.read(kMaxConfigBytes));
+    case ConfigFileKind::Regular:
+        setPortText(QString::fromUtf8(content).toLatin1());
+        return;
     }
-    file.close();
-    setPortText(text.toLatin1());
 }
 
 void Skywandtester::saveConfig()

@@ -3,11 +3,29 @@
 class QByteArray;
 class QString;
 
-// Writes content to the configuration file at path. Where the file's folder
-// is writable the file is replaced in one step, so a crash never leaves it
-// half written; where only the file itself is writable (an installed
-// program's folder belongs to root, its port file to everyone) it is written
-// in place. Returns false when the file could not be written at all. The
-// first such failure is reported on the debug output and sets *warned, which
-// keeps later failures quiet.
+// What stands at the configuration file's path, symbolic links followed.
+enum class ConfigFileKind {
+    Missing, // nothing at all, not even a link
+    Regular, // a regular file, directly or through links
+    Other,   // a directory, device, FIFO or socket, or a link to one or to nothing
+};
+
+ConfigFileKind configFileKind(const QString& path);
+
+// Reads the configuration file at path when it is a regular file (links
+// followed): content gets at most the first 4096 bytes, in text mode, or
+// stays empty when the file does not open. Anything else is neither opened
+// nor read, so a FIFO never blocks and a device never sees an open. Returns
+// what it found.
+ConfigFileKind loadConfigFile(const QString& path, QByteArray* content);
+
+// Writes content to the configuration file at path. Only a regular file (a
+// link to one stays a link and its target is written) or a path where
+// nothing stands is written; anything else is left untouched. Where the
+// file's folder is writable the file is replaced in one step, so a crash
+// never leaves it half written; where only the file itself is writable (an
+// installed program's folder belongs to root, its port file to everyone) it
+// is written in place. Returns false when the file was not written. The first
+// such failure is reported on the debug output and sets *warned, which keeps
+// later failures quiet.
 bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned);

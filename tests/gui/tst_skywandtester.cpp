@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -17,6 +18,8 @@
 
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace framesender;
 
@@ -96,6 +99,7 @@ private slots:
     void missingConfigFileIsCreated();
     void configContent_data();
     void configContent();
+    void configFileNotRegular();
     void selectorAndSelectedSkywand();
     void selectedIndexBeyondCount();
     void buttonCounts_data();
@@ -240,6 +244,23 @@ void TestSkywandtester::configContent()
     }
     window.reset();
     QCOMPARE(readConfig(), savedAtExit);
+}
+
+void TestSkywandtester::configFileNotRegular()
+{
+    // Opening a FIFO to read it would block the start for good.
+    QVERIFY(::mkfifo(QFile::encodeName(Skywandtester::configFilePath()).constData(), 0644) == 0);
+    QString warning;
+    whenModal<QMessageBox>([&warning](QMessageBox* box) {
+        warning = box->text();
+        box->accept();
+    });
+    window = std::make_unique<Skywandtester>();
+    QVERIFY2(warning.endsWith(QLatin1String("is not a regular file: it is left untouched, and port 5000 is used")),
+             qPrintable(warning));
+    window.reset();
+    QVERIFY(QFileInfo(Skywandtester::configFilePath()).exists());
+    QVERIFY(!QFileInfo(Skywandtester::configFilePath()).isFile());
 }
 
 void TestSkywandtester::selectorAndSelectedSkywand()

@@ -1,6 +1,7 @@
 // Saving the port file where an installed program lives: the folder belongs
 // to root and the file to everyone, so the save must fall back to writing in
-// place, and a file that cannot be written is reported once.
+// place, and a file that cannot be written is reported once. And only a
+// regular file, or a link to one, is ever read or written.
 //
 // Every save runs in a child process. When the test runs as root, the child
 // becomes "nobody" first, because permission bits do not stop root's writes;
@@ -69,6 +70,8 @@ SaveOutcome saveTwiceAsUnprivileged(const QString& path, const QByteArray& conte
 
 } // namespace
 
+Q_DECLARE_METATYPE(ConfigFileKind)
+
 class TestConfigFile : public QObject
 {
     Q_OBJECT
@@ -76,6 +79,8 @@ class TestConfigFile : public QObject
 private slots:
     void save_data();
     void save();
+    void onlyRegularFiles_data();
+    void onlyRegularFiles();
 };
 
 void TestConfigFile::save_data()
@@ -157,6 +162,70 @@ void TestConfigFile::save()
     // No temporary file of an atomic save is left behind.
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(),
              contentAfter.isEmpty() ? 0 : 1);
+}
+
+void TestConfigFile::onlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<ConfigFileKind>("kind");
+
+    QTest::newRow("regular file") << "file" << ConfigFileKind::Regular;
+    QTest::newRow("link to a regular file") << "link to file" << ConfigFileKind::Regular;
+    QTest::newRow("dangling link") << "link to nothing" << ConfigFileKind::Other;
+    QTest::newRow("FIFO") << "fifo" << ConfigFileKind::Other;
+    QTest::newRow("link to a FIFO") << "link to fifo" << ConfigFileKind::Other;
+    QTest::newRow("directory") << "directory" << ConfigFileKind::Other;
+}
+
+// Reading a FIFO would block until a writer comes (the test then times out);
+// writing would replace the FIFO, the link or the device with a file.
+void TestConfigFile::onlyRegularFiles()
+{
+    QFETCH(QString, what);
+    QFETCH(ConfigFileKind, kind);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath("skywandtester.config");
+    const QString target = folder.filePath("target");
+    const bool link = what.startsWith("link");
+    const QString made = link ? target : path;
+    if (what.endsWith("file")) {
+        QFile file(made);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("5000\r\n");
+    } else if (what.endsWith("fifo")) {
+        QVERIFY(::mkfifo(QFile::encodeName(made).constData(), 0644) == 0);
+    } else if (what == "directory") {
+        QVERIFY(QDir().mkdir(made));
+    }
+    if (link) {
+        QVERIFY(QFile::link(target, path));
+    }
+    struct stat before
+    {
+    };
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &before) == 0);
+
+    QByteArray content = "stale";
+    QCOMPARE(loadConfigFile(path, &content), kind);
+    QCOMPARE(content, kind == ConfigFileKind::Regular ? QByteArray("5000\n") : QByteArray());
+
+    bool warned = false;
+    QCOMPARE(saveConfigFile(path, "6001", &warned), kind == ConfigFileKind::Regular);
+    QCOMPARE(warned, kind != ConfigFileKind::Regular);
+    struct stat after
+    {
+    };
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &after) == 0);
+    // A link stays a link, a FIFO a FIFO; only a file's content changes.
+    QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+    QFile written(path);
+    if (kind == ConfigFileKind::Regular) {
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("6001"));
+    }
+    QCOMPARE(QFileInfo::exists(target), link && what != "link to nothing");
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)
