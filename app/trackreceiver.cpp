@@ -77,7 +77,11 @@ void TrackReceiver::run()
             if (!coalescing || !errorPending.exchange(true)) {
                 emit sendMessageDataError();
             }
-            if (sdk->isDataNetError()) {
+            // Only an SDK without a socket fails at once on every cycle. A
+            // network error on a working socket (an empty or oversized
+            // datagram) is followed by the next receive at once, so that
+            // the frames behind it are shown.
+            if (!sdk->isValid()) {
                 pauseAfterFailure(clock.nsecsElapsed() / 1000);
             }
         }

@@ -25,8 +25,8 @@ public:
     void setSdk(TrackingSdk* sdk);
     void setRunning(bool value);
 
-    // After a receive that failed with a network error faster than this, the
-    // loop waits for the rest of it, so an SDK whose port did not open
+    // On an SDK whose port did not open, every receive fails at once; the
+    // loop then waits for the rest of this time after each cycle, so that it
     // reports once per pause instead of flooding the GUI thread. The window
     // passes the SDK's data timeout.
     void setFailurePauseUs(int microseconds);

@@ -54,6 +54,8 @@ private slots:
     void restartOnNewSdk();
     void startWithoutRunFlagEmitsNothing();
     void portNotOpenIsPacedAndStoppable();
+    void networkErrorOnAnOpenPortIsNotPaced_data();
+    void networkErrorOnAnOpenPortIsNotPaced();
     void coalescedWhileTheConsumerLags();
     void coalescedButOnePerFrameWhileTheConsumerKeepsUp();
 };
@@ -187,6 +189,30 @@ void TestTrackReceiver::portNotOpenIsPacedAndStoppable()
     stopAndWait(receiver);
     QVERIFY(clock.elapsed() < 1000);
     QCOMPARE(count.errors.load(), before + 1);
+}
+
+void TestTrackReceiver::networkErrorOnAnOpenPortIsNotPaced_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("longer than the buffer") << QByteArray(kBufferSize, 'x');
+}
+
+void TestTrackReceiver::networkErrorOnAnOpenPortIsNotPaced()
+{
+    QFETCH(QByteArray, datagram);
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    receiver.setFailurePauseUs(30000000);
+    SignalCounter count(receiver);
+    receiver.start();
+    QVERIFY(sendTo(sdk->getDataPort(), datagram));
+    QTRY_COMPARE_WITH_TIMEOUT(count.errors.load(), 1, 2000);
+    QVERIFY(sdk->isDataNetError());
+    // The frame right behind it is announced at once, not after the pause.
+    QVERIFY(sendTo(sdk->getDataPort(), frame6df2({Wand{}})));
+    QTRY_COMPARE_WITH_TIMEOUT(count.arrived.load(), 1, 2000);
+    stopAndWait(receiver);
 }
 
 namespace {
