@@ -1,6 +1,7 @@
 // kestrel-ctl: reads and writes controller parameters, sends commands and
 // fetches queued messages over the command channel of TrackingSdk.
 
+#include "commandline.h"
 #include "trackingsdk.h"
 
 #include <CLI/CLI.hpp>
@@ -15,7 +16,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitTransport = 2;
-constexpr int kExitUsage = 64;
+constexpr int kExitUsage = CommandLine::kExitUsage;
 
 // Bounds the "messages" loop, so that a controller that never runs out of
 // messages cannot keep the tool busy forever.
@@ -60,9 +61,9 @@ int reportFailure(const TrackingSdk& sdk, int timeoutMs)
 int run(int argc, char** argv)
 {
     CLI::App app{"Talks to a Kestrel controller's command port: get and set parameters, send "
-                 "commands, fetch queued messages.\n"
-                 "Exit codes: 0 ok, 1 refused by the controller, 2 timeout, network or parse "
-                 "failure, 64 bad usage."};
+                 "commands, fetch queued messages."};
+    app.footer("Exit status: 0 ok, 1 refused by the controller, 2 timeout, network or parse "
+               "failure, 64 on bad usage.");
     std::string host = "127.0.0.1";
     int port = TrackingSdk::kDefaultCommandPort;
     int timeoutMs = 2000;
@@ -88,16 +89,14 @@ int run(int argc, char** argv)
     cmd->add_option("COMMAND", cmdWords, "command words")->required();
     app.add_subcommand("messages", "print every queued message");
 
-    try {
-        app.parse(argc, argv);
+    const int usage = CommandLine::parse(app, argc, argv, [&] {
         if (host.empty())
             throw CLI::ValidationError("--host", "must not be empty");
         if (set->parsed() && setWords.size() < 2)
             throw CLI::ValidationError("set", "needs a parameter and a value");
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
-    }
+    });
+    if (usage >= 0)
+        return usage;
 
     std::string request;
     if (get->parsed())

@@ -3,6 +3,7 @@
 // received as pcap, or decodes a capture offline.
 
 #include "capture.h"
+#include "commandline.h"
 #include "dumpsummary.h"
 #include "framejson.h"
 #include "framesource.h"
@@ -192,6 +193,8 @@ int run(int argc, char** argv)
     CLI::App app{"Receives tracking data like the window does and prints every outcome; "
                  "records it as pcap or decodes a capture offline.",
                  "kestrel-dump"};
+    app.footer("Exit status: 0 when done or stopped, 1 when the port, the capture, the recording "
+               "or standard output failed, 64 on bad usage.");
     auto* port = app.add_option("--port", options.port,
                                 "UDP port to listen on (0: any free port); with --read, only "
                                 "datagrams sent to this port")
@@ -201,9 +204,9 @@ int run(int argc, char** argv)
     auto* summary = app.add_flag("--summary", options.summary, "One line a second for people");
     json->excludes(summary);
     app.add_option("--count", options.count, "Stop after this many outcomes")
-        ->check(CLI::Range(uint64_t(1), UINT64_MAX));
+        ->check(CommandLine::wholeNumber(1));
     auto* duration = app.add_option("--duration", options.duration, "Stop after this many seconds")
-                         ->check(CLI::PositiveNumber);
+                         ->check(CommandLine::number(0.001, 1e9));
     auto* write = app.add_option("--write", options.write,
                                  "Record every datagram that reached the decoder to this pcap file");
     auto* read = app.add_option("--read", options.read,
@@ -211,11 +214,8 @@ int run(int argc, char** argv)
                      ->check(CLI::ExistingFile);
     read->excludes(write)->excludes(duration);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e);
-    }
+    if (const int usage = CommandLine::parse(app, argc, argv); usage >= 0)
+        return usage;
     installStopHandlers();
     if (!options.read.empty()) {
         std::optional<uint16_t> filter;

@@ -2,6 +2,7 @@
 // or the UDP payloads of a capture, to a UDP address.
 
 #include "capture.h"
+#include "commandline.h"
 #include "commandpeer.h"
 #include "framegenerator.h"
 #include "netio.h"
@@ -41,7 +42,6 @@ struct SimOptions
 struct SendStats
 {
     uint64_t sent = 0;
-    uint64_t failed = 0;
     uint64_t damaged = 0;
     Clock::time_point start = Clock::now();
 };
@@ -49,6 +49,17 @@ struct SendStats
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// start plus seconds, saturating at the end of the clock: a replay gap of
+// years at a slow speed must wait, not overflow into the past.
+Clock::time_point later(Clock::time_point start, double seconds)
+{
+    const double left = std::chrono::duration<double>(Clock::time_point::max() - start).count();
+    if (!(seconds < left))
+        return Clock::time_point::max();
+    return start + std::chrono::duration_cast<Clock::duration>(
+                       std::chrono::duration<double>(std::max(seconds, 0.0)));
 }
 
 // Sleeps until the deadline in short steps so that a stop request or the end
@@ -86,8 +97,7 @@ public:
     {
         if (duration <= 0.0)
             return Clock::time_point::max();
-        return start + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(duration));
+        return later(start, duration);
     }
 
 private:
@@ -96,15 +106,22 @@ private:
     Clock::time_point start;
 };
 
-void sendOne(UdpSender& sender, const char* data, size_t length, SendStats& stats)
+// False, with the reason on stderr, when the system refused the datagram:
+// the run ends there rather than go on sending into nowhere.
+bool sendOne(const SimOptions& options, UdpSender& sender, const char* data, size_t length,
+             SendStats& stats)
 {
-    if (sender.send(data, length))
+    if (sender.send(data, length)) {
         ++stats.sent;
-    else
-        ++stats.failed;
+        return true;
+    }
+    std::fprintf(stderr, "kestrel-sim: cannot send to %s port %u: %s\n", options.host.c_str(),
+                 unsigned(options.port), sender.failure().c_str());
+    return false;
 }
 
-void runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats)
+// False when a datagram could not be sent.
+bool runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats)
 {
     GeneratorSettings settings;
     settings.skywands = options.skywands;
@@ -139,13 +156,15 @@ void runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats
         std::string text = generator.frame(number, seconds);
         if (damageFrame(text, options.damage, options.seed, number) != FrameDamage::None)
             ++stats.damaged;
-        sendOne(sender, text.data(), text.size(), stats);
+        if (!sendOne(options, sender, text.data(), text.size(), stats))
+            return false;
         ++generated;
     }
+    return true;
 }
 
 // Sends every UDP payload of the capture with its recorded spacing divided by
-// speed, once or, with loop, until stopped. False on a read error.
+// speed, once or, with loop, until stopped. False on a read or send error.
 bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
 {
     const RunLimits limits(options, stats.start);
@@ -181,11 +200,12 @@ bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
             // Packets recorded out of order go out at once.
             const double offset = std::max<double>(0.0, double(packet.timeUs - firstUs) / 1e6)
                                   / options.speed;
-            const auto due = passStart + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(offset));
+            const auto due = later(passStart, offset);
             if (!sleepUntil(std::min(due, limits.end())) || limits.reached(attempted))
                 return true;
-            sendOne(sender, reinterpret_cast<const char*>(packet.payload), packet.length, stats);
+            if (!sendOne(options, sender, reinterpret_cast<const char*>(packet.payload),
+                         packet.length, stats))
+                return false;
             ++attempted;
             packetThisPass = true;
         }
@@ -205,13 +225,15 @@ int run(int argc, char** argv)
     SimOptions options;
     CLI::App app{"Sends simulated tracking frames, or a recorded capture, as UDP datagrams.",
                  "kestrel-sim"};
+    app.footer("Exit status: 0 when done or stopped, 1 when a datagram could not be sent or the "
+               "capture could not be read, 64 on bad usage.");
     app.add_option("--host", options.host, "Destination host (IPv4 address or name)")
         ->capture_default_str();
     app.add_option("--port", options.port, "Destination UDP port")
         ->check(CLI::Range(1, 65535))
         ->capture_default_str();
     app.add_option("--rate", options.rate, "Frames per second; 0 sends as fast as possible")
-        ->check(CLI::Range(0.0, 100000.0))
+        ->check(CommandLine::number(0.001, 100000.0, true))
         ->capture_default_str();
     auto* skywands = app.add_option("--skywands", options.skywands, "Number of Skywands")
                          ->check(CLI::Range(0, FrameGenerator::kMaxSkywands))
@@ -221,22 +243,22 @@ int run(int argc, char** argv)
                        ->check(CLI::IsMember({"6df2", "6df"}))
                        ->capture_default_str();
     app.add_option("--frames", options.frames, "Stop after this many datagrams")
-        ->check(CLI::Range(uint64_t(1), UINT64_MAX));
+        ->check(CommandLine::wholeNumber(1));
     app.add_option("--duration", options.duration, "Stop after this many seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(CommandLine::number(0.001, 1e9));
     auto* seed = app.add_option("--seed", options.seed, "Seed of the simulated measurement noise and of --damage")
                      ->capture_default_str();
     auto* damage = app.add_option("--damage", options.damage,
                                   "Probability (0 to 1) that a frame is sent damaged: a dropped bracket, "
                                   "a junk number, a raised count, a truncation, a stray NUL or a byte burst")
-                       ->check(CLI::Range(0.0, 1.0))
+                       ->check(CommandLine::number(0.0, 1.0))
                        ->capture_default_str();
     app.add_flag("--quiet", options.quiet, "Print only errors and the summary at exit");
     auto* replay = app.add_option("--replay", options.replay,
                                   "Send the UDP payloads of this pcap or pcapng capture instead")
                        ->check(CLI::ExistingFile);
     auto* speed = app.add_option("--speed", options.speed, "Replay speed factor")
-                      ->check(CLI::Range(0.001, 1000000.0))
+                      ->check(CommandLine::number(0.001, 1000000.0))
                       ->capture_default_str();
     auto* loop = app.add_flag("--loop", options.loop, "Replay the capture again and again");
     app.add_option("--command-port", options.commandPort,
@@ -247,13 +269,12 @@ int run(int argc, char** argv)
     loop->needs(replay);
     replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e);
-    }
-    if (!options.replay.empty() && app.count("--rate"))
-        throw CLI::ValidationError("--rate", "does not apply to --replay (use --speed)");
+    const int usage = CommandLine::parse(app, argc, argv, [&] {
+        if (!options.replay.empty() && app.count("--rate"))
+            throw CLI::ValidationError("--rate", "does not apply to --replay (use --speed)");
+    });
+    if (usage >= 0)
+        return usage;
 
     installStopHandlers();
     UdpSender sender;
@@ -287,11 +308,8 @@ int run(int argc, char** argv)
     }
 
     SendStats stats;
-    bool ok = true;
-    if (options.replay.empty())
-        runGenerated(options, sender, stats);
-    else
-        ok = runReplay(options, sender, stats);
+    const bool ok = options.replay.empty() ? runGenerated(options, sender, stats)
+                                           : runReplay(options, sender, stats);
 
     const double elapsed = secondsSince(stats.start);
     std::fprintf(stderr, "kestrel-sim: sent %llu datagrams in %.3f s (%.1f/s)",
@@ -299,8 +317,6 @@ int run(int argc, char** argv)
                  elapsed > 0 ? double(stats.sent) / elapsed : 0.0);
     if (stats.damaged)
         std::fprintf(stderr, ", %llu damaged", (unsigned long long)stats.damaged);
-    if (stats.failed)
-        std::fprintf(stderr, ", %llu could not be sent", (unsigned long long)stats.failed);
     std::fprintf(stderr, "\n");
     return ok ? 0 : 1;
 }
@@ -311,9 +327,6 @@ int main(int argc, char** argv)
 {
     try {
         return run(argc, argv);
-    } catch (const CLI::Error& e) {
-        std::fprintf(stderr, "kestrel-sim: %s\n", e.what());
-        return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrel-sim: %s\n", e.what());
         return 1;

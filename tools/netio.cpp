@@ -79,16 +79,22 @@ bool UdpSender::open(const std::string& host, uint16_t destinationPort, std::str
 
 bool UdpSender::send(const char* data, size_t length)
 {
-    if (fd < 0)
+    if (fd < 0) {
+        lastFailure = "no socket";
         return false;
+    }
     const sockaddr_in to = makeAddress(address, port);
     for (;;) {
         const ssize_t n = ::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
                                    sizeof to);
-        if (n >= 0)
+        if (n >= 0) {
+            lastFailure = "the datagram went out cut short";
             return static_cast<size_t>(n) == length;
-        if (errno != EINTR)
+        }
+        if (errno != EINTR) {
+            lastFailure = std::strerror(errno);
             return false;
+        }
     }
 }
 

@@ -33,10 +33,12 @@ public:
     // Resolves host (dotted IPv4 or name) and opens the socket. False with
     // a readable reason in error on failure.
     bool open(const std::string& host, uint16_t port, std::string& error);
-    // Sends one datagram. False when the system refused it.
+    // Sends one datagram. False when the system refused it; failure() says why.
     bool send(const char* data, size_t length);
+    const std::string& failure() const { return lastFailure; }
 
 private:
+    std::string lastFailure;
     int fd = -1;
     uint32_t address = 0;
     uint16_t port = 0;

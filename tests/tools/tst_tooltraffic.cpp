@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -413,6 +414,38 @@ TEST(Replay, reproducesThePayloadsInOrder)
     std::remove(capture.c_str());
 }
 
+TEST(Replay, waitsThroughAGapOfYears)
+{
+    // 2^31 - 1 s apart at a thousandth of the speed: the second datagram is due
+    // long after the run's one-second limit.
+    const std::string capture = tempPath("gap");
+    {
+        CaptureWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.open(capture, error)) << error;
+        const std::string payload = "fr 1\n";
+        UdpPacket packet;
+        packet.payload = reinterpret_cast<const uint8_t*>(payload.data());
+        packet.length = payload.size();
+        for (const int64_t seconds : {int64_t(0), int64_t(INT32_MAX)}) {
+            packet.timeUs = seconds * 1000000;
+            ASSERT_TRUE(writer.write(packet));
+        }
+    }
+    UdpReceiver sink;
+    std::string error;
+    ASSERT_TRUE(sink.open(0, error)) << error;
+    std::string simErr;
+    EXPECT_EQ(runToEnd({KESTREL_SIM_PATH, "--replay", capture, "--port",
+                        std::to_string(sink.boundPort()), "--speed", "0.001", "--duration", "1",
+                        "--quiet"},
+                       nullptr, &simErr),
+              0)
+        << simErr;
+    EXPECT_NE(simErr.find("sent 1 datagrams"), std::string::npos) << simErr;
+    std::remove(capture.c_str());
+}
+
 TEST(Summary, showsCountsAndTheFirstSkywand)
 {
     Process dump({KESTREL_DUMP_PATH, "--port", "0", "--summary", "--duration", "3"});
@@ -434,6 +467,7 @@ struct RefusalCase
     const char* name;
     std::vector<std::string> args; // after the tool
     bool sim;
+    int exitCode; // 64: bad usage, 1: a failure while running
     const char* message;
 };
 
@@ -447,28 +481,45 @@ TEST_P(BadCommandLine, isRefusedWithAMessage)
     std::vector<std::string> args = {c.sim ? KESTREL_SIM_PATH : KESTREL_DUMP_PATH};
     args.insert(args.end(), c.args.begin(), c.args.end());
     std::string err;
-    EXPECT_NE(runToEnd(args, nullptr, &err), 0);
+    EXPECT_EQ(runToEnd(args, nullptr, &err), c.exitCode) << err;
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    // Bounds are printed as the user would type them, never as 300 digits.
+    size_t digits = 0;
+    for (const char ch : err) {
+        digits = std::isdigit(static_cast<unsigned char>(ch)) ? digits + 1 : 0;
+        ASSERT_LE(digits, 20u) << err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, BadCommandLine,
     testing::Values(
-        RefusalCase{"simPortZero", {"--port", "0"}, true, "--port"},
-        RefusalCase{"simNegativeRate", {"--rate", "-1"}, true, "--rate"},
-        RefusalCase{"simUnknownFormat", {"--format", "6dx"}, true, "--format"},
-        RefusalCase{"simTooManySkywands", {"--skywands", "51"}, true, "--skywands"},
-        RefusalCase{"simSpeedWithoutReplay", {"--speed", "2"}, true, "--replay"},
-        RefusalCase{"simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, "/nonexistent.pcap"},
-        RefusalCase{"simUnknownHost", {"--host", "no-such-host.invalid", "--frames", "1"}, true, "resolve"},
-        RefusalCase{"simNotANumber", {"--frames", "many"}, true, "--frames"},
-        RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, "--summary"},
-        RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, "--port"},
-        RefusalCase{"dumpCountZero", {"--count", "0"}, false, "--count"},
-        RefusalCase{"dumpReadAndWrite", {"--read", "/etc/hostname", "--write", "/tmp/x.pcap"}, false, "--write"},
-        RefusalCase{"dumpReadNoCapture", {"--read", "/etc/hostname"}, false, "/etc/hostname"},
-        RefusalCase{"dumpUnwritableRecording", {"--port", "0", "--write", "/nonexistent/dir/x.pcap"}, false, "/nonexistent/dir/x.pcap"},
-        RefusalCase{"dumpUnknownOption", {"--bogus"}, false, "--bogus"}),
+        RefusalCase{"simPortZero", {"--port", "0"}, true, 64, "--port"},
+        RefusalCase{"simNegativeRate", {"--rate", "-1"}, true, 64, "--rate"},
+        RefusalCase{"simRateNotANumber", {"--rate", "nan"}, true, 64, "--rate: \"nan\""},
+        RefusalCase{"simRateTooSlow", {"--rate", "1e-10"}, true, 64, "--rate: \"1e-10\""},
+        RefusalCase{"simDurationNotANumber", {"--duration", "nan"}, true, 64, "--duration: \"nan\""},
+        RefusalCase{"simDurationHuge", {"--duration", "-1e300"}, true, 64, "--duration: \"-1e300\""},
+        RefusalCase{"simFramesNegative", {"--frames", "-1"}, true, 64, "--frames: \"-1\""},
+        RefusalCase{"simSpeedNotANumber", {"--replay", "/etc/hostname", "--speed", "nan"}, true, 64, "--speed: \"nan\""},
+        RefusalCase{"simRateWithReplay", {"--replay", "/etc/hostname", "--rate", "5"}, true, 64, "--rate"},
+        RefusalCase{"simUnknownFormat", {"--format", "6dx"}, true, 64, "--format"},
+        RefusalCase{"simTooManySkywands", {"--skywands", "51"}, true, 64, "--skywands"},
+        RefusalCase{"simSpeedWithoutReplay", {"--speed", "2"}, true, 64, "--replay"},
+        RefusalCase{"simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, 64, "/nonexistent.pcap"},
+        RefusalCase{"simUnknownHost", {"--host", "no-such-host.invalid", "--frames", "1"}, true, 1, "resolve"},
+        RefusalCase{"simSendRefused", {"--host", "255.255.255.255", "--frames", "1"}, true, 1, "cannot send"},
+        RefusalCase{"simNotANumber", {"--frames", "many"}, true, 64, "--frames"},
+        RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, 64, "--summary"},
+        RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, 64, "--port"},
+        RefusalCase{"dumpCountZero", {"--count", "0"}, false, 64, "--count"},
+        RefusalCase{"dumpCountNegative", {"--count", "-1"}, false, 64, "--count: \"-1\""},
+        RefusalCase{"dumpDurationNotANumber", {"--duration", "nan"}, false, 64, "--duration: \"nan\""},
+        RefusalCase{"dumpDurationInfinite", {"--duration", "-inf"}, false, 64, "--duration: \"-inf\""},
+        RefusalCase{"dumpReadAndWrite", {"--read", "/etc/hostname", "--write", "/tmp/x.pcap"}, false, 64, "--write"},
+        RefusalCase{"dumpReadNoCapture", {"--read", "/etc/hostname"}, false, 1, "/etc/hostname"},
+        RefusalCase{"dumpUnwritableRecording", {"--port", "0", "--write", "/nonexistent/dir/x.pcap"}, false, 1, "/nonexistent/dir/x.pcap"},
+        RefusalCase{"dumpUnknownOption", {"--bogus"}, false, 64, "--bogus"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST(Help, bothToolsPrintUsage)
@@ -481,6 +532,8 @@ TEST(Help, bothToolsPrintUsage)
         for (const std::string& l : out)
             all += l + "\n";
         EXPECT_NE(all.find("Usage"), std::string::npos) << all;
+        // The man pages are made from this text.
+        EXPECT_NE(all.find("64 on bad usage"), std::string::npos) << all;
     }
 }
 
