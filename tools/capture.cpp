@@ -14,6 +14,10 @@
 
 namespace {
 
+// The file header, and what each packet adds besides its payload.
+constexpr uint64_t kFileHeader = 24;
+constexpr uint64_t kRecordHeader = 16;
+
 constexpr uint16_t kEtherIpv4 = 0x0800;
 constexpr uint16_t kEtherVlan = 0x8100;
 constexpr uint16_t kEtherQinQ = 0x88A8;
@@ -231,7 +235,13 @@ bool CaptureWriter::open(const std::string& path, std::string& error)
         dead = nullptr;
         return false;
     }
+    written = kFileHeader;
     return true;
+}
+
+uint64_t CaptureWriter::sizeAfter(size_t payloadLength) const
+{
+    return written + kRecordHeader + kMinIpv4Header + kUdpHeader + payloadLength;
 }
 
 bool CaptureWriter::write(const UdpPacket& packet)
@@ -267,6 +277,7 @@ bool CaptureWriter::write(const UdpPacket& packet)
     header.ts.tv_usec = static_cast<suseconds_t>(packet.timeUs % 1000000);
     header.caplen = header.len = static_cast<bpf_u_int32>(bytes.size());
     pcap_dump(reinterpret_cast<u_char*>(dumper), &header, bytes.data());
+    written += kRecordHeader + bytes.size();
     return pcap_dump_flush(dumper) == 0;
 }
 

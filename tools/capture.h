@@ -78,8 +78,11 @@ public:
     // could not be written.
     bool write(const UdpPacket& packet);
     void close();
+    // The size of the file once a datagram of payloadLength bytes is added.
+    uint64_t sizeAfter(size_t payloadLength) const;
 
 private:
+    uint64_t written = 0;
     struct pcap* dead = nullptr;
     struct pcap_dumper* dumper = nullptr;
 };

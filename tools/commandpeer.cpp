@@ -222,14 +222,17 @@ void CommandPeer::stop()
 
 void CommandPeer::serve()
 {
+    using Clock = std::chrono::steady_clock;
     struct Client
     {
         int fd;
         std::string pending;
+        Clock::time_point heard; // when its last bytes arrived
     };
     std::vector<Client> clients;
     std::vector<int> fds;
     char chunk[512];
+    const std::chrono::milliseconds idleLimit = idleTimeout;
 
     // Nothing may escape the thread: running out of memory ends the serving
     // instead of the process.
@@ -238,28 +241,44 @@ void CommandPeer::serve()
             fds.assign({wakeReadFd, listenFd});
             for (const Client& c : clients)
                 fds.push_back(c.fd);
+            // Wakes in time for the client that falls idle first.
+            int waitMs = -1;
+            for (const Client& c : clients) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    c.heard + idleLimit - Clock::now());
+                const int ms = static_cast<int>(std::max<long long>(0, left.count() + 1));
+                waitMs = waitMs < 0 ? ms : std::min(waitMs, ms);
+            }
             std::unique_ptr<bool[]> flags(new bool[fds.size()]);
-            if (netWaitReadable(fds.data(), flags.get(), fds.size(), -1) < 0)
+            if (netWaitReadable(fds.data(), flags.get(), fds.size(), waitMs) < 0)
                 break;
             if (flags[0])
                 break;
+            const Clock::time_point now = Clock::now();
             if (flags[1]) {
                 const int fd = netTcpAccept(listenFd);
                 if (fd >= 0 && clients.size() < kMaxClients)
-                    clients.push_back({fd, {}});
+                    clients.push_back({fd, {}, now});
                 else
                     netCloseFd(fd);
             }
             // Clients accepted just now were not part of this wait.
             const size_t waited = fds.size() - 2;
             for (size_t i = 0; i < waited; ++i) {
-                if (!flags[i + 2])
-                    continue;
                 Client& c = clients[i];
+                if (!flags[i + 2]) {
+                    if (now - c.heard >= idleLimit) {
+                        netCloseFd(c.fd);
+                        c.fd = -1;
+                    }
+                    continue;
+                }
                 const long n = netTcpRecv(c.fd, chunk, sizeof chunk);
                 bool keep = n > 0;
-                if (keep)
+                if (keep) {
                     c.pending.append(chunk, static_cast<size_t>(n));
+                    c.heard = now;
+                }
                 // Every complete request in the buffer is answered in order; a
                 // request split over several reads waits for its zero byte.
                 size_t zero;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -37,6 +38,9 @@ public:
     static constexpr size_t kMaxRequest = 1024;
     static constexpr size_t kMaxClients = 8;
     static constexpr size_t kMaxQueuedMessages = 256;
+    // A client that sends nothing for this long is dropped, so that idle
+    // connections cannot hold every place.
+    static constexpr std::chrono::milliseconds kIdleTimeout{30000};
 
     CommandPeer();
     ~CommandPeer();
@@ -49,6 +53,8 @@ public:
     // Stops serving and closes every connection; also done by the destructor.
     void stop();
     uint16_t port() const { return listenPort; }
+    // Takes effect at the next start().
+    void setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout = timeout; }
 
     // Queues a message for "getmsg". Spaces in the words and quotes in the
     // text are replaced so that the answer stays readable; over-long fields
@@ -78,5 +84,6 @@ private:
     int wakeReadFd = -1;
     int wakeWriteFd = -1;
     uint16_t listenPort = 0;
+    std::chrono::milliseconds idleTimeout = kIdleTimeout;
     std::thread worker;
 };

@@ -30,6 +30,7 @@ struct DumpOptions
     uint64_t count = 0;    // 0: no limit
     double duration = 0.0; // 0: no limit
     std::string write;
+    uint64_t maxSize = uint64_t(1) << 30;
     std::string read;
 };
 
@@ -101,6 +102,7 @@ int runLive(const DumpOptions& options)
     Printer printer(options.summary);
     uint64_t outcomes = 0;
     uint64_t recorded = 0;
+    bool recording = !options.write.empty();
     int status = 0;
     for (;;) {
         const ReceiveOutcome result = source->receive();
@@ -108,13 +110,21 @@ int runLive(const DumpOptions& options)
         if (stopRequested())
             break;
         const double now = std::chrono::duration<double>(Clock::now() - start).count();
-        if (const UdpPacket* datagram = source->lastDatagram(); datagram && !options.write.empty()) {
-            if (!writer.write(*datagram)) {
+        if (const UdpPacket* datagram = source->lastDatagram(); datagram && recording) {
+            if (writer.sizeAfter(datagram->length) > options.maxSize) {
+                // A flood must not fill the disk; the monitor itself goes on.
+                recording = false;
+                writer.close();
+                std::fprintf(stderr,
+                             "kestrel-dump: %s reached --max-size (%llu bytes): recording stopped\n",
+                             options.write.c_str(), (unsigned long long)options.maxSize);
+            } else if (!writer.write(*datagram)) {
                 std::fprintf(stderr, "kestrel-dump: cannot write to %s\n", options.write.c_str());
                 status = 1;
                 break;
+            } else {
+                ++recorded;
             }
-            ++recorded;
         }
         if (!printer.outcome(result, source->frame(), source->discarded(), now)) {
             status = 1;
@@ -209,6 +219,11 @@ int run(int argc, char** argv)
                          ->check(CommandLine::number(0.001, 1e9));
     auto* write = app.add_option("--write", options.write,
                                  "Record every datagram that reached the decoder to this pcap file");
+    app.add_option("--max-size", options.maxSize,
+                   "Stop recording before the file grows past this many bytes")
+        ->check(CommandLine::wholeNumber(24))
+        ->capture_default_str()
+        ->needs(write);
     auto* read = app.add_option("--read", options.read,
                                 "Decode the UDP payloads of this pcap or pcapng capture instead of listening")
                      ->check(CLI::ExistingFile);

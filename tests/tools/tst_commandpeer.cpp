@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -176,6 +179,27 @@ TEST_F(ServingPeer, DropsAClientWhoseRequestNeverEndsAndKeepsServingOthers)
     ::shutdown(quitter.fd, SHUT_RDWR);
     ASSERT_TRUE(hostile.send(std::string(CommandPeer::kMaxRequest + 600, 'x')));
     EXPECT_TRUE(hostile.closedByPeer());
+
+    RawClient good(peer.port());
+    std::string answers;
+    ASSERT_TRUE(good.send("kestrel ping\0"s));
+    ASSERT_TRUE(good.readAnswers(1, answers));
+    EXPECT_EQ(answers, "kestrel ok\0"s);
+}
+
+TEST(CommandPeer, DropsIdleClientsSoOthersGetIn)
+{
+    CommandPeer peer;
+    peer.setIdleTimeout(std::chrono::milliseconds(200));
+    std::string error;
+    ASSERT_TRUE(peer.start(0, error)) << error;
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (size_t i = 0; i < CommandPeer::kMaxClients; ++i) {
+        idle.push_back(std::make_unique<RawClient>(peer.port()));
+        ASSERT_TRUE(idle.back()->connected);
+    }
+    for (const auto& client : idle)
+        ASSERT_TRUE(client->closedByPeer());
 
     RawClient good(peer.port());
     std::string answers;

@@ -446,6 +446,48 @@ TEST(Replay, waitsThroughAGapOfYears)
     std::remove(capture.c_str());
 }
 
+TEST(Recording, stopsAtMaxSizeWhileTheMonitorGoesOn)
+{
+    // The file header and three packets of 100 bytes fit; the fourth would not.
+    const size_t payloadSize = 100;
+    const uint64_t maxSize = 24 + 3 * (16 + 28 + payloadSize);
+    const std::string capture = tempPath("maxsize");
+    Process dump({KESTREL_DUMP_PATH, "--port", "0", "--write", capture, "--max-size",
+                  std::to_string(maxSize)});
+    const uint16_t port = startDump(dump);
+    ASSERT_NE(port, 0);
+    UdpSender sender;
+    std::string error;
+    ASSERT_TRUE(sender.open("127.0.0.1", port, error)) << error;
+    std::string line;
+    for (int i = 0; i < 5; ++i) {
+        std::string payload = "fr " + std::to_string(i + 1) + "\n";
+        payload.resize(payloadSize, '\n');
+        ASSERT_TRUE(sender.send(payload.data(), payload.size()));
+        do
+            ASSERT_TRUE(dump.readLine(0, line)) << "no outcome for datagram " << i;
+        while (json::parse(line)["error"] == "timeout");
+        EXPECT_EQ(json::parse(line)["frameCounter"], i + 1);
+    }
+    dump.signal(SIGTERM);
+    EXPECT_EQ(dump.finish(), 0) << dump.errorText;
+    EXPECT_NE(dump.errorText.find("reached --max-size"), std::string::npos) << dump.errorText;
+
+    CaptureReader reader;
+    ASSERT_TRUE(reader.open(capture, error)) << error;
+    UdpPacket packet;
+    int packets = 0;
+    while (reader.next(packet, error) == CaptureReader::Next::Packet)
+        ++packets;
+    EXPECT_EQ(packets, 3);
+    FILE* file = std::fopen(capture.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, 0, SEEK_END);
+    EXPECT_EQ(uint64_t(std::ftell(file)), maxSize);
+    std::fclose(file);
+    std::remove(capture.c_str());
+}
+
 TEST(Summary, showsCountsAndTheFirstSkywand)
 {
     Process dump({KESTREL_DUMP_PATH, "--port", "0", "--summary", "--duration", "3"});
