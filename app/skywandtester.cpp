@@ -27,6 +27,10 @@ int dataTimeoutUs = 1000000;
 
 const QString kStylePressed = QStringLiteral("background-color: red; color: white;");
 const QString kStyleReleased = QStringLiteral("background-color: lightgray; color: black;");
+// A Skywand the frame holds no record for: its labels in grey.
+const QString kStyleNotTracked = QStringLiteral("background-color: lightgray; color: gray;");
+const QString kStyleValue = QStringLiteral("background-color: white; color: black;;");
+const QString kStyleValueNotTracked = QStringLiteral("background-color: white; color: gray;");
 
 // Slots run inside Qt's event delivery, where an exception must not arrive.
 template <typename Body>
@@ -302,9 +306,15 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
         selectedIndex = 0;
         fillSkywandSelector();
     }
-    statusLabel->setText(statusText(ui.cboSkywand->currentIndex() + 1));
+    // A record the frame did not write holds what earlier frames left, and
+    // the entries past a record's button and joystick counts likewise: the
+    // panel shows neither.
+    SkywandRecord record;
+    const bool tracked = source->getCurrentSkywand(selectedIndex, record);
+    const QString status = statusText(ui.cboSkywand->currentIndex() + 1);
+    statusLabel->setText(tracked ? status : status + QStringLiteral("- not tracked "));
+    skywandWidget->setEnabled(tracked);
 
-    const SkywandRecord record = source->getSkywand(selectedIndex);
     if (record.numButton >= 7) {
         skywandWidget->hideLabel(4);
         skywandWidget->setJoystickPressEnabled(false);
@@ -313,18 +323,20 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
         skywandWidget->setJoystickPressEnabled(true);
     }
     for (int i = 0; i <= 5; ++i) {
-        const bool pressed = record.button[i] == 1;
+        const bool pressed = tracked && i < record.numButton && record.button[i] == 1;
         if (i == 5) {
             skywandWidget->setJoystickPressed(pressed);
         } else {
-            skywandWidget->setLabelStyle(i, pressed ? kStylePressed : kStyleReleased);
+            skywandWidget->setLabelStyle(i, !tracked ? kStyleNotTracked : pressed ? kStylePressed : kStyleReleased);
         }
     }
-    const double x = record.joystickValue[0];
-    const double y = record.joystickValue[1];
+    const double x = tracked && record.numJoystick > 0 ? record.joystickValue[0] : 0.0;
+    const double y = tracked && record.numJoystick > 1 ? record.joystickValue[1] : 0.0;
     skywandWidget->setJoystickX(x);
     skywandWidget->setJoystickY(y);
     skywandWidget->update();
+    skywandWidget->setLabelStyle(6, tracked ? kStyleValue : kStyleValueNotTracked);
+    skywandWidget->setLabelStyle(5, tracked ? kStyleValue : kStyleValueNotTracked);
     skywandWidget->setLabelValue(6, x);
     skywandWidget->setLabelValue(5, y);
 }

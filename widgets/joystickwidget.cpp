@@ -84,7 +84,11 @@ void JoystickWidget::setValueY(double value)
 
 JoystickGeometry JoystickWidget::currentGeometry() const
 {
-    return JoystickGeometry::compute(size(), valueX, valueY, pressed);
+    JoystickGeometry g = JoystickGeometry::compute(size(), valueX, valueY, pressed);
+    // Disabled, the indicator stands for a Skywand that is not tracked.
+    if (!isEnabled())
+        g.ringColor = QColor(Qt::gray);
+    return g;
 }
 
 QSize JoystickWidget::sizeHint() const

@@ -39,7 +39,8 @@ public:
     double horizontalValue() const { return valueX; }
     double verticalValue() const { return valueY; }
 
-    // The geometry the next paint will draw.
+    // The geometry the next paint will draw; the knob's ring is grey while
+    // the widget is disabled.
     JoystickGeometry currentGeometry() const;
 
     QSize sizeHint() const override;

@@ -31,6 +31,7 @@ struct Wand
     unsigned word = 0; // bit j set: button j + 1 pressed
     double x = 0.0;
     double y = 0.0;
+    int joysticks = 2; // x, y, then zeros
 };
 
 // A frame with a "6df2 " line: one record per wand, Skywand count = records.
@@ -40,9 +41,15 @@ inline QByteArray frame6df2(const QVector<Wand>& wands, int frameNumber = 1)
     out += QByteArray::number(wands.size()) + ' ' + QByteArray::number(wands.size());
     for (int i = 0; i < wands.size(); ++i) {
         const Wand& w = wands[i];
-        out += " [" + QByteArray::number(i) + " 1.000 " + QByteArray::number(w.buttons) + " 2]";
-        out += "[0 0 0][1 0 0 0 1 0 0 0 1][" + QByteArray::number(w.word) + ' ' + QByteArray::number(w.x, 'f', 3)
-               + ' ' + QByteArray::number(w.y, 'f', 3) + ']';
+        out += " [" + QByteArray::number(i) + " 1.000 " + QByteArray::number(w.buttons) + ' '
+               + QByteArray::number(w.joysticks) + "][0 0 0][1 0 0 0 1 0 0 0 1][";
+        if (w.buttons > 0) {
+            out += QByteArray::number(w.word);
+        }
+        for (int j = 0; j < w.joysticks; ++j) {
+            out += ' ' + QByteArray::number(j == 0 ? w.x : j == 1 ? w.y : 0.0, 'f', 3);
+        }
+        out += ']';
     }
     return out + '\n';
 }

@@ -140,6 +140,9 @@ void TestJoystickWidget::crossHairAtMinimumSize()
     const JoystickGeometry current = widget.currentGeometry();
     QCOMPARE(current.knob, QRect(20, 32, 16, 16));
     QCOMPARE(current.ringWidth, 7);
+    QCOMPARE(current.ringColor, QColor(Qt::red));
+    widget.setEnabled(false); // a Skywand not tracked
+    QCOMPARE(widget.currentGeometry().ringColor, QColor(Qt::gray));
 }
 
 void TestJoystickWidget::hostileValuesStayBounded_data()

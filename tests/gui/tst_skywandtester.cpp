@@ -102,6 +102,8 @@ private slots:
     void configFileNotRegular();
     void selectorAndSelectedSkywand();
     void selectedIndexBeyondCount();
+    void shownOnlyWhatTheRecordHolds_data();
+    void shownOnlyWhatTheRecordHolds();
     void buttonCounts_data();
     void buttonCounts();
     void portDialog_data();
@@ -117,6 +119,7 @@ private:
     TrackReceiver* receiver() const { return window->findChild<TrackReceiver*>(); }
     void openWindowOn(quint16 port);
     void waitForShownFrame();
+    QString panel() const;
 
     std::unique_ptr<Skywandtester> window;
     std::unique_ptr<FrameStreamer> streamer;
@@ -303,14 +306,71 @@ void TestSkywandtester::selectedIndexBeyondCount()
     QTRY_COMPARE(label("lbl_btn1")->styleSheet(), kPressed);
 
     streamer->setFrame(frame6df2({Wand{6, 0b1, 0.5, 0.5}}));
-    QTRY_COMPARE(label("lbl_btn1")->styleSheet(), kReleased);
-    QCOMPARE(label("lbl_joyH")->text(), QString("X = 0.00"));
-    QCOMPARE(label("lbl_joyV")->text(), QString("Y = 0.00"));
-    QCOMPARE(status()->text(), statusFor(3, QString::number(port)));
+    QTRY_COMPARE(panel(), QString("ggggg X = 0.00 Y = 0.00 grey"));
+    QCOMPARE(status()->text(), statusFor(3, QString::number(port)) + "- not tracked ");
     QCOMPARE(selector()->count(), 3);
 
     streamer->setFrame(frame6df2({Wand{}, Wand{}, third}));
-    QTRY_COMPARE(label("lbl_btn1")->styleSheet(), kPressed);
+    QTRY_COMPARE(panel(), QString("x---- X = 1.00 Y = 1.00"));
+    QCOMPARE(status()->text(), statusFor(3, QString::number(port)));
+}
+
+// Button styles (x pressed, - released, g not tracked), the value texts, the
+// indicator's press and the grey of a Skywand not tracked.
+QString TestSkywandtester::panel() const
+{
+    QString out;
+    for (const char* name : {"lbl_btn1", "lbl_btn2", "lbl_btn3", "lbl_btn4", "lbl_btn5"}) {
+        const QString style = label(name)->styleSheet();
+        out += style == kPressed ? 'x' : style == kReleased ? '-' : 'g';
+    }
+    out += ' ' + label("lbl_joyH")->text() + ' ' + label("lbl_joyV")->text();
+    const auto* joystick = window->findChild<JoystickWidget*>();
+    if (joystick->isPressed()) {
+        out += " pressed";
+    }
+    if (!joystick->isEnabled()) {
+        out += " grey";
+    }
+    return out;
+}
+
+void TestSkywandtester::shownOnlyWhatTheRecordHolds_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("shownBefore");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("shownAfter");
+
+    const QByteArray held = frame6df2({Wand{6, 0b100001, 0.5, -0.5}});
+    const QString heldShown = "x---- X = 0.50 Y = -0.50 pressed";
+    QTest::newRow("buttons past numButton") << frame6df2({Wand{16, 0xffff, 0.5, 0.5}}) << "xxxxx X = 0.50 Y = 0.50"
+                                            << frame6df2({Wand{2, 0b11, 0.25, -0.25}}) << "xx--- X = 0.25 Y = -0.25";
+    QTest::newRow("one joystick value") << held << heldShown << frame6df2({Wand{6, 0, 0.75, 0, 1}})
+                                        << "----- X = 0.75 Y = 0.00";
+    QTest::newRow("no joystick values") << held << heldShown << frame6df2({Wand{6, 0, 0, 0, 0}})
+                                        << "----- X = 0.00 Y = 0.00";
+    QTest::newRow("no record for it") << held << heldShown << QByteArray("fr 2\n6df2 1 0\n")
+                                      << "ggggg X = 0.00 Y = 0.00 grey";
+    QTest::newRow("no Skywand line") << held << heldShown << QByteArray("fr 2\n") << "ggggg X = 0.00 Y = 0.00 grey";
+}
+
+void TestSkywandtester::shownOnlyWhatTheRecordHolds()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, shownBefore);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, shownAfter);
+
+    const quint16 port = freeUdpPort();
+    streamer = std::make_unique<FrameStreamer>(port, before);
+    streamer->start();
+    openWindowOn(port);
+    QTRY_COMPARE(panel(), shownBefore);
+    streamer->setFrame(after);
+    QTRY_COMPARE(panel(), shownAfter);
+    const QString expected = statusFor(1, QString::number(port));
+    QCOMPARE(status()->text(), shownAfter.endsWith("grey") ? expected + "- not tracked " : expected);
 }
 
 void TestSkywandtester::buttonCounts_data()
