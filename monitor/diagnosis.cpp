@@ -27,8 +27,9 @@ std::string holderText(const PortHolder& holder)
 {
     const char* family = holder.ipv6 ? "IPv6" : "IPv4";
     if (holder.pid == 0)
-        return format("a socket of user %u that this user cannot trace to a program (%s, inode %llu)",
-                      holder.uid, family, (unsigned long long)holder.inode);
+        return format(
+            "a socket of user %u that this user cannot trace to a program (%s, inode %llu)",
+            holder.uid, family, (unsigned long long)holder.inode);
     return format("%s (process %d, user %u, %s)", holder.program.c_str(), holder.pid, holder.uid,
                   family);
 }
@@ -82,8 +83,7 @@ std::string captureText(const DiagnosisEvidence& e)
         return {};
     case CaptureStatus::NoPermission:
         return "no right to capture the traffic for other ports (" + c.error +
-               "): grant it as root with " + captureGrantCommand(c.program) +
-               ", or run as root";
+               "): grant it as root with " + captureGrantCommand(c.program) + ", or run as root";
     case CaptureStatus::Failed:
         return "the capture of other ports failed: " + c.error;
     case CaptureStatus::Done:
@@ -180,11 +180,11 @@ void nothingReceived(const DiagnosisEvidence& e, Diagnosis& d)
             if (s.port != e.port) {
                 d.situation = Situation::OtherPort;
                 d.suggestedPort = s.port;
-                d.sentence = format("Nothing arrives on port %u, but frames of the controller "
-                                    "arrive for port %u from %s: switch the data port to %u, or "
-                                    "make the controller send to port %u.",
-                                    port, unsigned(s.port), s.sender.c_str(), unsigned(s.port),
-                                    port);
+                d.sentence =
+                    format("Nothing arrives on port %u, but frames of the controller "
+                           "arrive for port %u from %s: switch the data port to %u, or "
+                           "make the controller send to port %u.",
+                           port, unsigned(s.port), s.sender.c_str(), unsigned(s.port), port);
                 return;
             }
         }
@@ -210,7 +210,9 @@ bool unusableDatagrams(const DiagnosisEvidence& e, Diagnosis& d)
 {
     const StreamCounts& c = e.health.total;
     const unsigned port = e.port;
-    const auto share = [&c](uint64_t n) { return double(n) >= kTroubleShare * double(c.datagrams); };
+    const auto share = [&c](uint64_t n) {
+        return double(n) >= kTroubleShare * double(c.datagrams);
+    };
     d.outcome = DiagnosisClass::CauseFound;
     if (c.datagrams == 0) {
         d.situation = Situation::DatagramsUnusable;
@@ -219,8 +221,8 @@ bool unusableDatagrams(const DiagnosisEvidence& e, Diagnosis& d)
                             port);
         return true;
     }
-    const bool decodeFailures = c.parseErrors > 0 && (c.frames == 0 ? c.parseErrors >= c.foreign
-                                                                     : share(c.parseErrors));
+    const bool decodeFailures =
+        c.parseErrors > 0 && (c.frames == 0 ? c.parseErrors >= c.foreign : share(c.parseErrors));
     if (decodeFailures) {
         d.situation = Situation::DecodeFailures;
         const std::string where = e.lastParseFailure.line > 0
@@ -229,8 +231,8 @@ bool unusableDatagrams(const DiagnosisEvidence& e, Diagnosis& d)
         d.sentence = format("%llu of %llu datagrams on port %u fail to decode%s: the sender writes "
                             "something other than the controller's format, or the network damages "
                             "it.",
-                            (unsigned long long)c.parseErrors, (unsigned long long)c.datagrams, port,
-                            where.c_str());
+                            (unsigned long long)c.parseErrors, (unsigned long long)c.datagrams,
+                            port, where.c_str());
         return true;
     }
     if (c.foreign > 0 && (c.frames == 0 || share(c.foreign))) {
@@ -269,8 +271,8 @@ bool framesWrong(const DiagnosisEvidence& e, Diagnosis& d)
         return true;
     }
     const int32_t selected = e.selectedSkywand;
-    if (selected >= 0 && (size_t(selected) >= h.skywands.size() ||
-                          !h.skywands[size_t(selected)].inLastFrame)) {
+    if (selected >= 0 &&
+        (size_t(selected) >= h.skywands.size() || !h.skywands[size_t(selected)].inLastFrame)) {
         d.situation = Situation::SkywandMissing;
         d.sentence = format("Frames hold %zu Skywand%s but none for %s: select one of those, or "
                             "switch %s on.",
@@ -289,9 +291,10 @@ bool framesWrong(const DiagnosisEvidence& e, Diagnosis& d)
     // streams with their own counters mixed on one port.
     if (h.total.backward >= 2) {
         d.situation = Situation::TwoSenders;
-        d.sentence = format("The frame counter went back %llu times: two controllers (or two "
-                            "streams) send to port %u; stop one of them, or give each its own port.",
-                            (unsigned long long)h.total.backward, port);
+        d.sentence =
+            format("The frame counter went back %llu times: two controllers (or two "
+                   "streams) send to port %u; stop one of them, or give each its own port.",
+                   (unsigned long long)h.total.backward, port);
         return true;
     }
     if (h.staleness == Staleness::CounterFrozen) {

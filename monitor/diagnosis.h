@@ -15,25 +15,27 @@
 #include <vector>
 
 // The result as a program's exit status: 0 healthy, 1 cause found, 2 unknown.
-enum class DiagnosisClass {
+enum class DiagnosisClass
+{
     Healthy = 0,
     CauseFound = 1,
     Undetermined = 2,
 };
 
-enum class Situation {
-    PortHeld,           // the port cannot be opened
-    OtherPort,          // nothing on the port, the controller's frames go to another one
-    NothingArrives,     // nothing on the port (or it stopped), none seen for another port
-    DatagramsUnusable,  // datagrams arrive but are empty, too long or unreadable
-    DecodeFailures,     // datagrams arrive but fail to decode
-    ForeignTraffic,     // datagrams decode but hold no line of the controller's format
-    NoSkywand,          // frames hold no Skywand
-    SkywandMissing,     // frames hold Skywands, but not the selected one
-    TwoSenders,         // frames from two senders, or the counter going back
-    CounterFrozen,      // frames arrive but the counter stands still
-    Healthy,            // frames arrive as they should
-    Unknown,            // the evidence names no cause
+enum class Situation
+{
+    PortHeld,          // the port cannot be opened
+    OtherPort,         // nothing on the port, the controller's frames go to another one
+    NothingArrives,    // nothing on the port (or it stopped), none seen for another port
+    DatagramsUnusable, // datagrams arrive but are empty, too long or unreadable
+    DecodeFailures,    // datagrams arrive but fail to decode
+    ForeignTraffic,    // datagrams decode but hold no line of the controller's format
+    NoSkywand,         // frames hold no Skywand
+    SkywandMissing,    // frames hold Skywands, but not the selected one
+    TwoSenders,        // frames from two senders, or the counter going back
+    CounterFrozen,     // frames arrive but the counter stands still
+    Healthy,           // frames arrive as they should
+    Unknown,           // the evidence names no cause
 };
 
 // Where the last datagram failed to decode; line 0 when unknown.

@@ -7,7 +7,7 @@
 
 bool hasControllerLine(const char* text, size_t length)
 {
-    static const char* const kLineTypes[] = {"fr ",  "ts ", "6dcal ", "6d ",  "6df ",
+    static const char* const kLineTypes[] = {"fr ",   "ts ",   "6dcal ", "6d ", "6df ",
                                              "6df2 ", "6dmt ", "glcal ", "gl ", "3d "};
     const void* nul = std::memchr(text, '\0', length);
     const char* end = nul ? static_cast<const char*>(nul) : text + length;

@@ -31,8 +31,7 @@ bool readFile(const std::string& path, size_t limit, std::string& text)
     return true;
 }
 
-template <typename Number>
-bool parseNumber(const std::string& text, int base, Number& value)
+template <typename Number> bool parseNumber(const std::string& text, int base, Number& value)
 {
     const char* first = text.data();
     const char* last = first + text.size();
@@ -118,8 +117,8 @@ void nameProcesses(const std::string& procRoot, std::vector<PortHolder>& holders
                 continue;
             ++descriptors;
             char target[64];
-            const ssize_t n = readlink((processPath + "/fd/" + fd->d_name).c_str(), target,
-                                       sizeof target - 1);
+            const ssize_t n =
+                readlink((processPath + "/fd/" + fd->d_name).c_str(), target, sizeof target - 1);
             if (n <= 0)
                 continue;
             target[n] = '\0';

@@ -118,7 +118,8 @@ void StreamHealth::trackCounter(double now, uint32_t counter, StreamCounts& delt
 
 void StreamHealth::trackSkywands(double now, const FrameEvent& frame)
 {
-    const auto count = static_cast<size_t>(std::clamp(frame.numSkywand, 0, FrameLimits::kMaxSkywands));
+    const auto count =
+        static_cast<size_t>(std::clamp(frame.numSkywand, 0, FrameLimits::kMaxSkywands));
     skywands.resize(count);
     for (size_t i = 0; i < count; ++i) {
         SkywandHealth& s = skywands[i];

@@ -48,29 +48,30 @@ struct FrameEvent
 // Counts of receive outcomes over a span of time.
 struct StreamCounts
 {
-    uint64_t datagrams = 0;   // every datagram that reached the decoder
-    uint64_t frames = 0;      // decoded and holding a line of the controller's format
-    uint64_t foreign = 0;     // decoded but holding no such line
-    uint64_t timeouts = 0;    // waits for data that ran out
-    uint64_t netErrors = 0;   // socket failures, empty or oversized datagrams
-    uint64_t parseErrors = 0; // datagrams that failed to decode
-    uint64_t gaps = 0;        // counter steps of more than one
+    uint64_t datagrams = 0;    // every datagram that reached the decoder
+    uint64_t frames = 0;       // decoded and holding a line of the controller's format
+    uint64_t foreign = 0;      // decoded but holding no such line
+    uint64_t timeouts = 0;     // waits for data that ran out
+    uint64_t netErrors = 0;    // socket failures, empty or oversized datagrams
+    uint64_t parseErrors = 0;  // datagrams that failed to decode
+    uint64_t gaps = 0;         // counter steps of more than one
     uint64_t missedFrames = 0; // frames the gaps skipped
-    uint64_t repeated = 0;    // the same counter twice in a row
-    uint64_t backward = 0;    // the counter went back: a restart or a second controller
+    uint64_t repeated = 0;     // the same counter twice in a row
+    uint64_t backward = 0;     // the counter went back: a restart or a second controller
 
     StreamCounts& operator+=(const StreamCounts& other);
 };
 
 struct SkywandHealth
 {
-    float quality = -1.0f; // as last received
+    float quality = -1.0f;    // as last received
     bool inLastFrame = false; // the last frame wrote this Skywand's record
     double lastSeen = -1.0;   // time of the last frame that wrote it; -1 never
 };
 
 // Why the data counts as stale.
-enum class Staleness {
+enum class Staleness
+{
     Fresh,         // a frame within kStaleAfter and the counter moving
     NoFrame,       // no frame for kStaleAfter or longer (or none yet)
     CounterFrozen, // frames arrive but the counter has not moved for kStaleAfter

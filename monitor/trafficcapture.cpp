@@ -102,8 +102,9 @@ bool TrafficCapture::open()
     const int activated = pcap_activate(handle);
     if (activated < 0) {
         result.status = activated == PCAP_ERROR_PERM_DENIED ? CaptureStatus::NoPermission
-                                                           : CaptureStatus::Failed;
-        result.error = activated == PCAP_ERROR ? pcap_geterr(handle) : pcap_statustostr(activated);
+                                                            : CaptureStatus::Failed;
+        const char* detail = pcap_geterr(handle);
+        result.error = detail && *detail ? detail : pcap_statustostr(activated);
         pcap_close(handle);
         handle = nullptr;
         return false;
@@ -132,8 +133,8 @@ const CaptureReport& TrafficCapture::run(double seconds, uint64_t stopAfter)
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
     const double limit = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, 3600.0);
-    const auto deadline = started + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(limit));
+    const auto deadline =
+        started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
     std::pair<TrafficCapture*, int> user(this, linkType);
     bool failed = false;
     while (!(stopAfter > 0 && controllerDatagrams() >= stopAfter)) {
@@ -153,10 +154,9 @@ const CaptureReport& TrafficCapture::run(double seconds, uint64_t stopAfter)
     }
     result.seconds += std::chrono::duration<double>(Clock::now() - started).count();
     result.status = failed ? CaptureStatus::Failed : CaptureStatus::Done;
-    std::stable_sort(result.streams.begin(), result.streams.end(),
-                     [](const CapturedStream& a, const CapturedStream& b) {
-                         return a.datagrams > b.datagrams;
-                     });
+    std::stable_sort(
+        result.streams.begin(), result.streams.end(),
+        [](const CapturedStream& a, const CapturedStream& b) { return a.datagrams > b.datagrams; });
     return result;
 }
 

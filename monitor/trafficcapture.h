@@ -20,7 +20,8 @@ struct CapturedStream
     uint64_t datagrams = 0;
 };
 
-enum class CaptureStatus {
+enum class CaptureStatus
+{
     NotRun,       // no capture was tried
     Done,         // the capture ran for its time
     NoPermission, // the system refused to capture: not root, no CAP_NET_RAW
@@ -30,9 +31,9 @@ enum class CaptureStatus {
 struct CaptureReport
 {
     CaptureStatus status = CaptureStatus::NotRun;
-    std::string error;   // libpcap's words when the capture could not run
-    std::string program; // this program's path, for the command that grants the right
-    double seconds = 0.0; // how long it listened
+    std::string error;         // libpcap's words when the capture could not run
+    std::string program;       // this program's path, for the command that grants the right
+    double seconds = 0.0;      // how long it listened
     uint64_t udpDatagrams = 0; // every UDP datagram addressed to this computer
     // Most datagrams first; at most kMaxStreams, the rest counted in
     // otherStreamDatagrams.
