@@ -12,10 +12,12 @@
 #include <QDebug>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
 #include <exception>
+#include <memory>
 #include <locale>
 #include <sstream>
 
@@ -46,6 +48,18 @@ void withoutThrowing(const char* where, Body body)
 }
 
 constexpr int kPaintIntervalMs = 16; // about 60 Hz
+// While another program holds the data port, it is tried again this often.
+constexpr int kPortRetryMs = 2000;
+
+// The port text read as a decimal int the way a standard input stream reads
+// it: leading blanks skipped, a sign taken, digits up to the first other
+// character ("5000xyz" gives 5000).
+bool readPort(const char* text, int* port)
+{
+    std::istringstream stream{std::string(text)};
+    stream.imbue(std::locale::classic());
+    return static_cast<bool>(stream >> *port);
+}
 
 } // namespace
 
@@ -63,6 +77,9 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
 {
     setPortText(QByteArrayLiteral("5000"));
     ui.setupUi(this);
+    portRetryTimer = new QTimer(this);
+    portRetryTimer->setInterval(kPortRetryMs);
+    connect(portRetryTimer, &QTimer::timeout, this, [this] { retryDataPort(); });
     new PaintPacer(this, kPaintIntervalMs);
     connectActions();
     loadConfig();
@@ -122,12 +139,16 @@ void Skywandtester::setupStatusAndPanel()
     panelLayout->addWidget(skywandWidget, 0);
 }
 
+TrackingSdk* Skywandtester::newTrackingSdk(int port)
+{
+    return new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port), kDataBufferSize, dataTimeoutUs,
+                           kServerTimeoutUs);
+}
+
 void Skywandtester::createTrackingSdk()
 {
-    std::istringstream stream{std::string(portText)};
-    stream.imbue(std::locale::classic());
     int port = 0;
-    if (!(stream >> port)) {
+    if (!readPort(portText, &port)) {
         QMessageBox::warning(this, QStringLiteral("Skywand tester"), QStringLiteral("Wrong data port"),
                              QMessageBox::Ok, QMessageBox::NoButton);
         qDebug() << "Wrong data port";
@@ -138,15 +159,40 @@ void Skywandtester::createTrackingSdk()
         statusLabel->setText(QStringLiteral("Illegal data port"));
         return;
     }
-    sdk = new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port), kDataBufferSize, dataTimeoutUs,
-                          kServerTimeoutUs);
+    sdk = newTrackingSdk(port);
     if (!sdk->isValid()) {
+        // Most often another program holds the port; it is tried again
+        // until that program lets it go.
         qDebug() << "Kestrel init error";
-        statusLabel->setText(QStringLiteral("Kestrel init error"));
+        statusLabel->setText(QStringLiteral("Kestrel init error - waiting for port %1").arg(port));
+        portRetryTimer->start();
         return;
     }
     // Fills the frame data before fillSkywandSelector() counts the Skywands.
     sdk->receive();
+}
+
+void Skywandtester::retryDataPort()
+{
+    withoutThrowing("Port retry", [this] {
+        int port = 0;
+        if (!sdk || sdk->isValid() || !readPort(portText, &port)) {
+            portRetryTimer->stop();
+            return;
+        }
+        std::unique_ptr<TrackingSdk> next(newTrackingSdk(port));
+        if (!next->isValid()) {
+            return;
+        }
+        portRetryTimer->stop();
+        stopReceiver();
+        delete sdk;
+        sdk = next.release();
+        statusLabel->setText(statusText(ui.cboSkywand->currentIndex() + 1));
+        receiver->setSdk(sdk);
+        receiver->setRunning(true);
+        receiver->start(QThread::InheritPriority);
+    });
 }
 
 void Skywandtester::fillSkywandSelector()
@@ -175,8 +221,9 @@ void Skywandtester::startReceiver()
     connect(receiver, SIGNAL(sendMessageDataArrived()), this, SLOT(onReceiveTrackingData()));
     connect(receiver, SIGNAL(sendMessageDataError()), this, SLOT(onReceiveTrackingDataError()));
     // With no SDK the window stays usable but idle until a valid port is
-    // entered in the port dialog, whose restart creates the SDK.
-    if (sdk) {
+    // entered in the port dialog, whose restart creates the SDK; with an SDK
+    // whose port did not open, until the port comes free.
+    if (sdk && sdk->isValid()) {
         receiver->start(QThread::InheritPriority);
     }
 }
@@ -222,8 +269,9 @@ void Skywandtester::openSettingsPortDlg()
         if (value <= 1 || value >= 65535) {
             return;
         }
+        // The same text restarts only an SDK whose port did not open.
         const QByteArray ascii = text.toLatin1();
-        if (ascii == QByteArray(portText)) {
+        if (ascii == QByteArray(portText) && sdk && sdk->isValid()) {
             return;
         }
         setPortText(ascii);
@@ -239,13 +287,14 @@ void Skywandtester::RestartDataReceiver()
         receiver->onStop();
         receiver->quit();
         receiver->wait();
+        portRetryTimer->stop();
         delete sdk;
         sdk = nullptr;
         createTrackingSdk();
         receiver->setSdk(sdk);
         receiver->setFailurePauseUs(dataTimeoutUs);
         receiver->setRunning(true);
-        if (sdk) {
+        if (sdk && sdk->isValid()) {
             receiver->start(QThread::InheritPriority);
         }
     });
@@ -363,6 +412,7 @@ bool Skywandtester::showTrackingDataError(TrackingSdk* source)
 
 void Skywandtester::onActionExit()
 {
+    portRetryTimer->stop();
     stopReceiver();
     QApplication::quit();
 }

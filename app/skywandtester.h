@@ -7,6 +7,7 @@
 
 class QByteArray;
 class QLabel;
+class QTimer;
 class QVBoxLayout;
 class SkywandWidget;
 class TrackReceiver;
@@ -55,6 +56,8 @@ private:
     void loadConfig();
     void saveConfig();
 
+    TrackingSdk* newTrackingSdk(int port);
+    void retryDataPort();
     void setPortText(const QByteArray& text);
     QString statusText(int skywandNumber) const;
     void stopReceiver();
@@ -70,4 +73,5 @@ private:
     SkywandWidget* skywandWidget;
     QVBoxLayout* panelLayout;
     bool configSaveWarned = false;
+    QTimer* portRetryTimer = nullptr;
 };
