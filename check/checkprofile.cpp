@@ -1,0 +1,147 @@
+#include "checkprofile.h"
+#include "profilejson.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+struct RealLimit
+{
+    const char* key;
+    double CheckProfile::*member;
+    double max; // every limit is 0 or more
+};
+
+// Shares cannot exceed 1; the other limits only need to be finite.
+constexpr RealLimit kRealLimits[] = {
+    {"maxOffset", &CheckProfile::maxOffset, HUGE_VAL},
+    {"maxNoise", &CheckProfile::maxNoise, HUGE_VAL},
+    {"minCoverage", &CheckProfile::minCoverage, 1.0},
+    {"maxCircularityError", &CheckProfile::maxCircularityError, HUGE_VAL},
+    {"minReach", &CheckProfile::minReach, HUGE_VAL},
+    {"minTrackedShare", &CheckProfile::minTrackedShare, 1.0},
+    {"maxDroppedShare", &CheckProfile::maxDroppedShare, 1.0},
+    {"maxPositionSigmaMm", &CheckProfile::maxPositionSigmaMm, HUGE_VAL},
+    {"maxRotationJitterDeg", &CheckProfile::maxRotationJitterDeg, HUGE_VAL},
+};
+constexpr const char* kUnpromptedKey = "maxUnpromptedPresses";
+
+std::string quoted(const std::string& key)
+{
+    return "\"" + key + "\"";
+}
+
+} // namespace
+
+nlohmann::ordered_json profileJson(const CheckProfile& profile)
+{
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (const RealLimit& limit : kRealLimits)
+        out[limit.key] = profile.*limit.member;
+    out[kUnpromptedKey] = profile.maxUnpromptedPresses;
+    return out;
+}
+
+bool CheckProfile::parse(const std::string& text, std::string& error)
+{
+    try {
+        const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+        if (document.is_discarded()) {
+            error = "not valid JSON";
+            return false;
+        }
+        if (!document.is_object()) {
+            error = "not a JSON object";
+            return false;
+        }
+        CheckProfile read = *this;
+        for (const auto& [key, value] : document.items()) {
+            if (key == kUnpromptedKey) {
+                if (!value.is_number_integer() || value.get<int64_t>() < 0) {
+                    error = quoted(key) + " must be a whole number, 0 or more";
+                    return false;
+                }
+                read.maxUnpromptedPresses = value.get<int64_t>();
+                continue;
+            }
+            const RealLimit* limit = nullptr;
+            for (const RealLimit& candidate : kRealLimits)
+                if (key == candidate.key)
+                    limit = &candidate;
+            if (!limit) {
+                // The key may hold any bytes; only a short, printable one is shown.
+                const bool showable =
+                    key.size() <= 40 && std::all_of(key.begin(), key.end(),
+                                                    [](char c) { return c >= 0x20 && c < 0x7f; });
+                error = "unknown key " + (showable ? quoted(key) : std::string("(not shown)"));
+                return false;
+            }
+            const double number = value.is_number() ? value.get<double>() : NAN;
+            if (!(number >= 0.0 && number <= limit->max)) {
+                error = quoted(key) + (limit->max == 1.0 ? " must be a number from 0 to 1"
+                                                         : " must be a finite number, 0 or more");
+                return false;
+            }
+            read.*limit->member = number;
+        }
+        *this = read;
+        return true;
+    } catch (const std::exception& e) {
+        error = std::string("cannot read the profile: ") + e.what();
+    } catch (...) {
+        error = "cannot read the profile";
+    }
+    return false;
+}
+
+bool CheckProfile::load(const std::string& path, std::string& error)
+{
+    // Non-blocking, so that a FIFO put in the profile's place cannot hang the
+    // open; anything but a regular file is refused before a byte is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    struct stat info = {};
+    bool ok = ::fstat(fd, &info) == 0;
+    if (!ok)
+        error = path + ": " + std::strerror(errno);
+    else if (!S_ISREG(info.st_mode)) {
+        error = path + ": not a regular file";
+        ok = false;
+    }
+    while (ok) {
+        char chunk[4096];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = path + ": " + std::strerror(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (text.size() + size_t(n) > size_t(kMaxFileSize)) {
+            error = path + ": larger than " + std::to_string(kMaxFileSize) + " bytes";
+            ok = false;
+        } else {
+            text.append(chunk, size_t(n));
+        }
+    }
+    ::close(fd);
+    if (!ok)
+        return false;
+    if (!parse(text, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}

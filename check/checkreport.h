@@ -1,0 +1,54 @@
+#pragma once
+
+// The filed record of one check: a JSON report (schema "skywand-check/1"),
+// a printable HTML page with the verdict and the failures first, and one CSV
+// row per check in the report folder. Nothing here throws.
+
+#include "checkprofile.h"
+#include "checkresult.h"
+
+#include <cstdint>
+#include <string>
+
+struct CheckReportInfo
+{
+    std::string toolName;
+    std::string toolVersion;
+    std::string wandId;       // as typed
+    std::string operatorName; // as typed
+    int skywandIndex = 0;
+    int port = -1;         // the data port; -1 when the frames came from a capture
+    std::string capture;   // the capture file as given, when port is -1
+    int64_t startedUs = 0; // UTC, microseconds since the Unix epoch
+    int64_t finishedUs = 0;
+};
+
+std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,
+                       const CheckResult& result);
+std::string reportHtml(const CheckReportInfo& info, const CheckProfile& profile,
+                       const CheckResult& result);
+std::string reportCsvHeader();
+// reportFile: the JSON report's name inside the report folder.
+std::string reportCsvRow(const CheckReportInfo& info, const CheckResult& result,
+                         const std::string& reportFile);
+
+// ISO 8601 in UTC with milliseconds: "2026-12-01T09:30:00.250Z".
+std::string isoUtc(int64_t microseconds);
+
+struct SavedReport
+{
+    std::string json; // paths of the files written
+    std::string html;
+    std::string csv;
+};
+
+constexpr const char* kReportCsvName = "skywand-checks.csv";
+
+// Creates folder when missing, writes "<wand id>-<finished>.json" and the
+// ".html" beside it (the wand id reduced to letters, digits, '.', '_' and
+// '-'; a number added rather than replace a file), and appends a row to the
+// folder's CSV file, writing its header first when the file is new. The CSV
+// file must be a regular file. False with the reason in error at the first
+// file that could not be written; what was written before stays.
+bool saveReport(const std::string& folder, const CheckReportInfo& info, const CheckProfile& profile,
+                const CheckResult& result, SavedReport& saved, std::string& error);

@@ -1,0 +1,730 @@
+#include "skywandcheck.h"
+
+#include "framerecords.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDegrees = 180.0 / kPi;
+constexpr int kQuadrantSectors = CircleResult::kSectors / 4;
+
+enum Rank
+{
+    kRankData,
+    kRankStuck,
+    kRankNoPress,
+    kRankCrossed,
+    kRankChatter,
+    kRankUnprompted,
+    kRankFigure
+};
+
+// Numbers in the failure texts, independent of the C library's locale (the
+// window runs under the user's).
+std::string number(double value)
+{
+    char text[32];
+    const auto written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 4);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("?");
+}
+
+std::string buttonName(int index)
+{
+    return "button " + std::to_string(index + 1);
+}
+
+bool finite(const float* values, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(values[i]))
+            return false;
+    return true;
+}
+
+int stepSlot(CheckStep step)
+{
+    return step == CheckStep::Rest ? 0 : step == CheckStep::Circle ? 1 : 2;
+}
+
+constexpr CheckStep kTimedSteps[] = {CheckStep::Rest, CheckStep::Circle, CheckStep::Hold};
+
+} // namespace
+
+const char* checkStepName(CheckStep step)
+{
+    switch (step) {
+    case CheckStep::Waiting:
+        return "waiting";
+    case CheckStep::Buttons:
+        return "buttons";
+    case CheckStep::Rest:
+        return "rest";
+    case CheckStep::Circle:
+        return "circle";
+    case CheckStep::Hold:
+        return "hold";
+    case CheckStep::Done:
+        return "done";
+    }
+    return "done";
+}
+
+const char* verdictName(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::NotRun:
+        return "not run";
+    case Verdict::Pass:
+        return "pass";
+    case Verdict::Fail:
+        return "fail";
+    case Verdict::Incomplete:
+        return "incomplete";
+    }
+    return "incomplete";
+}
+
+// What one record says, reduced to what the check looks at. Entries at or
+// past the record's own counts are what earlier frames left, so they count
+// as released and as 0.
+struct SkywandCheck::Sample
+{
+    uint32_t bits = 0;
+    double x = 0.0;
+    double y = 0.0;
+    bool joystickValid = false;
+
+    Sample(const SkywandRecord& record, uint32_t mask)
+    {
+        const int buttons =
+            std::clamp<int32_t>(record.numButton, 0, FrameLimits::kMaxSkywandButtons);
+        for (int j = 0; j < buttons; ++j)
+            if (record.button[j] != 0)
+                bits |= 1u << j;
+        bits &= mask;
+        const int32_t values = record.numJoystick;
+        x = values > 0 ? record.joystickValue[0] : 0.0;
+        y = values > 1 ? record.joystickValue[1] : 0.0;
+        joystickValid = std::isfinite(x) && std::isfinite(y);
+    }
+};
+
+void SkywandCheck::Running::add(double value)
+{
+    ++n;
+    const double delta = value - mean;
+    mean += delta / double(n);
+    m2 += delta * (value - mean);
+}
+
+SkywandCheck::SkywandCheck(const CheckProfile& profile) : limits(profile)
+{
+    outcome.circle.sectorRadius.fill(NAN);
+}
+
+double SkywandCheck::sane(double time)
+{
+    if (!std::isfinite(time))
+        time = std::isnan(latest) ? 0.0 : latest;
+    if (!std::isnan(latest) && time < latest)
+        time = latest;
+    latest = time;
+    if (std::isnan(firstCall))
+        firstCall = time;
+    return time;
+}
+
+void SkywandCheck::frame(uint32_t frameCounter, double time, const SkywandRecord* record)
+{
+    if (finished())
+        return;
+    time = sane(time);
+    advance(time);
+    if (finished())
+        return;
+    if (current == CheckStep::Waiting) {
+        if (record) {
+            lastRecord = time;
+            begin(time, *record);
+        }
+        return;
+    }
+    apply(frameCounter, time, record);
+}
+
+void SkywandCheck::tick(double time)
+{
+    if (finished())
+        return;
+    advance(sane(time));
+}
+
+void SkywandCheck::stop(double time, const std::string& why)
+{
+    if (finished())
+        return;
+    time = sane(time);
+    advance(time);
+    if (!finished())
+        incomplete(time, why);
+}
+
+std::string SkywandCheck::prompt() const
+{
+    switch (current) {
+    case CheckStep::Waiting:
+        return "Waiting for the Skywand";
+    case CheckStep::Buttons:
+        return "Press and release button " + std::to_string(prompted + 1);
+    case CheckStep::Rest:
+        return "Let go of the joystick";
+    case CheckStep::Circle:
+        return "Turn the joystick around its edge, twice";
+    case CheckStep::Hold:
+        return "Hold the wand still in view";
+    case CheckStep::Done:
+        break;
+    }
+    return std::string();
+}
+
+int SkywandCheck::buttonToPress() const
+{
+    return current == CheckStep::Buttons ? prompted + 1 : 0;
+}
+
+double SkywandCheck::countdown() const
+{
+    double end = NAN;
+    switch (current) {
+    case CheckStep::Waiting:
+        end = firstCall + kFirstRecordWait;
+        break;
+    case CheckStep::Buttons:
+        if (!promptedPressed && !otherPressed)
+            end = stepStart + kPressWait;
+        break;
+    case CheckStep::Rest:
+        end = stepStart + kRestTo;
+        break;
+    case CheckStep::Circle:
+        end = stepStart + kCircleLimit;
+        break;
+    case CheckStep::Hold:
+        end = stepStart + kHoldTo;
+        break;
+    case CheckStep::Done:
+        break;
+    }
+    return std::isnan(end) ? NAN : std::max(0.0, end - latest);
+}
+
+double SkywandCheck::circleCoverage() const
+{
+    return double(covered) / CircleResult::kSectors;
+}
+
+// Fires, in order of time, every limit that falls due up to time. Each one
+// moves the check on, so a call fires only a bounded number of them.
+void SkywandCheck::advance(double time)
+{
+    for (int guard = 0; guard < 256 && !finished(); ++guard) {
+        ButtonEvent event = ButtonEvent::None;
+        int button = -1;
+        const double due = nextDeadline(event, button);
+        const bool waiting = current == CheckStep::Waiting;
+        const double stopAt = waiting ? firstCall + kFirstRecordWait : lastRecord + kDataStop;
+        if (stopAt <= due) {
+            if (stopAt <= time)
+                incomplete(stopAt,
+                           waiting ? "no record of the Skywand within " + number(kFirstRecordWait) +
+                                         " s"
+                                   : "no record of the Skywand for " + number(kDataStop) + " s");
+            return;
+        }
+        if (due > time)
+            return;
+        fire(due, event, button);
+    }
+}
+
+double SkywandCheck::nextDeadline(ButtonEvent& event, int& button) const
+{
+    switch (current) {
+    case CheckStep::Rest:
+        return stepStart + kRestTo;
+    case CheckStep::Circle:
+        return stepStart + kCircleLimit;
+    case CheckStep::Hold:
+        return stepStart + kHoldTo;
+    case CheckStep::Buttons:
+        break;
+    default:
+        return HUGE_VAL;
+    }
+    double best = HUGE_VAL;
+    const auto consider = [&](double at, ButtonEvent kind, int index) {
+        if (at < best) {
+            best = at;
+            event = kind;
+            button = index;
+        }
+    };
+    if (!promptedPressed && !otherPressed)
+        consider(stepStart + kPressWait, ButtonEvent::NoPress, prompted);
+    const uint32_t held = bits & ~stuck;
+    for (int j = 0; j < outcome.numButton; ++j)
+        if (held & (1u << j))
+            consider(heldSince[j] + kHeldLimit, ButtonEvent::Held, j);
+    if (promptedReleased && !otherPressed && held == 0)
+        consider(lastRelease + kSettle, ButtonEvent::Settled, prompted);
+    consider(stepStart + kButtonPromptLimit, ButtonEvent::PromptLimit, prompted);
+    return best;
+}
+
+void SkywandCheck::fire(double at, ButtonEvent event, int button)
+{
+    switch (current) {
+    case CheckStep::Rest:
+        finishRest();
+        startStep(CheckStep::Circle, at);
+        return;
+    case CheckStep::Circle:
+        finishCircle();
+        startStep(CheckStep::Hold, at);
+        return;
+    case CheckStep::Hold:
+        finishHold();
+        finish(at, true);
+        return;
+    case CheckStep::Buttons:
+        break;
+    default:
+        return;
+    }
+    switch (event) {
+    case ButtonEvent::NoPress:
+        failButton(prompted, kRankNoPress, "no press",
+                   "nothing pressed within " + number(kPressWait) + " s of the prompt");
+        moveOnFromButton(at);
+        return;
+    case ButtonEvent::Held:
+        stuck |= 1u << button;
+        if (button >= prompted)
+            failButton(button, kRankStuck, "stuck",
+                       "held longer than " + number(kHeldLimit) + " s");
+        if (button == prompted || (otherPressed && (bits & ~stuck) == 0))
+            moveOnFromButton(at);
+        return;
+    case ButtonEvent::PromptLimit:
+        if (std::isnan(outcome.buttons[prompted].releasedAt))
+            failButton(prompted, kRankStuck, "stuck", "never released while prompted");
+        moveOnFromButton(at);
+        return;
+    case ButtonEvent::Settled:
+    case ButtonEvent::None:
+        moveOnFromButton(at);
+        return;
+    }
+}
+
+void SkywandCheck::begin(double time, const SkywandRecord& record)
+{
+    outcome.startTime = time;
+    outcome.numButton = std::clamp<int32_t>(record.numButton, 0, FrameLimits::kMaxSkywandButtons);
+    outcome.numJoystick =
+        std::clamp<int32_t>(record.numJoystick, 0, FrameLimits::kMaxSkywandJoystick);
+    buttonMask = outcome.numButton >= 32 ? ~0u : (1u << outcome.numButton) - 1u;
+    outcome.buttons.resize(size_t(outcome.numButton));
+    for (int j = 0; j < outcome.numButton; ++j)
+        outcome.buttons[size_t(j)].button = j + 1;
+    bits = Sample(record, buttonMask).bits;
+    // A button held before any prompt cannot be tested; it no longer counts.
+    stuck = bits;
+    for (int j = 0; j < outcome.numButton; ++j)
+        if (stuck & (1u << j))
+            failButton(j, kRankStuck, "stuck", "held when the check started");
+    startStep(CheckStep::Buttons, time);
+}
+
+void SkywandCheck::apply(uint32_t frameCounter, double time, const SkywandRecord* record)
+{
+    if (record)
+        lastRecord = time;
+    if (current == CheckStep::Hold)
+        holdFrame(frameCounter, time, record);
+    if (!record)
+        return;
+    const Sample sample(*record, buttonMask);
+    switch (current) {
+    case CheckStep::Buttons:
+        buttonEdges(time, sample.bits);
+        return;
+    case CheckStep::Rest:
+        countUnprompted(sample.bits);
+        restSample(time, sample);
+        return;
+    case CheckStep::Circle:
+        countUnprompted(sample.bits);
+        circleSample(time, sample);
+        return;
+    case CheckStep::Hold:
+        countUnprompted(sample.bits);
+        return;
+    default:
+        return;
+    }
+}
+
+void SkywandCheck::failButton(int index, int rank, const char* reason, const std::string& detail)
+{
+    ButtonResult& result = outcome.buttons[size_t(index)];
+    if (!result.reason.empty())
+        return;
+    result.verdict = Verdict::Fail;
+    result.reason = reason;
+    result.detail = detail;
+    addFailure(rank, CheckStep::Buttons, buttonName(index), reason, detail);
+}
+
+void SkywandCheck::buttonEdges(double time, uint32_t now)
+{
+    const uint32_t changed = (now ^ bits) & ~stuck;
+    ButtonResult& result = outcome.buttons[size_t(prompted)];
+    for (int j = 0; j < outcome.numButton; ++j) {
+        const uint32_t bit = 1u << j;
+        if (!(changed & bit))
+            continue;
+        const bool pressed = now & bit;
+        if (pressed)
+            heldSince[size_t(j)] = time;
+        if (j != prompted) {
+            if (pressed) {
+                failButton(prompted, kRankCrossed, "crossed",
+                           buttonName(j) + " pressed instead of " + buttonName(prompted));
+                otherPressed = true;
+            }
+            continue;
+        }
+        if (pressed) {
+            ++result.pressCount;
+            if (std::isnan(result.pressedAt))
+                result.pressedAt = time - outcome.startTime;
+            if (promptedReleased && time - lastRelease <= kChatterGap)
+                failButton(prompted, kRankChatter, "chatter",
+                           "pressed again " + number(time - lastRelease) + " s after its release");
+            promptedPressed = true;
+            promptedReleased = false;
+        } else if (promptedPressed) {
+            // A release without a press in this prompt is left over from an
+            // earlier one and proves nothing.
+            if (std::isnan(result.releasedAt))
+                result.releasedAt = time - outcome.startTime;
+            promptedReleased = true;
+            lastRelease = time;
+        }
+    }
+    bits = now;
+    if (otherPressed && (bits & ~stuck) == 0)
+        moveOnFromButton(time);
+}
+
+void SkywandCheck::promptButton(double time)
+{
+    for (; prompted < outcome.numButton; ++prompted) {
+        ButtonResult& result = outcome.buttons[size_t(prompted)];
+        if (!(stuck & (1u << prompted))) {
+            stepStart = time;
+            promptedPressed = false;
+            promptedReleased = false;
+            otherPressed = false;
+            lastRelease = NAN;
+            return;
+        }
+        if (result.verdict == Verdict::NotRun)
+            result.verdict = Verdict::Fail;
+    }
+    startStep(CheckStep::Rest, time);
+}
+
+void SkywandCheck::moveOnFromButton(double time)
+{
+    ButtonResult& result = outcome.buttons[size_t(prompted)];
+    if (result.verdict == Verdict::NotRun)
+        result.verdict = Verdict::Pass;
+    ++prompted;
+    promptButton(time);
+}
+
+void SkywandCheck::countUnprompted(uint32_t now)
+{
+    const uint32_t presses = now & ~bits;
+    for (int j = 0; j < outcome.numButton; ++j) {
+        if (presses & (1u << j)) {
+            ++unprompted[size_t(stepSlot(current))][size_t(j)];
+            ++outcome.buttons[size_t(j)].unprompted;
+        }
+    }
+    bits = now;
+}
+
+void SkywandCheck::startStep(CheckStep step, double time)
+{
+    current = step;
+    stepStart = time;
+    if (step == CheckStep::Buttons) {
+        prompted = 0;
+        promptButton(time);
+    }
+}
+
+void SkywandCheck::restSample(double time, const Sample& sample)
+{
+    if (time < stepStart + kRestFrom || !sample.joystickValid)
+        return;
+    restX.add(sample.x);
+    restY.add(sample.y);
+}
+
+void SkywandCheck::circleSample(double time, const Sample& sample)
+{
+    if (!sample.joystickValid)
+        return;
+    CircleResult& circle = outcome.circle;
+    ++circle.samples;
+    circle.reach[0] = std::fmax(circle.reach[0], sample.x);
+    circle.reach[1] = std::fmax(circle.reach[1], -sample.x);
+    circle.reach[2] = std::fmax(circle.reach[2], sample.y);
+    circle.reach[3] = std::fmax(circle.reach[3], -sample.y);
+    if (trace.size() < kMaxTracePoints)
+        trace.push_back({float(sample.x), float(sample.y)});
+    const double r = std::hypot(sample.x, sample.y);
+    if (!(r >= kCircleMinRadius))
+        return;
+    ++circle.counted;
+    const double angle = std::atan2(sample.y, sample.x);
+    double degrees = angle * kDegrees;
+    if (degrees < 0.0)
+        degrees += 360.0;
+    const int sector = std::clamp(int(degrees / 5.0), 0, CircleResult::kSectors - 1);
+    double& radius = circle.sectorRadius[size_t(sector)];
+    if (std::isnan(radius))
+        ++covered;
+    radius = std::fmax(radius, r);
+    if (!std::isnan(lastAngle)) {
+        double turn = angle - lastAngle;
+        if (turn > kPi)
+            turn -= 2.0 * kPi;
+        else if (turn <= -kPi)
+            turn += 2.0 * kPi;
+        sweptRad += turn;
+        circle.sweptDeg = sweptRad * kDegrees;
+    }
+    lastAngle = angle;
+    if (std::fabs(sweptRad) >= kCircleSweepDeg / kDegrees) {
+        finishCircle();
+        startStep(CheckStep::Hold, time);
+    }
+}
+
+void SkywandCheck::holdFrame(uint32_t frameCounter, double time, const SkywandRecord* record)
+{
+    if (time < stepStart + kHoldFrom)
+        return;
+    HoldResult& hold = outcome.hold;
+    ++hold.frames;
+    if (holdSeenFrame && frameCounter > lastCounter)
+        hold.droppedFrames += int64_t(frameCounter - lastCounter - 1);
+    holdSeenFrame = true;
+    lastCounter = frameCounter;
+    const bool tracked = record && std::isfinite(record->quality) && record->quality > 0.0f &&
+                         finite(record->location, 3) && finite(record->rotation, 9);
+    if (record && std::isfinite(record->quality)) {
+        hold.qualityMin = std::fmin(hold.qualityMin, record->quality);
+        qualitySum += record->quality;
+        ++qualityCount;
+    }
+    if (!tracked) {
+        havePrevious = false;
+        return;
+    }
+    ++hold.trackedFrames;
+    posX.add(record->location[0]);
+    posY.add(record->location[1]);
+    posZ.add(record->location[2]);
+    if (havePrevious) {
+        double squares = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            const double d = double(record->location[i]) - previousLocation[i];
+            squares += d * d;
+        }
+        // trace(Rp^T R) is the sum of the element-wise products, whatever
+        // the order the nine values are sent in.
+        double trace = 0.0;
+        for (int i = 0; i < 9; ++i)
+            trace += double(previousRotation[i]) * record->rotation[i];
+        const double angle = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * kDegrees;
+        jumpSquares += squares;
+        angleSquares += angle * angle;
+        hold.largestJumpMm = std::fmax(hold.largestJumpMm, std::sqrt(squares));
+        ++steps;
+    }
+    std::copy(record->location, record->location + 3, previousLocation);
+    std::copy(record->rotation, record->rotation + 9, previousRotation);
+    havePrevious = true;
+}
+
+void SkywandCheck::judge(CheckStep step, const char* item, double value, double limit, bool atMost)
+{
+    if (std::isnan(value)) {
+        addFailure(kRankFigure, step, item, "not measured",
+                   std::string(item) + " could not be measured");
+        return;
+    }
+    if (atMost ? value <= limit : value >= limit)
+        return;
+    addFailure(kRankFigure, step, item, atMost ? "above limit" : "below limit",
+               std::string(item) + " " + number(value) + (atMost ? ", at most " : ", at least ") +
+                   number(limit));
+}
+
+void SkywandCheck::finishRest()
+{
+    RestResult& rest = outcome.rest;
+    rest.samples = restX.n;
+    if (restX.n > 0) {
+        rest.centreX = restX.mean;
+        rest.centreY = restY.mean;
+        rest.offset = std::hypot(rest.centreX, rest.centreY);
+        rest.noiseX = std::sqrt(restX.variance());
+        rest.noiseY = std::sqrt(restY.variance());
+    }
+    judge(CheckStep::Rest, "offset", rest.offset, limits.maxOffset, true);
+    judge(CheckStep::Rest, "noiseX", rest.noiseX, limits.maxNoise, true);
+    judge(CheckStep::Rest, "noiseY", rest.noiseY, limits.maxNoise, true);
+}
+
+void SkywandCheck::finishCircle()
+{
+    CircleResult& circle = outcome.circle;
+    circle.coverage = circleCoverage();
+    double sum = 0.0;
+    std::array<double, 4> quadrantSum = {};
+    std::array<int, 4> quadrantCount = {};
+    for (int i = 0; i < CircleResult::kSectors; ++i) {
+        const double radius = circle.sectorRadius[size_t(i)];
+        if (std::isnan(radius))
+            continue;
+        sum += std::fabs(radius - 1.0);
+        quadrantSum[size_t(i / kQuadrantSectors)] += std::fabs(radius - 1.0);
+        ++quadrantCount[size_t(i / kQuadrantSectors)];
+    }
+    if (covered > 0)
+        circle.circularityError = 100.0 * sum / covered;
+    for (size_t q = 0; q < 4; ++q)
+        if (quadrantCount[q] > 0)
+            circle.circularityErrorQuadrant[q] = 100.0 * quadrantSum[q] / quadrantCount[q];
+    judge(CheckStep::Circle, "coverage", circle.coverage, limits.minCoverage, false);
+    judge(CheckStep::Circle, "circularityError", circle.circularityError,
+          limits.maxCircularityError, true);
+    static const char* const kReach[] = {"reach +x", "reach -x", "reach +y", "reach -y"};
+    for (size_t i = 0; i < 4; ++i)
+        judge(CheckStep::Circle, kReach[i], circle.reach[i], limits.minReach, false);
+}
+
+void SkywandCheck::finishHold()
+{
+    HoldResult& hold = outcome.hold;
+    if (hold.frames > 0)
+        hold.trackedShare = double(hold.trackedFrames) / double(hold.frames);
+    if (qualityCount > 0)
+        hold.qualityMean = qualitySum / double(qualityCount);
+    if (posX.n > 0)
+        hold.positionSigmaMm = std::sqrt(posX.variance() + posY.variance() + posZ.variance());
+    if (steps > 0) {
+        hold.positionJitterMm = std::sqrt(jumpSquares / double(steps));
+        hold.rotationJitterDeg = std::sqrt(angleSquares / double(steps));
+    }
+    judge(CheckStep::Hold, "trackedShare", hold.trackedShare, limits.minTrackedShare, false);
+    const double droppedLimit = limits.maxDroppedShare * double(hold.frames);
+    if (hold.frames > 0 && double(hold.droppedFrames) > droppedLimit)
+        addFailure(kRankFigure, CheckStep::Hold, "droppedFrames", "above limit",
+                   std::to_string(hold.droppedFrames) + " frames dropped beside " +
+                       std::to_string(hold.frames) + " received, at most " + number(droppedLimit));
+    judge(CheckStep::Hold, "positionSigmaMm", hold.positionSigmaMm, limits.maxPositionSigmaMm,
+          true);
+    judge(CheckStep::Hold, "rotationJitterDeg", hold.rotationJitterDeg, limits.maxRotationJitterDeg,
+          true);
+}
+
+void SkywandCheck::incomplete(double time, const std::string& detail)
+{
+    const CheckStep step = current == CheckStep::Waiting ? CheckStep::Buttons : current;
+    addFailure(kRankData, step, "data", "incomplete", detail);
+    finish(time, false);
+}
+
+void SkywandCheck::finish(double time, bool complete)
+{
+    const CheckStep reached = current;
+    current = CheckStep::Done;
+    outcome.finishTime = time;
+
+    // Unprompted presses fail the steps they happened in once there are
+    // more of them than the profile allows.
+    int64_t total = 0;
+    for (const auto& perStep : unprompted)
+        for (const int count : perStep)
+            total += count;
+    if (total > limits.maxUnpromptedPresses) {
+        for (const CheckStep step : kTimedSteps) {
+            for (int j = 0; j < outcome.numButton; ++j) {
+                const int count = unprompted[size_t(stepSlot(step))][size_t(j)];
+                if (count > 0)
+                    addFailure(kRankUnprompted, step, buttonName(j), "unprompted",
+                               buttonName(j) + " pressed " +
+                                   (count == 1 ? "once" : std::to_string(count) + " times") +
+                                   " during the " + checkStepName(step) + " step");
+            }
+        }
+    }
+
+    std::stable_sort(
+        ranked.begin(), ranked.end(),
+        [](const RankedFailure& a, const RankedFailure& b) { return a.rank < b.rank; });
+    outcome.failures.clear();
+    for (const RankedFailure& entry : ranked)
+        outcome.failures.push_back(entry.failure);
+
+    const auto stepVerdict = [&](CheckStep step) {
+        if (int(step) > int(reached))
+            return Verdict::NotRun;
+        if (step == reached && !complete)
+            return Verdict::Incomplete;
+        for (const CheckFailure& failure : outcome.failures)
+            if (failure.step == checkStepName(step))
+                return Verdict::Fail;
+        return Verdict::Pass;
+    };
+    outcome.buttonsVerdict = stepVerdict(CheckStep::Buttons);
+    outcome.rest.verdict = stepVerdict(CheckStep::Rest);
+    outcome.circle.verdict = stepVerdict(CheckStep::Circle);
+    outcome.hold.verdict = stepVerdict(CheckStep::Hold);
+    if (reached == CheckStep::Buttons && !complete && prompted < outcome.numButton &&
+        outcome.buttons[size_t(prompted)].verdict == Verdict::NotRun)
+        outcome.buttons[size_t(prompted)].verdict = Verdict::Incomplete;
+    outcome.verdict = !complete                  ? Verdict::Incomplete
+                      : outcome.failures.empty() ? Verdict::Pass
+                                                 : Verdict::Fail;
+}
+
+void SkywandCheck::addFailure(int rank, CheckStep step, const std::string& item,
+                              const std::string& reason, const std::string& detail)
+{
+    ranked.push_back({rank, {checkStepName(step), item, reason, detail}});
+}
