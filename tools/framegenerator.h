@@ -51,22 +51,16 @@ public:
     const GeneratorSettings& settings() const { return config; }
 
 private:
+    // One function per line type, as the decoder reads them; each appends
+    // its lines with their line ends.
+    void header(std::string& out, uint32_t number, long long ms) const;
+    void bodies(std::string& out, uint32_t number, double t) const;
+    void skywandsOneCount(std::string& out, uint32_t number, double t) const;
+    void skywandsTwoCount(std::string& out, uint32_t number, double t) const;
+    void skywandPose(std::string& out, int skywand, uint32_t number, double t) const;
+    void measurementTools(std::string& out, uint32_t number, double t) const;
+    void hands(std::string& out, uint32_t number, double t) const;
+    void markers(std::string& out, uint32_t number) const;
+
     GeneratorSettings config;
 };
-
-// The ways kestrel-sim --damage breaks a frame, so that a receiver can be
-// tried against hostile traffic.
-enum class FrameDamage {
-    None,           // the frame is sent as generated
-    DroppedBracket, // one "[" or "]" removed
-    JunkNumber,     // one number replaced by text that is no number
-    RaisedCount,    // the count of one record line raised above the records sent
-    Truncation,     // the frame cut short
-    StrayNul,       // a NUL byte inserted
-    ByteBurst,      // a burst of arbitrary bytes inserted
-};
-
-// With the given probability damages text in one of the ways above and says
-// which; None leaves it untouched. Whether and how a frame is damaged is a
-// pure function of seed, number and the text, so a run can be repeated.
-FrameDamage damageFrame(std::string& text, double probability, uint64_t seed, uint32_t number);

@@ -58,81 +58,73 @@ int reportFailure(const TrackingSdk& sdk, int timeoutMs)
     return kExitTransport;
 }
 
-int run(int argc, char** argv)
+enum class Action { Get, Set, Command, Messages };
+
+struct CtlOptions
 {
-    CLI::App app{"Talks to a Kestrel controller's command port: get and set parameters, send "
-                 "commands, fetch queued messages."};
-    app.footer("Exit status: 0 ok, 1 refused by the controller, 2 timeout, network or parse "
-               "failure, 64 on bad usage.");
     std::string host = "127.0.0.1";
     int port = TrackingSdk::kDefaultCommandPort;
     int timeoutMs = 2000;
-    app.add_option("--host", host, "controller host name or dotted IPv4 address")
+    Action action = Action::Messages;
+    std::vector<std::string> words; // of the parameter, the parameter and value, or the command
+};
+
+// Declares the options and the subcommands; one subcommand is required.
+void addOptions(CLI::App& app, CtlOptions& options)
+{
+    app.footer("Exit status: 0 ok, 1 refused by the controller, 2 timeout, network or parse "
+               "failure, 64 on bad usage.");
+    app.add_option("--host", options.host, "controller host name or dotted IPv4 address")
         ->capture_default_str();
-    app.add_option("--port", port, "controller command port")
+    app.add_option("--port", options.port, "controller command port")
         ->check(CLI::Range(1, 65535))
         ->capture_default_str();
     // The SDK keeps the limit in microseconds as a signed 32-bit count.
-    app.add_option("--timeout-ms", timeoutMs, "time limit for each send and each answer")
+    app.add_option("--timeout-ms", options.timeoutMs, "time limit for each send and each answer")
         ->check(CLI::Range(1, 2147483))
         ->capture_default_str();
     app.require_subcommand(1);
-
-    std::vector<std::string> getWords;
-    std::vector<std::string> setWords;
-    std::vector<std::string> cmdWords;
-    CLI::App* get = app.add_subcommand("get", "print the value of a parameter");
-    get->add_option("PARAM", getWords, "parameter name, one or more words")->required();
-    CLI::App* set = app.add_subcommand("set", "set a parameter; the last word is the value");
-    set->add_option("PARAM VALUE", setWords, "parameter name words, then the value")->required();
-    CLI::App* cmd = app.add_subcommand("cmd", "send a plain command");
-    cmd->add_option("COMMAND", cmdWords, "command words")->required();
+    app.add_subcommand("get", "print the value of a parameter")
+        ->add_option("PARAM", options.words, "parameter name, one or more words")
+        ->required();
+    app.add_subcommand("set", "set a parameter; the last word is the value")
+        ->add_option("PARAM VALUE", options.words, "parameter name words, then the value")
+        ->required();
+    app.add_subcommand("cmd", "send a plain command")
+        ->add_option("COMMAND", options.words, "command words")
+        ->required();
     app.add_subcommand("messages", "print every queued message");
+}
 
-    const int usage = CommandLine::parse(app, argc, argv, [&] {
-        if (host.empty())
-            throw CLI::ValidationError("--host", "must not be empty");
-        if (set->parsed() && setWords.size() < 2)
-            throw CLI::ValidationError("set", "needs a parameter and a value");
-    });
-    if (usage >= 0)
-        return usage;
+Action chosenAction(const CLI::App& app)
+{
+    if (app.got_subcommand("get"))
+        return Action::Get;
+    if (app.got_subcommand("set"))
+        return Action::Set;
+    if (app.got_subcommand("cmd"))
+        return Action::Command;
+    return Action::Messages;
+}
 
-    std::string request;
-    if (get->parsed())
-        request = "kestrel get " + joined(getWords);
-    else if (set->parsed())
-        request = "kestrel set " + joined(setWords);
-    else if (cmd->parsed())
-        request = "kestrel " + joined(cmdWords);
-    if (request.size() > static_cast<size_t>(TrackingSdk::kMaxRequestLength)) {
-        std::cerr << "kestrel-ctl: the request has " << request.size() << " characters, at most "
-                  << TrackingSdk::kMaxRequestLength << " fit\n";
-        return kExitUsage;
+// The request as it goes out, empty for "messages".
+std::string requestText(const CtlOptions& options)
+{
+    switch (options.action) {
+    case Action::Get:
+        return "kestrel get " + joined(options.words);
+    case Action::Set:
+        return "kestrel set " + joined(options.words);
+    case Action::Command:
+        return "kestrel " + joined(options.words);
+    case Action::Messages:
+        break;
     }
+    return std::string();
+}
 
-    // Data port 0 and a small buffer: this tool never receives tracking data.
-    TrackingSdk sdk(host, static_cast<uint16_t>(port), 0, 64, 1000, timeoutMs * 1000);
-    if (!sdk.isValid()) {
-        std::cerr << "network: cannot connect to " << host << " port " << port << "\n";
-        return kExitTransport;
-    }
-
-    if (get->parsed()) {
-        std::string value;
-        if (!sdk.getParam(joined(getWords), value))
-            return reportFailure(sdk, timeoutMs);
-        std::cout << value << "\n";
-        return kExitOk;
-    }
-    if (set->parsed() || cmd->parsed()) {
-        const bool ok =
-            set->parsed() ? sdk.setParam(joined(setWords)) : sdk.sendCommand(joined(cmdWords));
-        if (!ok)
-            return reportFailure(sdk, timeoutMs);
-        std::cout << "ok\n";
-        return kExitOk;
-    }
+int printMessages(TrackingSdk& sdk, int timeoutMs)
+{
     for (int i = 0; i < kMaxMessages; ++i) {
         if (!sdk.getMessage()) {
             int32_t code = 0;
@@ -147,6 +139,63 @@ int run(int argc, char** argv)
                   << sdk.getMessageText() << "\"\n";
     }
     return kExitOk;
+}
+
+// Connects, performs the action and prints its result.
+int perform(const CtlOptions& options)
+{
+    // Data port 0 and a small buffer: this tool never receives tracking data.
+    TrackingSdk sdk(options.host, static_cast<uint16_t>(options.port), 0, 64, 1000,
+                    options.timeoutMs * 1000);
+    if (!sdk.isValid()) {
+        std::cerr << "network: cannot connect to " << options.host << " port " << options.port
+                  << "\n";
+        return kExitTransport;
+    }
+    const std::string words = joined(options.words);
+    bool ok = false;
+    std::string value = "ok"; // what set and cmd print; get prints the value
+    switch (options.action) {
+    case Action::Get:
+        ok = sdk.getParam(words, value);
+        break;
+    case Action::Set:
+        ok = sdk.setParam(words);
+        break;
+    case Action::Command:
+        ok = sdk.sendCommand(words);
+        break;
+    case Action::Messages:
+        return printMessages(sdk, options.timeoutMs);
+    }
+    if (!ok)
+        return reportFailure(sdk, options.timeoutMs);
+    std::cout << value << "\n";
+    return kExitOk;
+}
+
+int run(int argc, char** argv)
+{
+    CLI::App app{"Talks to a Kestrel controller's command port: get and set parameters, send "
+                 "commands, fetch queued messages."};
+    CtlOptions options;
+    addOptions(app, options);
+    const int usage = CommandLine::parse(app, argc, argv, [&] {
+        options.action = chosenAction(app);
+        if (options.host.empty())
+            throw CLI::ValidationError("--host", "must not be empty");
+        if (options.action == Action::Set && options.words.size() < 2)
+            throw CLI::ValidationError("set", "needs a parameter and a value");
+    });
+    if (usage >= 0)
+        return usage;
+    const std::string request = requestText(options);
+    if (request.size() > static_cast<size_t>(TrackingSdk::kMaxRequestLength)) {
+        std::cerr << "kestrel-ctl: the request has " << request.size() << " characters, at most "
+                  << TrackingSdk::kMaxRequestLength << " fit\n";
+        return kExitUsage;
+    }
+    return perform(options);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "capture.h"
 #include "commandline.h"
 #include "commandpeer.h"
+#include "framedamage.h"
 #include "framegenerator.h"
 #include "netio.h"
 #include "stopflag.h"
@@ -37,6 +38,7 @@ struct SimOptions
     double speed = 1.0;
     bool loop = false;
     uint16_t commandPort = 0;
+    bool serveCommands = false; // --command-port was given; 0 is a port to ask for
 };
 
 struct SendStats
@@ -220,11 +222,9 @@ bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
     return true;
 }
 
-int run(int argc, char** argv)
+// Declares every option of the command line, bound to options.
+void addOptions(CLI::App& app, SimOptions& options)
 {
-    SimOptions options;
-    CLI::App app{"Sends simulated tracking frames, or a recorded capture, as UDP datagrams.",
-                 "kestrel-sim"};
     app.footer("Exit status: 0 when done or stopped, 1 when a datagram could not be sent or the "
                "capture could not be read, 64 on bad usage.");
     app.add_option("--host", options.host, "Destination host (IPv4 address or name)")
@@ -268,14 +268,40 @@ int run(int argc, char** argv)
     speed->needs(replay);
     loop->needs(replay);
     replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage);
+}
 
-    const int usage = CommandLine::parse(app, argc, argv, [&] {
-        if (!options.replay.empty() && app.count("--rate"))
-            throw CLI::ValidationError("--rate", "does not apply to --replay (use --speed)");
-    });
-    if (usage >= 0)
-        return usage;
+void announce(const SimOptions& options)
+{
+    if (options.quiet)
+        return;
+    if (!options.replay.empty()) {
+        std::fprintf(stderr, "kestrel-sim: replaying %s at speed %g to %s:%u\n",
+                     options.replay.c_str(), options.speed, options.host.c_str(),
+                     unsigned(options.port));
+        return;
+    }
+    char rate[32] = "unlimited";
+    if (options.rate > 0)
+        std::snprintf(rate, sizeof rate, "%g", options.rate);
+    std::fprintf(stderr, "kestrel-sim: sending %s frames/s with %d Skywands (%s) to %s:%u\n", rate,
+                 options.skywands, options.format.c_str(), options.host.c_str(),
+                 unsigned(options.port));
+}
 
+void printSummary(const SendStats& stats)
+{
+    const double elapsed = secondsSince(stats.start);
+    std::fprintf(stderr, "kestrel-sim: sent %llu datagrams in %.3f s (%.1f/s)",
+                 (unsigned long long)stats.sent, elapsed,
+                 elapsed > 0 ? double(stats.sent) / elapsed : 0.0);
+    if (stats.damaged)
+        std::fprintf(stderr, ", %llu damaged", (unsigned long long)stats.damaged);
+    std::fprintf(stderr, "\n");
+}
+
+// Opens the destination and the command port, then sends until the run ends.
+int simulate(const SimOptions& options)
+{
     installStopHandlers();
     UdpSender sender;
     std::string error;
@@ -284,7 +310,7 @@ int run(int argc, char** argv)
         return 1;
     }
     CommandPeer commandPeer;
-    if (app.count("--command-port")) {
+    if (options.serveCommands) {
         if (!commandPeer.start(options.commandPort, error)) {
             std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
             return 1;
@@ -293,32 +319,28 @@ int run(int argc, char** argv)
         std::printf("kestrel-sim: command port %u\n", unsigned(commandPeer.port()));
         std::fflush(stdout);
     }
-    if (!options.quiet) {
-        char rate[32] = "unlimited";
-        if (options.rate > 0)
-            std::snprintf(rate, sizeof rate, "%g", options.rate);
-        if (options.replay.empty())
-            std::fprintf(stderr, "kestrel-sim: sending %s frames/s with %d Skywands (%s) to %s:%u\n",
-                         rate, options.skywands, options.format.c_str(), options.host.c_str(),
-                         unsigned(options.port));
-        else
-            std::fprintf(stderr, "kestrel-sim: replaying %s at speed %g to %s:%u\n",
-                         options.replay.c_str(), options.speed, options.host.c_str(),
-                         unsigned(options.port));
-    }
-
+    announce(options);
     SendStats stats;
     const bool ok = options.replay.empty() ? runGenerated(options, sender, stats)
                                            : runReplay(options, sender, stats);
-
-    const double elapsed = secondsSince(stats.start);
-    std::fprintf(stderr, "kestrel-sim: sent %llu datagrams in %.3f s (%.1f/s)",
-                 (unsigned long long)stats.sent, elapsed,
-                 elapsed > 0 ? double(stats.sent) / elapsed : 0.0);
-    if (stats.damaged)
-        std::fprintf(stderr, ", %llu damaged", (unsigned long long)stats.damaged);
-    std::fprintf(stderr, "\n");
+    printSummary(stats);
     return ok ? 0 : 1;
+}
+
+int run(int argc, char** argv)
+{
+    SimOptions options;
+    CLI::App app{"Sends simulated tracking frames, or a recorded capture, as UDP datagrams.",
+                 "kestrel-sim"};
+    addOptions(app, options);
+    const int usage = CommandLine::parse(app, argc, argv, [&] {
+        if (!options.replay.empty() && app.count("--rate"))
+            throw CLI::ValidationError("--rate", "does not apply to --replay (use --speed)");
+    });
+    if (usage >= 0)
+        return usage;
+    options.serveCommands = app.count("--command-port") > 0;
+    return simulate(options);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "framedamage.h"
 #include "framedecoder.h"
 #include "framegenerator.h"
 
