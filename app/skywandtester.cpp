@@ -1,5 +1,6 @@
 #include "skywandtester.h"
 
+#include "elidedlabel.h"
 #include "helpbrowser.h"
 #include "paintpacer.h"
 #include "settingportdlg.h"
@@ -119,6 +120,15 @@ QString Skywandtester::statusText(int skywandNumber) const
         .arg(version, QString::number(skywandNumber), QString::fromLatin1(portText));
 }
 
+// The status line shows what fits; its tool tip holds the whole text.
+void Skywandtester::setStatus(const QString& text)
+{
+    statusLabel->setText(text);
+    if (statusLabel->toolTip() != text) {
+        statusLabel->setToolTip(text);
+    }
+}
+
 void Skywandtester::connectActions()
 {
     connect(ui.action_exit, SIGNAL(triggered(bool)), this, SLOT(onActionExit()));
@@ -128,10 +138,10 @@ void Skywandtester::connectActions()
 
 void Skywandtester::setupStatusAndPanel()
 {
-    statusLabel = new QLabel;
+    statusLabel = new ElidedLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     ui.statusBar->addPermanentWidget(statusLabel, 0);
-    statusLabel->setText(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ")
+    setStatus(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ")
                          + QString::fromLatin1(portText) + QStringLiteral(" "));
     ui.frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
     panelLayout = new QVBoxLayout(ui.frame_main);
@@ -156,7 +166,7 @@ void Skywandtester::createTrackingSdk()
     }
     if (port < 1 || port > 65535) {
         qDebug() << "Illegal data port";
-        statusLabel->setText(QStringLiteral("Illegal data port"));
+        setStatus(QStringLiteral("Illegal data port"));
         return;
     }
     sdk = newTrackingSdk(port);
@@ -164,7 +174,7 @@ void Skywandtester::createTrackingSdk()
         // Most often another program holds the port; it is tried again
         // until that program lets it go.
         qDebug() << "Kestrel init error";
-        statusLabel->setText(QStringLiteral("Kestrel init error - waiting for port %1").arg(port));
+        setStatus(QStringLiteral("Kestrel init error - waiting for port %1").arg(port));
         portRetryTimer->start();
         return;
     }
@@ -188,7 +198,7 @@ void Skywandtester::retryDataPort()
         stopReceiver();
         delete sdk;
         sdk = next.release();
-        statusLabel->setText(statusText(ui.cboSkywand->currentIndex() + 1));
+        setStatus(statusText(ui.cboSkywand->currentIndex() + 1));
         receiver->setSdk(sdk);
         receiver->setRunning(true);
         receiver->start(QThread::InheritPriority);
@@ -283,7 +293,7 @@ void Skywandtester::openSettingsPortDlg()
 void Skywandtester::RestartDataReceiver()
 {
     withoutThrowing("Restart", [this] {
-        statusLabel->setText(statusText(ui.cboSkywand->currentIndex() + 1));
+        setStatus(statusText(ui.cboSkywand->currentIndex() + 1));
         receiver->onStop();
         receiver->quit();
         receiver->wait();
@@ -311,7 +321,7 @@ void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
 {
     withoutThrowing("Skywand selection", [this, index] {
         selectedIndex = index;
-        statusLabel->setText(statusText(index + 1));
+        setStatus(statusText(index + 1));
         if (!sdk || index < 0) {
             return;
         }
@@ -361,7 +371,7 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     SkywandRecord record;
     const bool tracked = source->getCurrentSkywand(selectedIndex, record);
     const QString status = statusText(ui.cboSkywand->currentIndex() + 1);
-    statusLabel->setText(tracked ? status : status + QStringLiteral("- not tracked "));
+    setStatus(tracked ? status : status + QStringLiteral("- not tracked "));
     skywandWidget->setEnabled(tracked);
 
     if (record.numButton >= 7) {
@@ -406,7 +416,7 @@ bool Skywandtester::showTrackingDataError(TrackingSdk* source)
         return true;
     }
     qDebug().noquote() << text;
-    statusLabel->setText(text);
+    setStatus(text);
     return false;
 }
 

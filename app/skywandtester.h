@@ -60,6 +60,7 @@ private:
     void retryDataPort();
     void setPortText(const QByteArray& text);
     QString statusText(int skywandNumber) const;
+    void setStatus(const QString& text);
     void stopReceiver();
 
     Ui::SkywandtesterClass ui;

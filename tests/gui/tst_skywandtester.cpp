@@ -1,3 +1,4 @@
+#include "elidedlabel.h"
 #include "framesender.h"
 #include "joystickwidget.h"
 #include "settingportdlg.h"
@@ -100,6 +101,7 @@ private slots:
     void configContent_data();
     void configContent();
     void configFileNotRegular();
+    void longStatusIsElided();
     void selectorAndSelectedSkywand();
     void selectedIndexBeyondCount();
     void shownOnlyWhatTheRecordHolds_data();
@@ -265,6 +267,24 @@ void TestSkywandtester::configFileNotRegular()
     window.reset();
     QVERIFY(QFileInfo(Skywandtester::configFilePath()).exists());
     QVERIFY(!QFileInfo(Skywandtester::configFilePath()).isFile());
+}
+
+void TestSkywandtester::longStatusIsElided()
+{
+    const quint16 port = freeUdpPort();
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}}));
+    streamer->start();
+    writeConfig(QByteArray::number(port) + QByteArray(194, 'x'));
+    window = std::make_unique<Skywandtester>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->size(), QSize(328, 475));
+    const auto* label = qobject_cast<ElidedLabel*>(status());
+    QVERIFY(label);
+    QCOMPARE(label->text(), statusFor(1, QString::number(port) + QString(194, 'x')));
+    QCOMPARE(label->toolTip(), label->text());
+    QVERIFY2(label->shownText().endsWith(QChar(0x2026)), qPrintable(label->shownText()));
+    QVERIFY(label->text().startsWith(label->shownText().chopped(1)));
 }
 
 void TestSkywandtester::selectorAndSelectedSkywand()
