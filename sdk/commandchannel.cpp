@@ -3,6 +3,7 @@
 #include "sockets.h"
 #include "textreaders.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -38,6 +39,14 @@ const char* skipLeadingZeros(const char* text)
 bool holdsZeroByte(const std::string& text)
 {
     return text.find('\0') != std::string::npos;
+}
+
+int32_t microsecondsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    return left > 0 ? static_cast<int32_t>(left) : 0;
 }
 
 // Upper bound on the bytes thrown away before one request, so that a peer
@@ -82,12 +91,28 @@ int TrackingSdk::exchange(const char* request, char* answer)
         return -11;
     }
 
-    const int r = tcpReceive(commandSocket, answer, kAnswerSize, serverTimeoutUs);
-    if (r >= 0) {
-        // tcpReceive returns fewer than kAnswerSize bytes, so the zero fits.
-        answer[r] = '\0';
-        setServerError(ErrorState::NoError);
-        return 0;
+    // TCP keeps no message boundaries: the answer may arrive in parts, and it
+    // is whole at its zero byte. All parts together get the server timeout,
+    // and with their zero byte they must stay below the answer size.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(serverTimeoutUs);
+    int32_t received = 0;
+    int r = 0;
+    for (;;) {
+        r = tcpReceive(commandSocket, answer + received, kAnswerSize - received,
+                       microsecondsUntil(deadline));
+        if (r < 0)
+            break;
+        const bool whole = std::memchr(answer + received, '\0', static_cast<size_t>(r)) != nullptr;
+        received += r;
+        if (whole) {
+            setServerError(ErrorState::NoError);
+            return 0;
+        }
+        if (received >= kAnswerSize - 1) {
+            r = -4;
+            break;
+        }
     }
     if (r == -1) {
         setServerError(ErrorState::Timeout);
@@ -225,8 +250,13 @@ bool TrackingSdk::parseMessageAnswer(const char* answer)
 {
     if (!answer)
         return false;
-    if (std::strcmp(answer, kOk) == 0 || !beginsWith(answer, kMsgPrefix)) {
-        checkResponse(answer);
+    if (!beginsWith(answer, kMsgPrefix)) {
+        // "kestrel ok" (nothing pending) and an error answer are answers to
+        // a getmsg; anything else would pass for an empty queue.
+        if (std::strcmp(answer, kOk) == 0 || beginsWith(answer, kErrPrefix))
+            checkResponse(answer);
+        else
+            setServerError(ErrorState::ParseError);
         return false;
     }
 

@@ -75,8 +75,9 @@ public:
     int32_t getNumMarker() const;
     MarkerRecord getMarker(int32_t index) const;
 
-    // Command channel. Each call sends one request and reads one answer
-    // within the server timeout; false on failure, with serverError and the
+    // Command channel. Each call sends one request and reads one answer up
+    // to its zero byte, within the server timeout for the send and again for
+    // the whole answer; false on failure, with serverError and the
     // controller's error code and text telling why.
     bool sendCommand(const std::string& command);
     bool setParam(const std::string& category, const std::string& name, const std::string& value);
@@ -84,7 +85,8 @@ public:
     bool getParam(const std::string& category, const std::string& name, std::string& value);
     bool getParam(const std::string& parameter, std::string& value);
     // Fetches one queued controller message into the message fields; false
-    // when none is pending or the exchange failed.
+    // when none is pending ("kestrel ok", no error), the controller refused,
+    // the exchange failed, or the answer was no message (ParseError).
     bool getMessage();
     // False when the last answer carried no error (code 0).
     bool getLastServerErrorCode(int32_t& code) const;

@@ -28,11 +28,16 @@ struct Step
     };
     Kind kind = Reply;
     std::string bytes;
+    // Sent one after another after bytes, each after a pause, so that the
+    // answer arrives in parts as it may over a network. The result must not
+    // depend on whether the parts do arrive apart.
+    std::vector<std::string> laterParts = {};
 };
 
+// The controller ends every answer with a zero byte.
 Step reply(const std::string& bytes)
 {
-    return {Step::Reply, bytes};
+    return {Step::Reply, bytes + '\0'};
 }
 
 // A misbehaving controller on 127.0.0.1 written with plain POSIX sockets, so
@@ -137,6 +142,10 @@ private:
             }
             if (step.kind != Step::Silent)
                 ::send(fd, step.bytes.data(), static_cast<int>(step.bytes.size()), kNoSignal);
+            for (const std::string& part : step.laterParts) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                ::send(fd, part.data(), static_cast<int>(part.size()), kNoSignal);
+            }
             if (step.kind == Step::ReplyWhenReleased) {
                 std::lock_guard<std::mutex> lock(mutex);
                 sent = true;
@@ -202,6 +211,11 @@ bool serverErrorIs(const TrackingSdk& sdk, ErrorState e)
                       : sdk.isServerParseError() ? 3
                                                  : 0;
     return state == static_cast<int>(e);
+}
+
+void PrintTo(const AnswerCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
 
 class AnswerTest : public ::testing::TestWithParam<AnswerCase>
@@ -322,7 +336,9 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"MessageRefused", Op::Message, "", "kestrel err 7 \"busy\"", "kestrel getmsg",
                    false, kOk, 7, "busy", ""},
         AnswerCase{"MessageUnexpected", Op::Message, "", "kestrel set x 1", "kestrel getmsg", false,
-                   kOk, 0, "", ""}),
+                   kParse, 0, "", ""},
+        AnswerCase{"MessageNotAnAnswer", Op::Message, "", "hello", "kestrel getmsg", false, kParse,
+                   0, "", ""}),
     [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandChannel, MessageWithEveryField)
@@ -428,11 +444,74 @@ TEST(CommandChannel, AnswerOfExactlyTwoHundredBytesFails)
 {
     const std::string answer = "kestrel err 1 \"" + std::string(200 - 16, 'x') + "\"";
     ASSERT_EQ(answer.size(), 200u);
-    ScriptedPeer peer({reply(answer)});
+    ScriptedPeer peer({{Step::Reply, answer}});
     auto sdk = connectTo(peer);
     EXPECT_FALSE(sdk->sendCommand("x"));
     EXPECT_TRUE(sdk->isServerNetError());
 }
+
+struct PartsCase
+{
+    const char* name;
+    Op op; // Command, GetParam1 or Message
+    std::vector<std::string> parts;
+    bool result;
+    ErrorState error;
+    std::string value; // the value of a get, the text of a message
+    int32_t timeoutUs = kServerTimeoutUs;
+};
+
+void PrintTo(const PartsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnswerInPartsTest : public ::testing::TestWithParam<PartsCase>
+{
+};
+
+// An answer is read up to its zero byte however it is cut, within the answer
+// size (199 bytes with the zero) and one server timeout for all parts.
+TEST_P(AnswerInPartsTest, IsReadUpToItsZeroByte)
+{
+    const PartsCase& c = GetParam();
+    Step step{Step::Reply, c.parts.front()};
+    step.laterParts.assign(c.parts.begin() + 1, c.parts.end());
+    ScriptedPeer peer({step});
+    auto sdk = connectTo(peer, c.timeoutUs);
+    std::string value;
+    bool result = false;
+    if (c.op == Op::Command) {
+        result = sdk->sendCommand("x");
+    } else if (c.op == Op::GetParam1) {
+        result = sdk->getParam("output ch1", value);
+    } else {
+        result = sdk->getMessage();
+        value = sdk->getMessageText();
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_TRUE(serverErrorIs(*sdk, c.error));
+    EXPECT_EQ(value, c.value);
+}
+
+const std::string kLongError = "kestrel err 1 \"" + std::string(182, 'x') + "\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandChannel, AnswerInPartsTest,
+    ::testing::Values(
+        PartsCase{"ValueCutShort", Op::GetParam1, {"kestrel set output ch1  o", "n"s + '\0'}, true,
+                  kOk, "on"},
+        PartsCase{"OkCutAfterPrefix", Op::Command, {"kestrel ", "ok"s + '\0'}, true, kOk, ""},
+        PartsCase{"MessageInThreeParts", Op::Message, {"kestrel msg a b ", "1 2 \"te", "xt\""s + '\0'},
+                  true, kOk, "text"},
+        PartsCase{"ZeroByteAlone", Op::Command, {"kestrel ok", "\0"s}, true, kOk, ""},
+        PartsCase{"LongestAnswer", Op::Command, {kLongError.substr(0, 100), kLongError.substr(100) + '\0'},
+                  false, kOk, ""},
+        PartsCase{"OneByteTooLong", Op::Command, {kLongError.substr(0, 100), kLongError.substr(100) + "y" + '\0'},
+                  false, ErrorState::NetError, ""},
+        PartsCase{"NoZeroByte", Op::Command, {"kestrel ", "ok"}, false, ErrorState::Timeout, "",
+                  300000}),
+    [](const ::testing::TestParamInfo<PartsCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandChannel, NoAnswerTimesOutAndALateAnswerIsDropped)
 {
