@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -38,6 +39,28 @@ void checkInvariants(const FrameData& f)
             std::abort();
 }
 
+// The next "6d " or "gl " line resets only the listed records, so every
+// record below the count that is off the list must be a reset one already.
+template <typename Record>
+void checkUnlistedAreReset(const std::vector<Record>& records, int32_t count,
+                           const std::vector<int32_t>& written)
+{
+    if (static_cast<size_t>(count) > records.size())
+        std::abort();
+    std::vector<bool> listed(static_cast<size_t>(count));
+    for (const int32_t i : written)
+        if (i >= 0 && i < count)
+            listed[static_cast<size_t>(i)] = true;
+    for (int32_t i = 0; i < count; ++i) {
+        Record reset{};
+        reset.id = i;
+        reset.quality = -1.0f;
+        if (!listed[static_cast<size_t>(i)] &&
+            std::memcmp(&records[static_cast<size_t>(i)], &reset, sizeof reset) != 0)
+            std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -55,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         frame.beginFrame();
         decodeFrame(frame, datagram.get(), length);
         checkInvariants(frame);
+        checkUnlistedAreReset(frame.bodies, frame.numBody, frame.writtenBodies);
+        checkUnlistedAreReset(frame.hands, frame.numHand, frame.writtenHands);
         start = stop + 1;
     }
     return 0;

@@ -27,6 +27,19 @@ void growAndReset(std::vector<Record>& records, int32_t from, int32_t to)
         resetRecord(records[static_cast<size_t>(i)], i);
 }
 
+// Resets the records listed in written that lie below count. With every
+// unlisted record below count already reset, this leaves all of them reset,
+// as resetting the whole range would, at the cost of the list alone.
+template <typename Record>
+void resetWritten(std::vector<Record>& records, std::vector<int32_t>& written, int32_t count)
+{
+    for (const int32_t i : written) {
+        if (i < count)
+            resetRecord(records[static_cast<size_t>(i)], i);
+    }
+    written.clear();
+}
+
 // Sets a position-indexed array to exactly count valid records; records that
 // become valid start all zero.
 template <typename Record>
@@ -131,7 +144,7 @@ const char* Decoder::line(const char* p)
 
 const char* Decoder::bodies(const char* p)
 {
-    growAndReset(f.bodies, 0, f.numBody);
+    resetWritten(f.bodies, f.writtenBodies, f.numBody);
     int32_t n = 0;
     p = readBounded(p, end, kMaxBodies, n);
     for (int32_t i = 0; p && i < n; ++i) {
@@ -144,6 +157,9 @@ const char* Decoder::bodies(const char* p)
             growAndReset(f.bodies, f.numBody, id + 1);
             f.numBody = id + 1;
         }
+        // Listed before it is written, so that a failed allocation leaves no
+        // written record off the list.
+        f.writtenBodies.push_back(id);
         BodyRecord& b = f.bodies[static_cast<size_t>(id)];
         b.id = id;
         b.quality = quality;
@@ -255,7 +271,7 @@ const char* Decoder::measurementTools(const char* p)
 
 const char* Decoder::hands(const char* p)
 {
-    growAndReset(f.hands, 0, f.numHand);
+    resetWritten(f.hands, f.writtenHands, f.numHand);
     int32_t n = 0;
     p = readBounded(p, end, kMaxHands, n);
     for (int32_t i = 0; p && i < n; ++i) {
@@ -269,6 +285,7 @@ const char* Decoder::hands(const char* p)
             growAndReset(f.hands, f.numHand, id + 1);
             f.numHand = id + 1;
         }
+        f.writtenHands.push_back(id);
         HandRecord& h = f.hands[static_cast<size_t>(id)];
         h.id = id;
         h.handType = ints[1];

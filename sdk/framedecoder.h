@@ -28,6 +28,14 @@ struct FrameData
     int32_t numMarker = 0;
     std::vector<MarkerRecord> markers;
 
+    // Ids of the bodies and hands written since the last "6d " or "gl " line
+    // reset them; every other record below its count is a reset record. The
+    // next such line resets only these, so that its cost follows what the
+    // datagrams wrote, not how many records earlier frames left behind.
+    // Whoever writes a record other than through decodeFrame adds its id.
+    std::vector<int32_t> writtenBodies;
+    std::vector<int32_t> writtenHands;
+
     // What every receive does before it waits: the header values of the last
     // frame no longer hold.
     void beginFrame()

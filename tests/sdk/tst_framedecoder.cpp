@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -191,6 +193,101 @@ TEST(FrameDecoder, BlocksMayRunIntoFollowingLines)
     EXPECT_EQ(f.numBody, 2);
     EXPECT_EQ(f.frameCounter, 9u);
     EXPECT_FALSE(decode(f, std::string("6d 2 [0 1]") + kPose + "\nfr 9"));
+}
+
+std::string body(int id, const char* quality)
+{
+    return "[" + std::to_string(id) + " " + quality + "]" + kPose;
+}
+
+std::string hand(int id, const char* quality)
+{
+    return "[" + std::to_string(id) + " " + quality + " 1 1]" + kPose + kPose + "[1 2 3 4 5 6]";
+}
+
+// quality -1 stands for a reset record, compared field by field.
+template <typename Record>
+void expectRecords(const std::vector<Record>& records, int32_t count,
+                   const std::vector<float>& qualities)
+{
+    ASSERT_EQ(count, static_cast<int32_t>(qualities.size()));
+    for (int32_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        Record reset{};
+        reset.id = i;
+        reset.quality = -1.0f;
+        const Record& r = records[static_cast<size_t>(i)];
+        EXPECT_EQ(r.id, i);
+        EXPECT_EQ(r.quality, qualities[static_cast<size_t>(i)]);
+        if (qualities[static_cast<size_t>(i)] == -1.0f) {
+            EXPECT_EQ(std::memcmp(&r, &reset, sizeof reset), 0);
+        }
+    }
+}
+
+struct ResetCase
+{
+    const char* name;
+    std::vector<std::string> datagrams;
+    std::vector<float> bodies;
+    std::vector<float> hands;
+};
+
+void PrintTo(const ResetCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ResetAcrossFrames : public ::testing::TestWithParam<ResetCase>
+{
+};
+
+// "6d " and "gl " lines reset what earlier lines and frames wrote, whatever
+// the counts did in between.
+TEST_P(ResetAcrossFrames, LeavesOnlyTheLastLinesRecords)
+{
+    FrameData f;
+    for (const std::string& d : GetParam().datagrams)
+        decode(f, d);
+    expectRecords(f.bodies, f.numBody, GetParam().bodies);
+    expectRecords(f.hands, f.numHand, GetParam().hands);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FrameDecoder, ResetAcrossFrames,
+    ::testing::Values(
+        ResetCase{"SameIdTwice", {"6d 2 " + body(1, "0.2") + body(1, "0.3"), "6d 0"}, {-1, -1}, {}},
+        ResetCase{"TwoLinesInOneFrame", {"6d 1 " + body(0, "0.1") + "\n6d 1 " + body(1, "0.2")},
+                  {-1, 0.2f}, {}},
+        ResetCase{"FailedLine", {"6d 2 " + body(0, "0.4") + "[1 0.5][7 8", "6d 0"}, {-1, -1}, {}},
+        ResetCase{"ShrunkThenGrownByALine",
+                  {"6d 3 " + body(0, "0.1") + body(1, "0.2") + body(2, "0.3"), "6dcal 1",
+                   "6d 1 " + body(1, "0.5")},
+                  {-1, 0.5f}, {}},
+        ResetCase{"ShrunkThenGrownByCalibration",
+                  {"6d 2 " + body(0, "0.1") + body(4, "0.5"), "6dcal 2", "6dcal 4",
+                   "6d 1 " + body(3, "0.3"), "6d 1 " + body(4, "0.7")},
+                  {-1, -1, -1, -1, 0.7f}, {}},
+        ResetCase{"Hands",
+                  {"gl 2 " + hand(0, "0.1") + hand(2, "0.3"), "glcal 1", "gl 1 " + hand(1, "0.5")},
+                  {}, {-1, 0.5f}}),
+    ::testing::PrintToStringParamName());
+
+// What a "6d " or "gl " line costs follows the records written since the
+// last reset, not the count: records no line wrote are not visited.
+TEST(FrameDecoder, ResetVisitsOnlyTheRecordsWritten)
+{
+    FrameData f;
+    ASSERT_TRUE(decode(f, "6d 1 " + body(9999, "0.5") + "\ngl 1 " + hand(999, "0.5")));
+    ASSERT_EQ(f.numBody, 10000);
+    ASSERT_EQ(f.numHand, 1000);
+    f.bodies[5000].quality = 7.0f;
+    f.hands[500].quality = 7.0f;
+    ASSERT_TRUE(decode(f, "6d 0\ngl 0\n6d 0\ngl 0"));
+    EXPECT_EQ(f.bodies[9999].quality, -1.0f);
+    EXPECT_EQ(f.hands[999].quality, -1.0f);
+    EXPECT_EQ(f.bodies[5000].quality, 7.0f);
+    EXPECT_EQ(f.hands[500].quality, 7.0f);
 }
 
 struct HostileCase
