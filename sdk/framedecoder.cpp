@@ -65,6 +65,18 @@ const char* readBounded(const char* p, const char* end, int32_t limit, int32_t& 
     return p;
 }
 
+// A calibrated count: like any count, except that a value below zero means
+// the count is absent, as the working value -1 does before any such line.
+const char* readCalibrated(const char* p, const char* end, int32_t limit, int32_t& value)
+{
+    int32_t v = 0;
+    p = readInt(p, end, v);
+    if (!p || v > limit)
+        return nullptr;
+    value = v < 0 ? -1 : v;
+    return p;
+}
+
 const char* readPose(const char* p, const char* end, float* location, float* rotation)
 {
     p = readBlock(p, end, "fff", nullptr, location);
@@ -124,7 +136,7 @@ const char* Decoder::line(const char* p)
         return q;
     }
     if (startsWith(p, end, PREFIX("6dcal ")))
-        return readBounded(p + 6, end, kMaxBodies, calibratedBodies);
+        return readCalibrated(p + 6, end, kMaxBodies, calibratedBodies);
     if (startsWith(p, end, PREFIX("6d ")))
         return bodies(p + 3);
     if (startsWith(p, end, PREFIX("6df ")))
@@ -134,7 +146,7 @@ const char* Decoder::line(const char* p)
     if (startsWith(p, end, PREFIX("6dmt ")))
         return measurementTools(p + 5);
     if (startsWith(p, end, PREFIX("glcal ")))
-        return readBounded(p + 6, end, kMaxHands, calibratedHands);
+        return readCalibrated(p + 6, end, kMaxHands, calibratedHands);
     if (startsWith(p, end, PREFIX("gl ")))
         return hands(p + 3);
     if (startsWith(p, end, PREFIX("3d ")))

@@ -18,6 +18,16 @@ bool decode(FrameData& f, const std::string& text)
 
 std::string skywand6df(int id, int bits) { return "[" + std::to_string(id) + " 0.9 " + std::to_string(bits) + "]" + kPose; }
 
+std::string body(int id, const char* quality)
+{
+    return "[" + std::to_string(id) + " " + quality + "]" + kPose;
+}
+
+std::string hand(int id, const char* quality)
+{
+    return "[" + std::to_string(id) + " " + quality + " 1 1]" + kPose + kPose + "[1 2 3 4 5 6]";
+}
+
 TEST(FrameDecoder, HeaderLinesAndUnknownLines)
 {
     FrameData f;
@@ -184,6 +194,41 @@ TEST(FrameDecoder, EndOfFrameAdjustsCounts)
     EXPECT_EQ(h.numBody, 1);
 }
 
+struct CalibrationCase
+{
+    const char* text;
+    bool result;
+    int32_t numBody;
+    int32_t numHand;
+};
+
+void PrintTo(const CalibrationCase& c, std::ostream* os)
+{
+    *os << '"' << c.text << '"';
+}
+
+class CalibratedCount : public ::testing::TestWithParam<CalibrationCase>
+{
+};
+
+// A calibrated count below zero is absent and leaves the count as it was.
+TEST_P(CalibratedCount, BelowZeroIsAbsent)
+{
+    FrameData f;
+    ASSERT_TRUE(decode(f, "6d 1 " + body(2, "0.5") + "\ngl 1 " + hand(1, "0.5")));
+    EXPECT_EQ(decode(f, GetParam().text), GetParam().result);
+    EXPECT_EQ(f.numBody, GetParam().numBody);
+    EXPECT_EQ(f.numHand, GetParam().numHand);
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameDecoder, CalibratedCount,
+                         ::testing::Values(CalibrationCase{"6dcal -1\nglcal -1", true, 3, 2},
+                                           CalibrationCase{"6dcal 1\nglcal 1", true, 1, 1},
+                                           CalibrationCase{"6dcal 1\n6dcal -7", true, 3, 2},
+                                           CalibrationCase{"glcal -99999999999", true, 3, 2},
+                                           CalibrationCase{"6dcal -", false, 3, 2},
+                                           CalibrationCase{"glcal 1001", false, 3, 2}));
+
 TEST(FrameDecoder, BlocksMayRunIntoFollowingLines)
 {
     FrameData f;
@@ -193,16 +238,6 @@ TEST(FrameDecoder, BlocksMayRunIntoFollowingLines)
     EXPECT_EQ(f.numBody, 2);
     EXPECT_EQ(f.frameCounter, 9u);
     EXPECT_FALSE(decode(f, std::string("6d 2 [0 1]") + kPose + "\nfr 9"));
-}
-
-std::string body(int id, const char* quality)
-{
-    return "[" + std::to_string(id) + " " + quality + "]" + kPose;
-}
-
-std::string hand(int id, const char* quality)
-{
-    return "[" + std::to_string(id) + " " + quality + " 1 1]" + kPose + kPose + "[1 2 3 4 5 6]";
 }
 
 // quality -1 stands for a reset record, compared field by field.
@@ -321,6 +356,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HostileCase{"negativeBodyId", std::string("6d 1 [-1 1]") + kPose},
                       HostileCase{"hugeBodyId", std::string("6d 1 [2147483647 1]") + kPose},
                       HostileCase{"negativeCount", "6df -1"},
+                      HostileCase{"negativeBodyCount", "6d -1"},
+                      HostileCase{"negativeHandCount", "gl -1"},
                       HostileCase{"hugeSkywandCount", "6df 2000000000"},
                       HostileCase{"hugeTwoCount", "6df2 99999999 0"},
                       HostileCase{"recordsAboveSkywands", "6df2 1 2"},
