@@ -231,7 +231,13 @@ bool writeNew(const std::string& path, const std::string& text, std::string& err
 
 bool appendRow(const std::string& path, const std::string& row, std::string& error)
 {
-    // Non-blocking, so that a FIFO in its place cannot hang the tool.
+    // Anything but a regular file is left alone; the open is non-blocking in
+    // case a FIFO takes its place in between, and checked once more.
+    struct stat before = {};
+    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        error = path + ": not a regular file";
+        return false;
+    }
     const int fd = ::open(path.c_str(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) {

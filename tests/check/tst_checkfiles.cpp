@@ -1,0 +1,228 @@
+// What the check reads and writes: the profile a lab replaces, and the JSON,
+// HTML and CSV it files, with hostile files and typed text.
+
+#include "checkprofile.h"
+#include "checkreport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct ProfileRow
+{
+    const char* text;
+    const char* error; // empty: accepted
+    double maxOffset;  // afterwards, accepted or not
+};
+
+class ProfileText : public ::testing::TestWithParam<ProfileRow>
+{
+};
+
+TEST_P(ProfileText, AcceptsOnlyKnownKeysWithNumbersInRange)
+{
+    const ProfileRow& row = GetParam();
+    CheckProfile profile;
+    std::string error;
+    EXPECT_EQ(profile.parse(row.text, error), !*row.error);
+    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(profile.maxOffset, row.maxOffset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Check, ProfileText,
+    ::testing::Values(
+        ProfileRow{"{}", "", 0.05},
+        ProfileRow{R"({"maxOffset": 0.1, "minCoverage": 1, "maxUnpromptedPresses": 2})", "", 0.1},
+        // A bad key anywhere leaves every limit as it was.
+        ProfileRow{R"({"maxOffset": 0.1, "maxOfset": 0.1})", "unknown key \"maxOfset\"", 0.05},
+        ProfileRow{R"({"maxOffset": "0.1"})", "\"maxOffset\" must be a finite number, 0 or more",
+                   0.05},
+        ProfileRow{R"({"maxOffset": true})", "\"maxOffset\" must be a finite number, 0 or more",
+                   0.05},
+        ProfileRow{R"({"maxNoise": -0.01})", "\"maxNoise\" must be a finite number, 0 or more",
+                   0.05},
+        ProfileRow{R"({"minTrackedShare": 1.5})",
+                   "\"minTrackedShare\" must be a number from 0 to 1", 0.05},
+        ProfileRow{R"({"maxUnpromptedPresses": 1.5})",
+                   "\"maxUnpromptedPresses\" must be a whole number, 0 or more", 0.05},
+        ProfileRow{R"({"maxUnpromptedPresses": -1})",
+                   "\"maxUnpromptedPresses\" must be a whole number, 0 or more", 0.05},
+        ProfileRow{"{\"maxOffs\xc3\xa9t\": 1}", "unknown key (not shown)", 0.05},
+        ProfileRow{"[0.1]", "not a JSON object", 0.05},
+        ProfileRow{R"({"maxOffset": 0.1)", "not valid JSON", 0.05}));
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        std::string pattern =
+            (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + std::string("/checkXXXXXX");
+        path = mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(Check, ProfileFileMustBeASmallRegularFile)
+{
+    TempFolder folder;
+    ASSERT_FALSE(folder.path.empty());
+    const std::string good = folder.path + "/good.json";
+    std::ofstream(good) << R"({"maxPositionSigmaMm": 0.8})";
+    const std::string big = folder.path + "/big.json";
+    std::ofstream(big) << "{" << std::string(CheckProfile::kMaxFileSize, ' ') << "}";
+    const std::string fifo = folder.path + "/fifo.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    const struct
+    {
+        std::string path;
+        std::string error;
+    } rows[] = {
+        {good, ""},
+        {big, big + ": larger than 65536 bytes"},
+        {fifo, fifo + ": not a regular file"},
+        {folder.path, folder.path + ": not a regular file"},
+        {folder.path + "/none", folder.path + "/none: No such file or directory"},
+    };
+    for (const auto& row : rows) {
+        CheckProfile profile;
+        std::string error;
+        EXPECT_EQ(profile.load(row.path, error), row.error.empty()) << row.path;
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(profile.maxPositionSigmaMm, row.error.empty() ? 0.8 : 0.5);
+    }
+}
+
+// A failed check with one button, as the engine leaves it.
+CheckResult sampleResult()
+{
+    CheckResult r;
+    r.verdict = Verdict::Fail;
+    r.numButton = 1;
+    r.numJoystick = 2;
+    r.buttonsVerdict = Verdict::Fail;
+    ButtonResult b;
+    b.button = 1;
+    b.verdict = Verdict::Fail;
+    b.reason = "no press";
+    r.buttons.push_back(b);
+    r.rest.verdict = Verdict::Pass;
+    r.rest.offset = 0.01;
+    r.failures.push_back(
+        {"buttons", "button 1", "no press", "nothing pressed within 10 s of the prompt"});
+    return r;
+}
+
+CheckReportInfo sampleInfo(const std::string& wandId, const std::string& operatorName)
+{
+    CheckReportInfo info;
+    info.toolName = "kestrel-check";
+    info.toolVersion = "1.0.0";
+    info.wandId = wandId;
+    info.operatorName = operatorName;
+    info.capture = "run.pcap";
+    info.startedUs = 1796117400000000; // 2026-12-01T09:30:00Z
+    info.finishedUs = info.startedUs + 61250000;
+    return info;
+}
+
+TEST(Check, ReportJsonHoldsTheSchemaKeysInOrder)
+{
+    const auto report = nlohmann::ordered_json::parse(
+        reportJson(sampleInfo("W1", "Ann"), CheckProfile(), sampleResult()));
+    std::vector<std::string> keys;
+    for (const auto& item : report.items())
+        keys.push_back(item.key());
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"schema", "tool", "wandId", "operator", "skywandIndex",
+                                        "numButton", "numJoystick", "started", "finished", "source",
+                                        "profile", "verdict", "failures", "steps"}));
+    EXPECT_EQ(report["schema"], "skywand-check/1");
+    EXPECT_EQ(report["started"], "2026-12-01T09:30:00.000Z");
+    EXPECT_EQ(report["finished"], "2026-12-01T09:31:01.250Z");
+    EXPECT_EQ(report["source"], nlohmann::ordered_json({{"capture", "run.pcap"}}));
+    EXPECT_EQ(report["profile"]["maxOffset"], 0.05);
+    EXPECT_EQ(report["failures"][0]["reason"], "no press");
+    const auto& button = report["steps"]["buttons"]["buttons"][0];
+    EXPECT_EQ(button["reason"], "no press");
+    EXPECT_TRUE(button["pressedAt"].is_null());
+    EXPECT_EQ(report["steps"]["rest"]["offset"], 0.01);
+    EXPECT_TRUE(report["steps"]["rest"]["noiseX"].is_null());
+    EXPECT_EQ(report["steps"]["circle"]["reach"].size(), 4u);
+}
+
+TEST(Check, TypedTextIsEscapedQuotedAndNeverBreaksAFile)
+{
+    TempFolder folder;
+    const std::string hostileId = "<b>W\"1&</b>,\xff";
+    const CheckReportInfo info = sampleInfo(hostileId, "=HYPERLINK(\"x\")");
+    SavedReport first;
+    SavedReport second;
+    std::string error;
+    ASSERT_TRUE(
+        saveReport(folder.path + "/reports", info, CheckProfile(), sampleResult(), first, error))
+        << error;
+    ASSERT_TRUE(
+        saveReport(folder.path + "/reports", info, CheckProfile(), sampleResult(), second, error))
+        << error;
+
+    // The same wand in the same second: a second name, nothing replaced.
+    EXPECT_EQ(first.json, folder.path + "/reports/_b_W_1___b___-20261201T093101Z.json");
+    EXPECT_EQ(second.json, folder.path + "/reports/_b_W_1___b___-20261201T093101Z-2.json");
+
+    // Invalid UTF-8 is replaced, everything else kept as typed.
+    const auto report = nlohmann::json::parse(readAll(first.json));
+    EXPECT_EQ(report["wandId"], "<b>W\"1&</b>,\xEF\xBF\xBD");
+
+    const std::string html = readAll(first.html);
+    EXPECT_EQ(html.find("<b>W"), std::string::npos);
+    EXPECT_NE(html.find("&lt;b&gt;W&quot;1&amp;&lt;/b&gt;"), std::string::npos);
+    EXPECT_LT(html.find("FAIL"), html.find("Failures"));
+
+    // Header once; fields with commas or quotes quoted, formulas kept as text.
+    const std::string csv = readAll(first.csv);
+    const std::string row =
+        "\"<b>W\"\"1&</"
+        "b>,\xff\",\"'=HYPERLINK(\"\"x\"\")\",2026-12-01T09:31:01.250Z,fail,0.01,,,,,,,,,,"
+        "button 1 no press,";
+    EXPECT_EQ(csv, reportCsvHeader() + row + "_b_W_1___b___-20261201T093101Z.json\n" + row +
+                       "_b_W_1___b___-20261201T093101Z-2.json\n");
+}
+
+TEST(Check, ReportFolderCsvMustBeARegularFile)
+{
+    TempFolder folder;
+    ASSERT_EQ(mkfifo((folder.path + "/" + kReportCsvName).c_str(), 0600), 0);
+    SavedReport saved;
+    std::string error;
+    EXPECT_FALSE(saveReport(folder.path, sampleInfo("W1", ""), CheckProfile(), sampleResult(),
+                            saved, error));
+    EXPECT_EQ(error, folder.path + "/" + kReportCsvName + ": not a regular file");
+}
+
+} // namespace
