@@ -71,8 +71,15 @@ std::string skywandsText(const HealthFigures& h)
 
 std::string parseFailureText(const ParseFailure& failure)
 {
+    // The line's text comes off the network: no control character of it
+    // reaches a terminal.
+    std::string text = failure.text;
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
     return format("line %d, column %d: %s: \"%s\"", failure.line, failure.column,
-                  failure.reason.c_str(), failure.text.c_str());
+                  failure.reason.c_str(), text.c_str());
 }
 
 std::string captureText(const DiagnosisEvidence& e)

@@ -101,6 +101,7 @@ struct HealthFigures
     std::vector<SkywandHealth> skywands;
 };
 
+// Not thread-safe: feed it and read it on one thread, or lock around both.
 class StreamHealth
 {
 public:

@@ -138,9 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"decodeFailsWhere",
             [](DiagnosisEvidence& e) {
                 failing(e);
-                e.lastParseFailure = {2, 5, "6d 1 [0", "block missing"};
+                e.lastParseFailure = {2, 5, "6d 1 [0\x1b[2J", "block missing"};
             },
-            S::DecodeFailures, kCause, "(line 2, column 5: block missing: \"6d 1 [0\")"},
+            S::DecodeFailures, kCause, "(line 2, column 5: block missing: \"6d 1 [0?[2J\")"},
         Row{"someDecodeFail", [](DiagnosisEvidence& e) { e.health.total.parseErrors = 20; },
             S::DecodeFailures, kCause, "20 of 300 datagrams"},
         Row{"fewDecodeFailAreHealthy", [](DiagnosisEvidence& e) { e.health.total.parseErrors = 2; },
