@@ -112,12 +112,14 @@ void Skywandtester::setPortText(const QByteArray& text)
     qstrncpy(portText, text.constData(), sizeof portText);
 }
 
-QString Skywandtester::statusText(int skywandNumber) const
+QString Skywandtester::statusText(int skywandNumber, bool tracked) const
 {
     // One multi-argument arg() call fills all fields in a single pass, so a
-    // port text that itself holds "%1" or "%0" stays as it is.
-    return QStringLiteral(" Version %1 - Skywand ID: F%2 - Port: %3 ")
-        .arg(version, QString::number(skywandNumber), QString::fromLatin1(portText));
+    // port text that itself holds "%1" or "%0" stays as it is. The state
+    // comes before the port, where a narrow status line still shows it.
+    return QStringLiteral(" Version %1 - Skywand ID: F%2%3 - Port: %4 ")
+        .arg(version, QString::number(skywandNumber), tracked ? QString() : QStringLiteral(" not tracked"),
+             QString::fromLatin1(portText));
 }
 
 // The status line shows what fits; its tool tip holds the whole text.
@@ -370,8 +372,7 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     // panel shows neither.
     SkywandRecord record;
     const bool tracked = source->getCurrentSkywand(selectedIndex, record);
-    const QString status = statusText(ui.cboSkywand->currentIndex() + 1);
-    setStatus(tracked ? status : status + QStringLiteral("- not tracked "));
+    setStatus(statusText(ui.cboSkywand->currentIndex() + 1, tracked));
     skywandWidget->setEnabled(tracked);
 
     if (record.numButton >= 7) {

@@ -59,7 +59,7 @@ private:
     TrackingSdk* newTrackingSdk(int port);
     void retryDataPort();
     void setPortText(const QByteArray& text);
-    QString statusText(int skywandNumber) const;
+    QString statusText(int skywandNumber, bool tracked = true) const;
     void setStatus(const QString& text);
     void stopReceiver();
 

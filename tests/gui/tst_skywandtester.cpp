@@ -30,9 +30,11 @@ const QString kPressed = QStringLiteral("background-color: red; color: white;");
 const QString kReleased = QStringLiteral("background-color: lightgray; color: black;");
 constexpr int kDataTimeoutUs = 200000;
 
-QString statusFor(int number, const QString& port)
+QString statusFor(int number, const QString& port, bool tracked = true)
 {
-    return QStringLiteral(" Version V01 - Skywand ID: F%1 - Port: ").arg(number) + port + QStringLiteral(" ");
+    return QStringLiteral(" Version V01 - Skywand ID: F%1%2 - Port: ")
+               .arg(QString::number(number), tracked ? QString() : QStringLiteral(" not tracked"))
+           + port + QStringLiteral(" ");
 }
 
 QByteArray readConfig()
@@ -328,7 +330,7 @@ void TestSkywandtester::selectedIndexBeyondCount()
 
     streamer->setFrame(frame6df2({Wand{6, 0b1, 0.5, 0.5}}));
     QTRY_COMPARE(panel(), QString("ggggg X = 0.00 Y = 0.00 grey"));
-    QCOMPARE(status()->text(), statusFor(3, QString::number(port)) + "- not tracked ");
+    QCOMPARE(status()->text(), statusFor(3, QString::number(port), false));
     QCOMPARE(selector()->count(), 3);
 
     streamer->setFrame(frame6df2({Wand{}, Wand{}, third}));
@@ -390,8 +392,7 @@ void TestSkywandtester::shownOnlyWhatTheRecordHolds()
     QTRY_COMPARE(panel(), shownBefore);
     streamer->setFrame(after);
     QTRY_COMPARE(panel(), shownAfter);
-    const QString expected = statusFor(1, QString::number(port));
-    QCOMPARE(status()->text(), shownAfter.endsWith("grey") ? expected + "- not tracked " : expected);
+    QCOMPARE(status()->text(), statusFor(1, QString::number(port), !shownAfter.endsWith("grey")));
 }
 
 void TestSkywandtester::buttonCounts_data()
