@@ -1,10 +1,10 @@
 // The command channel's answer handling as the channel runs it: an answer is
-// a zero-terminated text of fewer than TrackingSdk::kAnswerSize bytes. The
+// a zero-terminated text of fewer than CommandChannel::kAnswerSize bytes. The
 // input is split on the first byte 0x01: the answer before it, the requested
 // parameter after it (zero bytes removed, as getParam refuses them). Every
-// exchange runs on one object so the error state carries over between calls.
+// exchange runs on one channel so the error state carries over between calls.
 
-#include "trackingsdk.h"
+#include "commandchannel.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,11 +15,10 @@
 
 namespace {
 
-TrackingSdk& sdk()
+CommandChannel& channel()
 {
-    // An empty host opens no command connection; data port 0 lets the system
-    // choose, so nothing here touches the network beyond one UDP socket.
-    static TrackingSdk instance("", 0, 0, 64, 1000, 1000);
+    // Never opened, so nothing here touches the network.
+    static CommandChannel instance(1000);
     return instance;
 }
 
@@ -46,14 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t answerLength = split ? static_cast<size_t>(static_cast<const char*>(split) - bytes) : size;
     std::string answerText(bytes, answerLength);
     answerText = answerText.substr(0, std::strlen(answerText.c_str()));
-    if (answerText.size() >= static_cast<size_t>(TrackingSdk::kAnswerSize))
-        answerText.resize(TrackingSdk::kAnswerSize - 1);
+    if (answerText.size() >= static_cast<size_t>(CommandChannel::kAnswerSize))
+        answerText.resize(CommandChannel::kAnswerSize - 1);
     std::string parameter = split ? std::string(bytes + answerLength + 1, size - answerLength - 1) : "";
     parameter.erase(std::remove(parameter.begin(), parameter.end(), '\0'), parameter.end());
 
     const auto answer = terminated(answerText);
     const auto requested = terminated(parameter);
-    TrackingSdk& s = sdk();
+    CommandChannel& s = channel();
 
     s.checkResponse(answer.get());
     int32_t code = 0;
@@ -61,21 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.getLastServerErrorCode(code);
     s.getLastServerErrorText(text);
 
-    const char* value = TrackingSdk::matchEcho(answer.get(), requested.get());
+    const char* value = CommandChannel::matchEcho(answer.get(), requested.get());
     if (value && !inside(value, answer.get()))
         std::abort();
 
     std::string word;
     const char* p = answer.get();
     for (int i = 0; i < 256 && p; ++i) {
-        const char* next = TrackingSdk::readWord(p, word);
+        const char* next = CommandChannel::readWord(p, word);
         if (next && (!inside(next, answer.get()) || next <= p))
             std::abort();
         p = next;
     }
     p = answer.get();
     for (int i = 0; i < 256 && p; ++i) {
-        const char* next = TrackingSdk::readQuoted(p, text);
+        const char* next = CommandChannel::readQuoted(p, text);
         if (next && !inside(next, answer.get()))
             std::abort();
         p = next;

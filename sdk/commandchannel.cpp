@@ -1,4 +1,4 @@
-#include "trackingsdk.h"
+#include "commandchannel.h"
 
 #include "sockets.h"
 #include "textreaders.h"
@@ -55,14 +55,53 @@ constexpr int kMaxStaleReads = 64;
 
 } // namespace
 
-int TrackingSdk::exchange(const char* request, char* answer)
+CommandChannel::CommandChannel(int32_t serverTimeoutUs) : serverTimeoutUs(serverTimeoutUs) {}
+
+CommandChannel::~CommandChannel()
+{
+    close();
+}
+
+bool CommandChannel::open(const std::string& host, uint16_t port)
+{
+    close();
+    const uint32_t address = resolve(host.c_str());
+    if (address == 0 || tcpConnect(&connection, address, port) != 0) {
+        connection = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void CommandChannel::close()
+{
+    tcpClose(connection);
+    connection = nullptr;
+}
+
+bool CommandChannel::isClosed() const
+{
+    return connection == nullptr;
+}
+
+ErrorState CommandChannel::serverError() const
+{
+    return error;
+}
+
+void CommandChannel::setServerError(ErrorState state)
+{
+    error = state;
+}
+
+int CommandChannel::exchange(const char* request, char* answer)
 {
     answer[0] = '\0';
     if (std::strlen(request) > static_cast<size_t>(kMaxRequestLength)) {
         setServerError(ErrorState::NetError);
         return -1;
     }
-    if (!commandSocket) {
+    if (!connection) {
         setServerError(ErrorState::NetError);
         return -11;
     }
@@ -72,10 +111,10 @@ int TrackingSdk::exchange(const char* request, char* answer)
     // request. Requests and answers alternate, so nothing waiting now is
     // owed to us.
     for (int i = 0; i < kMaxStaleReads; ++i) {
-        const int stale = tcpReceive(commandSocket, answer, kAnswerSize, 0);
+        const int stale = tcpReceive(connection, answer, kAnswerSize, 0);
         if (stale == -9) {
-            tcpClose(commandSocket);
-            commandSocket = nullptr;
+            tcpClose(connection);
+            connection = nullptr;
             setServerError(ErrorState::NetError);
             answer[0] = '\0';
             return -9;
@@ -86,7 +125,7 @@ int TrackingSdk::exchange(const char* request, char* answer)
     answer[0] = '\0';
 
     const int32_t length = static_cast<int32_t>(std::strlen(request)) + 1;
-    if (tcpSend(commandSocket, request, length, serverTimeoutUs) != 0) {
+    if (tcpSend(connection, request, length, serverTimeoutUs) != 0) {
         setServerError(ErrorState::NetError);
         return -11;
     }
@@ -99,7 +138,7 @@ int TrackingSdk::exchange(const char* request, char* answer)
     int32_t received = 0;
     int r = 0;
     for (;;) {
-        r = tcpReceive(commandSocket, answer + received, kAnswerSize - received,
+        r = tcpReceive(connection, answer + received, kAnswerSize - received,
                        microsecondsUntil(deadline));
         if (r < 0)
             break;
@@ -120,8 +159,8 @@ int TrackingSdk::exchange(const char* request, char* answer)
         // The controller is gone for good: drop the handle so that every later
         // call fails at once. A closed connection is a network failure, not
         // the outcome of whatever exchange came before.
-        tcpClose(commandSocket);
-        commandSocket = nullptr;
+        tcpClose(connection);
+        connection = nullptr;
         setServerError(ErrorState::NetError);
     } else {
         setServerError(ErrorState::NetError);
@@ -130,7 +169,7 @@ int TrackingSdk::exchange(const char* request, char* answer)
     return r;
 }
 
-bool TrackingSdk::checkResponse(const char* answer)
+bool CommandChannel::checkResponse(const char* answer)
 {
     if (!answer || std::strcmp(answer, kOk) == 0) {
         lastServerErrorCode = 0;
@@ -156,7 +195,7 @@ bool TrackingSdk::checkResponse(const char* answer)
     return false;
 }
 
-const char* TrackingSdk::matchEcho(const char* answer, const char* requested)
+const char* CommandChannel::matchEcho(const char* answer, const char* requested)
 {
     if (!answer || !requested)
         return nullptr;
@@ -197,7 +236,7 @@ const char* TrackingSdk::matchEcho(const char* answer, const char* requested)
     }
 }
 
-const char* TrackingSdk::readWord(const char* position, std::string& word)
+const char* CommandChannel::readWord(const char* position, std::string& word)
 {
     if (!position)
         return nullptr;
@@ -215,7 +254,7 @@ const char* TrackingSdk::readWord(const char* position, std::string& word)
     return position + rest;
 }
 
-const char* TrackingSdk::readQuoted(const char* position, std::string& text)
+const char* CommandChannel::readQuoted(const char* position, std::string& text)
 {
     if (!position)
         return nullptr;
@@ -229,7 +268,7 @@ const char* TrackingSdk::readQuoted(const char* position, std::string& text)
     return close + 1;
 }
 
-bool TrackingSdk::parseGetAnswer(const char* answer, const std::string& parameter,
+bool CommandChannel::parseGetAnswer(const char* answer, const std::string& parameter,
                                  std::string& value)
 {
     value.clear();
@@ -246,7 +285,7 @@ bool TrackingSdk::parseGetAnswer(const char* answer, const std::string& paramete
     return true;
 }
 
-bool TrackingSdk::parseMessageAnswer(const char* answer)
+bool CommandChannel::parseMessageAnswer(const char* answer)
 {
     if (!answer)
         return false;
@@ -287,7 +326,7 @@ bool TrackingSdk::parseMessageAnswer(const char* answer)
     return true;
 }
 
-bool TrackingSdk::sendCommand(const std::string& command)
+bool CommandChannel::sendCommand(const std::string& command)
 {
     checkResponse(nullptr);
     if (holdsZeroByte(command)) {
@@ -301,23 +340,23 @@ bool TrackingSdk::sendCommand(const std::string& command)
     return checkResponse(answer);
 }
 
-bool TrackingSdk::setParam(const std::string& category, const std::string& name,
+bool CommandChannel::setParam(const std::string& category, const std::string& name,
                            const std::string& value)
 {
     return sendCommand("set " + category + " " + name + " " + value);
 }
 
-bool TrackingSdk::setParam(const std::string& parameter)
+bool CommandChannel::setParam(const std::string& parameter)
 {
     return sendCommand("set " + parameter);
 }
 
-bool TrackingSdk::getParam(const std::string& category, const std::string& name, std::string& value)
+bool CommandChannel::getParam(const std::string& category, const std::string& name, std::string& value)
 {
     return getParam(category + " " + name, value);
 }
 
-bool TrackingSdk::getParam(const std::string& parameter, std::string& value)
+bool CommandChannel::getParam(const std::string& parameter, std::string& value)
 {
     value.clear();
     checkResponse(nullptr);
@@ -332,7 +371,7 @@ bool TrackingSdk::getParam(const std::string& parameter, std::string& value)
     return parseGetAnswer(answer, parameter, value);
 }
 
-bool TrackingSdk::getMessage()
+bool CommandChannel::getMessage()
 {
     checkResponse(nullptr);
     char answer[kAnswerSize];
@@ -341,7 +380,7 @@ bool TrackingSdk::getMessage()
     return parseMessageAnswer(answer);
 }
 
-bool TrackingSdk::getLastServerErrorCode(int32_t& code) const
+bool CommandChannel::getLastServerErrorCode(int32_t& code) const
 {
     if (lastServerErrorCode == 0)
         return false;
@@ -349,7 +388,7 @@ bool TrackingSdk::getLastServerErrorCode(int32_t& code) const
     return true;
 }
 
-bool TrackingSdk::getLastServerErrorText(std::string& text) const
+bool CommandChannel::getLastServerErrorText(std::string& text) const
 {
     if (lastServerErrorCode == 0)
         return false;
@@ -357,23 +396,23 @@ bool TrackingSdk::getLastServerErrorText(std::string& text) const
     return true;
 }
 
-std::string TrackingSdk::getMessageWord1() const
+std::string CommandChannel::getMessageWord1() const
 {
     return messageWord1;
 }
-std::string TrackingSdk::getMessageWord2() const
+std::string CommandChannel::getMessageWord2() const
 {
     return messageWord2;
 }
-uint32_t TrackingSdk::getMessageNumber1() const
+uint32_t CommandChannel::getMessageNumber1() const
 {
     return messageNumber1;
 }
-uint32_t TrackingSdk::getMessageNumber2() const
+uint32_t CommandChannel::getMessageNumber2() const
 {
     return messageNumber2;
 }
-std::string TrackingSdk::getMessageText() const
+std::string CommandChannel::getMessageText() const
 {
     return messageText;
 }

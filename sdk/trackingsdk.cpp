@@ -1,8 +1,13 @@
 #include "trackingsdk.h"
 
+#include "commandchannel.h"
+#include "framedecoder.h"
 #include "sockets.h"
 
 #include <new>
+
+static_assert(TrackingSdk::kMaxRequestLength == CommandChannel::kMaxRequestLength,
+              "the request limit users see is the channel's");
 
 namespace {
 
@@ -27,9 +32,10 @@ Record copyAt(const std::vector<Record>& records, int32_t count, int32_t index)
 
 TrackingSdk::TrackingSdk(const std::string& serverHost, uint16_t serverPort, uint16_t dataPort,
                          int32_t dataBufferSize, int32_t dataTimeoutUs, int32_t serverTimeoutUs)
-    : serverTimeoutUs(serverTimeoutUs), dataPort(dataPort), dataTimeoutUs(dataTimeoutUs)
+    : channel(new (std::nothrow) CommandChannel(serverTimeoutUs)), dataPort(dataPort),
+      dataTimeoutUs(dataTimeoutUs), frame(new (std::nothrow) FrameData)
 {
-    if (udpOpen(&dataSocket, &this->dataPort) != 0) {
+    if (!channel || !frame || udpOpen(&dataSocket, &this->dataPort) != 0) {
         dataSocket = nullptr;
         this->dataPort = 0;
         return;
@@ -44,10 +50,8 @@ TrackingSdk::TrackingSdk(const std::string& serverHost, uint16_t serverPort, uin
     this->dataBufferSize = dataBufferSize;
 
     if (!serverHost.empty()) {
-        const uint32_t address = resolve(serverHost.c_str());
         const uint16_t port = serverPort != 0 ? serverPort : kDefaultCommandPort;
-        if (address == 0 || tcpConnect(&commandSocket, address, port) != 0) {
-            commandSocket = nullptr;
+        if (!channel->open(serverHost, port)) {
             closeAll();
             return;
         }
@@ -67,8 +71,8 @@ void TrackingSdk::closeAll()
     udpClose(dataSocket);
     dataSocket = nullptr;
     dataPort = 0;
-    tcpClose(commandSocket);
-    commandSocket = nullptr;
+    if (channel)
+        channel->close();
 }
 
 bool TrackingSdk::isValid() const { return dataSocket != nullptr; }
@@ -92,13 +96,15 @@ bool TrackingSdk::isDataParseError() const
     return dataError == ErrorState::ParseError;
 }
 
-bool TrackingSdk::isCommandChannelClosed() const { return commandSocket == nullptr; }
-bool TrackingSdk::isServerTimeout() const { return serverError == ErrorState::Timeout; }
-bool TrackingSdk::isServerNetError() const { return serverError == ErrorState::NetError; }
-bool TrackingSdk::isServerParseError() const { return serverError == ErrorState::ParseError; }
-
 void TrackingSdk::setDataError(ErrorState state) { dataError = state; }
-void TrackingSdk::setServerError(ErrorState state) { serverError = state; }
+
+const FrameData& TrackingSdk::frameData() const
+{
+    // Only an object whose frame data could not be allocated has none; it is
+    // invalid and hands out what an empty frame holds.
+    static const FrameData empty;
+    return frame ? *frame : empty;
+}
 
 bool TrackingSdk::receive()
 {
@@ -109,7 +115,7 @@ bool TrackingSdk::receive()
     }
     {
         std::lock_guard<std::mutex> lock(frameMutex);
-        frame.beginFrame();
+        frame->beginFrame();
     }
 
     // The wait runs without the lock, so accessors never block on it. The
@@ -127,7 +133,7 @@ bool TrackingSdk::receive()
     }
     dataBuffer[n] = '\0';
     setDataError(ErrorState::ParseError);
-    if (!decodeFrame(frame, dataBuffer, static_cast<size_t>(n)))
+    if (!decodeFrame(*frame, dataBuffer, static_cast<size_t>(n)))
         return false;
     setDataError(ErrorState::NoError);
     return true;
@@ -136,81 +142,184 @@ bool TrackingSdk::receive()
 uint32_t TrackingSdk::getFrameCounter() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.frameCounter;
+    const FrameData& f = frameData();
+    return f.frameCounter;
 }
 
 double TrackingSdk::getTimestamp() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.timestamp;
+    const FrameData& f = frameData();
+    return f.timestamp;
 }
 
 int32_t TrackingSdk::getNumBody() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.numBody;
+    const FrameData& f = frameData();
+    return f.numBody;
 }
 
 BodyRecord TrackingSdk::getBody(int32_t index) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return copyAt(frame.bodies, frame.numBody, index);
+    const FrameData& f = frameData();
+    return copyAt(f.bodies, f.numBody, index);
 }
 
 int32_t TrackingSdk::getNumSkywand() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.numSkywand;
+    const FrameData& f = frameData();
+    return f.numSkywand;
 }
 
 SkywandRecord TrackingSdk::getSkywand(int32_t index) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return copyAt(frame.skywands, frame.numSkywand, index);
+    const FrameData& f = frameData();
+    return copyAt(f.skywands, f.numSkywand, index);
 }
 
 bool TrackingSdk::getCurrentSkywand(int32_t index, SkywandRecord& record) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    record = copyAt(frame.skywands, frame.numSkywand, index);
-    return index >= 0 && index < frame.skywandsInFrame && index < frame.numSkywand;
+    const FrameData& f = frameData();
+    record = copyAt(f.skywands, f.numSkywand, index);
+    return index >= 0 && index < f.skywandsInFrame && index < f.numSkywand;
 }
 
 int32_t TrackingSdk::getNumMeasurementTool() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.numMeasurementTool;
+    const FrameData& f = frameData();
+    return f.numMeasurementTool;
 }
 
 MeasurementToolRecord TrackingSdk::getMeasurementTool(int32_t index) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return copyAt(frame.measurementTools, frame.numMeasurementTool, index);
+    const FrameData& f = frameData();
+    return copyAt(f.measurementTools, f.numMeasurementTool, index);
 }
 
 int32_t TrackingSdk::getNumHand() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.numHand;
+    const FrameData& f = frameData();
+    return f.numHand;
 }
 
 HandRecord TrackingSdk::getHand(int32_t index) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return copyAt(frame.hands, frame.numHand, index);
+    const FrameData& f = frameData();
+    return copyAt(f.hands, f.numHand, index);
 }
 
 int32_t TrackingSdk::getNumMarker() const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    return frame.numMarker;
+    const FrameData& f = frameData();
+    return f.numMarker;
 }
 
 MarkerRecord TrackingSdk::getMarker(int32_t index) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);
+    const FrameData& f = frameData();
     // Marker ids are the controller's, not positions: the default keeps id 0.
-    if (index < 0 || index >= frame.numMarker)
+    if (index < 0 || index >= f.numMarker)
         return outOfRange<MarkerRecord>(0);
-    return frame.markers[static_cast<size_t>(index)];
+    return f.markers[static_cast<size_t>(index)];
+}
+
+bool TrackingSdk::isCommandChannelClosed() const
+{
+    return !channel || channel->isClosed();
+}
+
+// Without a channel (its allocation failed) the object is invalid and every
+// command fails without an error state of its own.
+bool TrackingSdk::isServerTimeout() const
+{
+    return channel && channel->serverError() == ErrorState::Timeout;
+}
+
+bool TrackingSdk::isServerNetError() const
+{
+    return channel && channel->serverError() == ErrorState::NetError;
+}
+
+bool TrackingSdk::isServerParseError() const
+{
+    return channel && channel->serverError() == ErrorState::ParseError;
+}
+
+bool TrackingSdk::sendCommand(const std::string& command)
+{
+    return channel && channel->sendCommand(command);
+}
+
+bool TrackingSdk::setParam(const std::string& category, const std::string& name,
+                           const std::string& value)
+{
+    return channel && channel->setParam(category, name, value);
+}
+
+bool TrackingSdk::setParam(const std::string& parameter)
+{
+    return channel && channel->setParam(parameter);
+}
+
+bool TrackingSdk::getParam(const std::string& category, const std::string& name, std::string& value)
+{
+    value.clear();
+    return channel && channel->getParam(category, name, value);
+}
+
+bool TrackingSdk::getParam(const std::string& parameter, std::string& value)
+{
+    value.clear();
+    return channel && channel->getParam(parameter, value);
+}
+
+bool TrackingSdk::getMessage()
+{
+    return channel && channel->getMessage();
+}
+
+bool TrackingSdk::getLastServerErrorCode(int32_t& code) const
+{
+    return channel && channel->getLastServerErrorCode(code);
+}
+
+bool TrackingSdk::getLastServerErrorText(std::string& text) const
+{
+    return channel && channel->getLastServerErrorText(text);
+}
+
+std::string TrackingSdk::getMessageWord1() const
+{
+    return channel ? channel->getMessageWord1() : std::string();
+}
+
+std::string TrackingSdk::getMessageWord2() const
+{
+    return channel ? channel->getMessageWord2() : std::string();
+}
+
+uint32_t TrackingSdk::getMessageNumber1() const
+{
+    return channel ? channel->getMessageNumber1() : 0;
+}
+
+uint32_t TrackingSdk::getMessageNumber2() const
+{
+    return channel ? channel->getMessageNumber2() : 0;
+}
+
+std::string TrackingSdk::getMessageText() const
+{
+    return channel ? channel->getMessageText() : std::string();
 }

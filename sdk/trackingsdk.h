@@ -1,21 +1,16 @@
 #pragma once
 
-#include "framedecoder.h"
+#include "errorstate.h"
 #include "framerecords.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
+class CommandChannel;
+struct FrameData;
 struct SocketHandle;
-
-// Outcome of the last data receive or command exchange.
-enum class ErrorState : int {
-    NoError = 0,    // the last operation succeeded
-    Timeout = 1,    // the wait for data or for an answer ran out
-    NetError = 2,   // a socket failed, a datagram was empty or too long, or there is no socket
-    ParseError = 3, // the received text did not follow its format
-};
 
 // Access object to the tracking controller: owns the UDP data socket, the
 // receive buffer and the records of the last frame, and optionally a TCP
@@ -26,6 +21,8 @@ class TrackingSdk
 {
 public:
     static constexpr uint16_t kDefaultCommandPort = 50105;
+    // The longest request the command channel sends.
+    static constexpr int kMaxRequestLength = 200;
 
     // Opens the data port (0 lets the system choose) and, when serverHost is
     // not empty, connects to the controller's command port (50105 when
@@ -97,53 +94,22 @@ public:
     uint32_t getMessageNumber2() const;
     std::string getMessageText() const;
 
-    // The command channel's answer handling, public so that tests and the
-    // fuzzer reach the same code the channel uses.
-    static constexpr int kAnswerSize = 200;
-    static constexpr int kMaxRequestLength = 200;
-    // Records the error code and text of a "kestrel err" answer; true only
-    // for "kestrel ok" or a null answer (which resets them to no error).
-    bool checkResponse(const char* answer);
-    // Compares the echoed parameter with the requested one (runs of spaces
-    // count as one, leading zeros of numbers are ignored, a number made of
-    // zeros keeps one) and returns the start of the value, empty when the
-    // echo ends the answer; null on a mismatch. Never reads past the zero.
-    static const char* matchEcho(const char* answer, const char* requested);
-    // The next word after any spaces; the result is the space after it or
-    // the end of the text, null when no word is left.
-    static const char* readWord(const char* position, std::string& word);
-    // The text between the next two double quotes; the result is just past
-    // the second one, null (text unchanged) when either is missing.
-    static const char* readQuoted(const char* position, std::string& text);
-    // Interprets an answer to "kestrel get"; see getParam.
-    bool parseGetAnswer(const char* answer, const std::string& parameter, std::string& value);
-    // Interprets an answer to "kestrel getmsg"; see getMessage.
-    bool parseMessageAnswer(const char* answer);
-
 private:
     void setDataError(ErrorState state);
-    void setServerError(ErrorState state);
-    int exchange(const char* request, char* answer);
+    const FrameData& frameData() const;
     void closeAll();
 
-    SocketHandle* commandSocket = nullptr;
-    int32_t serverTimeoutUs = 0;
+    // The command connection with its error state, last error and message
+    // fields; closed unless a controller host was given.
+    std::unique_ptr<CommandChannel> channel;
     SocketHandle* dataSocket = nullptr;
     uint16_t dataPort = 0;
     int32_t dataTimeoutUs = 0;
     int32_t dataBufferSize = 0;
     char* dataBuffer = nullptr;
     // frameCounter, timestamp, the five counts and the record arrays.
-    FrameData frame;
-    std::string messageWord1;
-    std::string messageWord2;
-    uint32_t messageNumber1 = 0;
-    uint32_t messageNumber2 = 0;
-    std::string messageText;
+    std::unique_ptr<FrameData> frame;
     ErrorState dataError = ErrorState::NoError;
-    ErrorState serverError = ErrorState::NoError;
-    int32_t lastServerErrorCode = 0;
-    std::string lastServerErrorText = "no error";
     // Guards frame and dataError between receive() and the accessors.
     mutable std::mutex frameMutex;
 };
