@@ -294,21 +294,25 @@ bool framesWrong(const DiagnosisEvidence& e, Diagnosis& d)
                             endpointText(h.sender).c_str(), endpointText(h.otherSender).c_str());
         return true;
     }
-    // One step back is a controller restart; more while watching means two
-    // streams with their own counters mixed on one port.
-    if (h.total.backward >= 2) {
-        d.situation = Situation::TwoSenders;
-        d.sentence =
-            format("The frame counter went back %llu times: two controllers (or two "
-                   "streams) send to port %u; stop one of them, or give each its own port.",
-                   (unsigned long long)h.total.backward, port);
-        return true;
-    }
     if (h.staleness == Staleness::CounterFrozen) {
         d.situation = Situation::CounterFrozen;
         d.sentence = format("Frames arrive but the frame counter stands still at %u: the "
                             "controller is frozen; restart it.",
                             h.frameCounter);
+        return true;
+    }
+    // One step back is a controller restart, and a counter seen twice now
+    // and then a duplicated datagram; more of either while the counter moves
+    // means two streams with their own counters mixed on one port.
+    const StreamCounts& c = h.total;
+    if (c.backward >= 2 || double(c.repeated) >= kTroubleShare * double(c.frames)) {
+        d.situation = Situation::TwoSenders;
+        d.sentence =
+            format("The frame counter went back %llu times and repeated %llu times in %llu "
+                   "frames: two controllers send to port %u; stop one of them, or give "
+                   "each its own port.",
+                   (unsigned long long)c.backward, (unsigned long long)c.repeated,
+                   (unsigned long long)c.frames, port);
         return true;
     }
     return false;
@@ -331,7 +335,7 @@ Diagnosis diagnose(const DiagnosisEvidence& e)
             const HealthFigures& h = e.health;
             d.outcome = DiagnosisClass::Healthy;
             d.situation = Situation::Healthy;
-            d.sentence = format("Data is healthy: %.1f frames/s, data age %.3f s, %llu gaps (%llu "
+            d.sentence = format("Data is healthy: %.1f frames/s, data age %.3f s, gaps %llu (%llu "
                                 "frames missed).",
                                 h.framesPerSecond, h.dataAge, (unsigned long long)c.gaps,
                                 (unsigned long long)c.missedFrames);

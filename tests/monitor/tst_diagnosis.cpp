@@ -167,11 +167,17 @@ INSTANTIATE_TEST_SUITE_P(
             },
             S::TwoSenders, kCause, "192.168.0.5:41000 and 192.168.0.6:41000"},
         Row{"counterGoesBack", [](DiagnosisEvidence& e) { e.health.total.backward = 40; },
-            S::TwoSenders, kCause, "went back 40 times"},
-        Row{"frozen", [](DiagnosisEvidence& e) { e.health.staleness = Staleness::CounterFrozen; },
+            S::TwoSenders, kCause, "went back 40 times and repeated 0 times in 300 frames"},
+        Row{"countersInterleaved", [](DiagnosisEvidence& e) { e.health.total.repeated = 150; },
+            S::TwoSenders, kCause, "repeated 150 times in 300 frames"},
+        Row{"frozen",
+            [](DiagnosisEvidence& e) {
+                e.health.staleness = Staleness::CounterFrozen;
+                e.health.total.repeated = 299;
+            },
             S::CounterFrozen, kCause, "stands still at 302"},
         Row{"healthy", [](DiagnosisEvidence&) {}, S::Healthy, DiagnosisClass::Healthy,
-            "100.0 frames/s, data age 0.004 s, 1 gaps (2 frames missed)"}),
+            "100.0 frames/s, data age 0.004 s, gaps 1 (2 frames missed)"}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 TEST(Diagnosis, EvidenceSaysHowToGrantTheCapture)
