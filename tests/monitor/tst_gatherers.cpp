@@ -1,4 +1,3 @@
-#include "firewall.h"
 #include "portholder.h"
 #include "trafficcapture.h"
 
@@ -7,11 +6,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -75,23 +71,6 @@ TEST(PortHolder, FindsThisProcessOnItsOwnSocket)
     std::getline(comm, name);
     EXPECT_EQ(found.holders[0].program, name);
     EXPECT_FALSE(found.someHidden());
-}
-
-TEST(Firewall, FindsExecutableToolsOnly)
-{
-    char folder[] = "/tmp/firewall-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string dir = folder;
-    for (const char* name : {"nft", "ufw"})
-        std::ofstream(dir + "/" + name) << "#!/bin/sh\n";
-    chmod((dir + "/nft").c_str(), 0755);
-    const std::vector<FirewallTool> tools = findFirewallTools({dir + "/missing", dir});
-    ASSERT_EQ(tools.size(), 1u);
-    EXPECT_EQ(tools[0].path, dir + "/nft");
-    EXPECT_EQ(firewallToolsText(tools), "nft (nft list ruleset)");
-    std::remove((dir + "/nft").c_str());
-    std::remove((dir + "/ufw").c_str());
-    rmdir(folder);
 }
 
 // A packet as the "any" device delivers it: a cooked header (packet type,

@@ -112,7 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
              {{0.0, 'f', 0xFFFFFFFEu}, {0.1, 'f', 0xFFFFFFFFu}, {0.2, 'f', 2}},
              0.2,
              {3, 1, 2, 0, 0, kFresh, false}},
-        Case{"noCounterNoJudgement", run(0, 100, 0.01, 0), 1.0, {100, 0, 0, 0, 0, kFresh, false}},
         Case{"nothingYet", {{0.9, 't'}}, 1.0, {0, 0, 0, 0, 0, kNoFrame, false}},
         Case{"stopped", run(0, 50, 0.01, 1), 1.0, {50, 0, 0, 0, 0, kNoFrame, false}},
         Case{"notYetStopped", run(0, 50, 0.01, 1), 0.98, {50, 0, 0, 0, 0, kFresh, false}},
