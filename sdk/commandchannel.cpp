@@ -66,7 +66,7 @@ bool CommandChannel::open(const std::string& host, uint16_t port)
 {
     close();
     const uint32_t address = resolve(host.c_str());
-    if (address == 0 || tcpConnect(&connection, address, port) != 0) {
+    if (address == 0 || tcpConnect(&connection, address, port) != SocketResult::kOk) {
         connection = nullptr;
         return false;
     }
@@ -94,40 +94,36 @@ void CommandChannel::setServerError(ErrorState state)
     error = state;
 }
 
-int CommandChannel::exchange(const char* request, char* answer)
+CommandChannel::Exchange CommandChannel::exchange(const char* request, char* answer)
 {
     answer[0] = '\0';
     if (std::strlen(request) > static_cast<size_t>(kMaxRequestLength)) {
         setServerError(ErrorState::NetError);
-        return -1;
+        return Exchange::RequestTooLong;
     }
     if (!connection) {
         setServerError(ErrorState::NetError);
-        return -11;
+        return Exchange::NotConnected;
     }
 
     // An answer that came after its request timed out, or the rest of one
     // that did not fit, would otherwise be taken as the answer to this
     // request. Requests and answers alternate, so nothing waiting now is
     // owed to us.
+    int received = SocketResult::kOk;
     for (int i = 0; i < kMaxStaleReads; ++i) {
-        const int stale = tcpReceive(connection, answer, kAnswerSize, 0);
-        if (stale == -9) {
-            tcpClose(connection);
-            connection = nullptr;
-            setServerError(ErrorState::NetError);
-            answer[0] = '\0';
-            return -9;
-        }
-        if (stale < 0 && stale != -4)
+        received = tcpReceive(connection, answer, kAnswerSize, 0);
+        if (received < 0 && received != SocketResult::kTooLong)
             break;
     }
     answer[0] = '\0';
+    if (received == SocketResult::kPeerClosed)
+        return closedByPeer();
 
     const int32_t length = static_cast<int32_t>(std::strlen(request)) + 1;
-    if (tcpSend(connection, request, length, serverTimeoutUs) != 0) {
+    if (tcpSend(connection, request, length, serverTimeoutUs) != SocketResult::kOk) {
         setServerError(ErrorState::NetError);
-        return -11;
+        return Exchange::SendFailed;
     }
 
     // TCP keeps no message boundaries: the answer may arrive in parts, and it
@@ -135,38 +131,48 @@ int CommandChannel::exchange(const char* request, char* answer)
     // and with their zero byte they must stay below the answer size.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::microseconds(serverTimeoutUs);
-    int32_t received = 0;
-    int r = 0;
+    int32_t total = 0;
     for (;;) {
-        r = tcpReceive(connection, answer + received, kAnswerSize - received,
-                       microsecondsUntil(deadline));
-        if (r < 0)
+        received = tcpReceive(connection, answer + total, kAnswerSize - total,
+                              microsecondsUntil(deadline));
+        if (received < 0)
             break;
-        const bool whole = std::memchr(answer + received, '\0', static_cast<size_t>(r)) != nullptr;
-        received += r;
+        const bool whole =
+            std::memchr(answer + total, '\0', static_cast<size_t>(received)) != nullptr;
+        total += received;
         if (whole) {
             setServerError(ErrorState::NoError);
-            return 0;
+            return Exchange::Answered;
         }
-        if (received >= kAnswerSize - 1) {
-            r = -4;
+        if (total >= kAnswerSize - 1) {
+            received = SocketResult::kTooLong;
             break;
         }
     }
-    if (r == -1) {
-        setServerError(ErrorState::Timeout);
-    } else if (r == -9) {
-        // The controller is gone for good: drop the handle so that every later
-        // call fails at once. A closed connection is a network failure, not
-        // the outcome of whatever exchange came before.
-        tcpClose(connection);
-        connection = nullptr;
-        setServerError(ErrorState::NetError);
-    } else {
-        setServerError(ErrorState::NetError);
-    }
     answer[0] = '\0';
-    return r;
+    switch (received) {
+    case SocketResult::kPeerClosed:
+        return closedByPeer();
+    case SocketResult::kTimeout:
+        setServerError(ErrorState::Timeout);
+        return Exchange::Timeout;
+    case SocketResult::kTooLong:
+        setServerError(ErrorState::NetError);
+        return Exchange::AnswerTooLong;
+    default:
+        setServerError(ErrorState::NetError);
+        return Exchange::ReceiveFailed;
+    }
+}
+
+CommandChannel::Exchange CommandChannel::closedByPeer()
+{
+    // The controller is gone for good: drop the handle so that every later
+    // call fails at once. A closed connection is a network failure, not the
+    // outcome of whatever exchange came before.
+    close();
+    setServerError(ErrorState::NetError);
+    return Exchange::PeerClosed;
 }
 
 bool CommandChannel::checkResponse(const char* answer)
@@ -335,7 +341,7 @@ bool CommandChannel::sendCommand(const std::string& command)
     }
     const std::string request = "kestrel " + command;
     char answer[kAnswerSize];
-    if (exchange(request.c_str(), answer) != 0)
+    if (exchange(request.c_str(), answer) != Exchange::Answered)
         return false;
     return checkResponse(answer);
 }
@@ -366,7 +372,7 @@ bool CommandChannel::getParam(const std::string& parameter, std::string& value)
     }
     const std::string request = "kestrel get " + parameter;
     char answer[kAnswerSize];
-    if (exchange(request.c_str(), answer) != 0)
+    if (exchange(request.c_str(), answer) != Exchange::Answered)
         return false;
     return parseGetAnswer(answer, parameter, value);
 }
@@ -375,7 +381,7 @@ bool CommandChannel::getMessage()
 {
     checkResponse(nullptr);
     char answer[kAnswerSize];
-    if (exchange("kestrel getmsg", answer) != 0)
+    if (exchange("kestrel getmsg", answer) != Exchange::Answered)
         return false;
     return parseMessageAnswer(answer);
 }

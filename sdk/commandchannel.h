@@ -78,7 +78,21 @@ public:
     bool parseMessageAnswer(const char* answer);
 
 private:
-    int exchange(const char* request, char* answer);
+    // How one exchange ended; only after Answered does the answer buffer hold
+    // more than the empty text.
+    enum class Exchange {
+        Answered,       // the answer up to its zero byte is in the buffer
+        RequestTooLong, // over kMaxRequestLength characters; nothing was sent
+        NotConnected,   // never opened, or closed by the controller before
+        SendFailed,     // the request did not go out whole within the server timeout
+        Timeout,        // the answer was not whole within the server timeout
+        PeerClosed,     // the controller closed the connection; the channel is closed now
+        ReceiveFailed,  // waiting for or reading the answer failed
+        AnswerTooLong,  // no zero byte within kAnswerSize - 1 bytes
+    };
+
+    Exchange exchange(const char* request, char* answer);
+    Exchange closedByPeer();
     void setServerError(ErrorState state);
 
     SocketHandle* connection = nullptr;

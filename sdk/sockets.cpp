@@ -141,30 +141,30 @@ int openSocket(SocketHandle*& handle, int type)
 {
     handle = new (std::nothrow) SocketHandle;
     if (!handle)
-        return -11;
+        return SocketResult::kNoMemory;
     if (startup() != 0) {
         delete handle;
         handle = nullptr;
-        return -1;
+        return SocketResult::kStartupFailed;
     }
     handle->fd = ::socket(AF_INET, type, 0);
     if (handle->fd == kInvalidSocket) {
         cleanup();
         delete handle;
         handle = nullptr;
-        return -2;
+        return SocketResult::kSocketFailed;
     }
-    return 0;
+    return SocketResult::kOk;
 }
 
 int closeHandle(SocketHandle* handle)
 {
     if (!handle)
-        return 0;
+        return SocketResult::kOk;
     const int result = closeNative(handle->fd);
     cleanup();
     delete handle;
-    return result < 0 ? -1 : 0;
+    return result < 0 ? SocketResult::kCloseFailed : SocketResult::kOk;
 }
 
 } // namespace
@@ -202,25 +202,25 @@ int udpOpen(SocketHandle** out, uint16_t* port)
 {
     SocketHandle* handle = nullptr;
     const int opened = openSocket(handle, SOCK_DGRAM);
-    if (opened != 0)
+    if (opened != SocketResult::kOk)
         return opened;
     sockaddr_in address = makeAddress(INADDR_ANY, *port);
     SockLen length = sizeof address;
     if (::bind(handle->fd, reinterpret_cast<sockaddr*>(&address), length) < 0) {
         udpClose(handle);
-        return -3;
+        return SocketResult::kCallFailed;
     }
     if (*port != 0) {
         *out = handle;
-        return 0;
+        return SocketResult::kOk;
     }
     if (::getsockname(handle->fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         udpClose(handle);
-        return -3;
+        return SocketResult::kCallFailed;
     }
     *port = ntohs(address.sin_port);
     *out = handle;
-    return 0;
+    return SocketResult::kOk;
 }
 
 int udpClose(SocketHandle* handle) { return closeHandle(handle); }
@@ -233,13 +233,13 @@ constexpr int kMaxDrainedDatagrams = 100000;
 int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs)
 {
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
-        return -2;
+        return SocketResult::kSocketFailed;
 #ifdef _WIN32
     const int ready = waitFor(handle->fd, false, timeoutUs);
     if (ready == 0)
-        return -1;
+        return SocketResult::kTimeout;
     if (ready != 1)
-        return -2;
+        return SocketResult::kSocketFailed;
     long length = 0;
     int drained = 0;
     do {
@@ -247,7 +247,7 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
         if (length < 0 && lastReceiveTruncated())
             length = maxLength;
         if (length < 0)
-            return -3;
+            return SocketResult::kCallFailed;
         // Another datagram already waiting replaces this one: only the newest
         // frame counts.
     } while (++drained < kMaxDrainedDatagrams && waitFor(handle->fd, false, 0) == 1);
@@ -273,16 +273,16 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
             continue;
         if (count < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK)
-                return -3;
+                return SocketResult::kCallFailed;
             if (length >= 0)
                 break; // the queue is empty and the newest datagram is in the buffer
             if (waited)
-                return -3; // select said readable, yet nothing could be read
+                return SocketResult::kCallFailed; // select said readable, yet nothing could be read
             const int ready = waitFor(handle->fd, false, timeoutUs);
             if (ready == 0)
-                return -1;
+                return SocketResult::kTimeout;
             if (ready != 1)
-                return -2;
+                return SocketResult::kSocketFailed;
             waited = true;
             continue;
         }
@@ -292,55 +292,55 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
             break;
     }
 #endif
-    return length >= maxLength ? -4 : static_cast<int>(length);
+    return length >= maxLength ? SocketResult::kTooLong : static_cast<int>(length);
 }
 
 int tcpConnect(SocketHandle** out, uint32_t address, uint16_t port)
 {
     SocketHandle* handle = nullptr;
     const int opened = openSocket(handle, SOCK_STREAM);
-    if (opened != 0)
+    if (opened != SocketResult::kOk)
         return opened;
     sockaddr_in peer = makeAddress(address, port);
     if (::connect(handle->fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
         tcpClose(handle);
-        return -3;
+        return SocketResult::kCallFailed;
     }
     *out = handle;
-    return 0;
+    return SocketResult::kOk;
 }
 
 int tcpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs)
 {
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
-        return -2;
+        return SocketResult::kSocketFailed;
     const int ready = waitFor(handle->fd, false, timeoutUs);
     if (ready == 0)
-        return -1;
+        return SocketResult::kTimeout;
     if (ready != 1)
-        return -2;
+        return SocketResult::kSocketFailed;
     const long length = ::recv(handle->fd, buffer, static_cast<IoLength>(maxLength), 0);
     if (length == 0)
-        return -9;
+        return SocketResult::kPeerClosed;
     if (length < 0)
-        return -3;
-    return length >= maxLength ? -4 : static_cast<int>(length);
+        return SocketResult::kCallFailed;
+    return length >= maxLength ? SocketResult::kTooLong : static_cast<int>(length);
 }
 
 int tcpSend(SocketHandle* handle, const char* data, int32_t length, int32_t timeoutUs)
 {
     if (!handle || !data || length < 0 || timeoutUs < 0)
-        return -2;
+        return SocketResult::kSocketFailed;
     const int ready = waitFor(handle->fd, true, timeoutUs);
     if (ready == 0)
-        return -1;
+        return SocketResult::kTimeout;
     if (ready != 1)
-        return -2;
+        return SocketResult::kSocketFailed;
 #ifdef MSG_NOSIGNAL
     const int flags = MSG_NOSIGNAL; // a closed peer must not kill the process with SIGPIPE
 #else
     const int flags = 0;
 #endif
     const long sent = ::send(handle->fd, data, static_cast<IoLength>(length), flags);
-    return sent < length ? -3 : 0;
+    return sent < length ? SocketResult::kCallFailed : SocketResult::kOk;
 }

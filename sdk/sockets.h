@@ -5,15 +5,21 @@
 // A thin layer over the platform's socket API: IPv4, blocking sockets, no
 // socket options. Every function returns a small integer code and undoes, on
 // each failure path, whatever it had done before. Nothing throws or prints.
-//
-// Result codes:
-//   >= 0  success (0, or a byte count that is always below maxLength)
-//   -1    socket library start-up failed; for waits: timeout
-//   -2    socket creation or select failed
-//   -3    bind, getsockname, connect, recv or send failed (or a partial send)
-//   -4    the received message did not fit: recv returned maxLength or more
-//   -9    TCP only: the peer closed the connection
-//   -11   no memory for the SocketHandle
+
+// Result codes. Success is kOk or, for the receives, a byte count that is
+// always below maxLength. -1 means one thing when opening, another when
+// closing and a third when waiting.
+namespace SocketResult {
+constexpr int kOk = 0;              // the call succeeded
+constexpr int kStartupFailed = -1;  // opening: the socket library did not start
+constexpr int kCloseFailed = -1;    // closing: the platform's close failed; the handle is freed all the same
+constexpr int kTimeout = -1;        // waiting: nothing happened within the time limit
+constexpr int kSocketFailed = -2;   // socket creation or select failed, or a bad argument
+constexpr int kCallFailed = -3;     // bind, getsockname, connect, recv or send failed, or a partial send
+constexpr int kTooLong = -4;        // the received message did not fit: recv returned maxLength or more
+constexpr int kPeerClosed = -9;     // TCP only: the peer closed the connection
+constexpr int kNoMemory = -11;      // no memory for the SocketHandle
+} // namespace SocketResult
 
 struct SocketHandle;
 
@@ -23,28 +29,32 @@ uint32_t resolve(const char* name);
 
 // Binds a UDP socket to *port on all local addresses. When *port is 0 the
 // port the system chose is written back. On failure *out and *port keep the
-// values they came in with and no socket stays open.
+// values they came in with and no socket stays open. Returns kOk, kNoMemory,
+// kStartupFailed, kSocketFailed or kCallFailed.
 int udpOpen(SocketHandle** out, uint16_t* port);
 
-// Closes the socket and frees the handle (also when closing fails: -1).
-// A null handle is accepted and gives 0.
+// Closes the socket and frees the handle: kOk or kCloseFailed. A null handle
+// is accepted and gives kOk.
 int udpClose(SocketHandle* handle);
 
 // Waits up to timeoutUs for a datagram, then reads every datagram already
 // waiting into buffer so that only the newest counts. Returns its length
-// (0 .. maxLength - 1), -1 on timeout, -2, -3 or -4 on failure.
+// (0 .. maxLength - 1), kTimeout, or kSocketFailed, kCallFailed or kTooLong.
 int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs);
 
 // Connects a TCP socket to address:port (host byte order). Blocks for as long
-// as the platform's connect takes.
+// as the platform's connect takes. Returns what udpOpen does.
 int tcpConnect(SocketHandle** out, uint32_t address, uint16_t port);
 
+// As udpClose.
 int tcpClose(SocketHandle* handle);
 
 // Waits up to timeoutUs, then makes exactly one recv. Returns the number of
-// bytes read (1 .. maxLength - 1), -1, -2, -3, -4, or -9 when the peer closed.
+// bytes read (1 .. maxLength - 1), kTimeout, kSocketFailed, kCallFailed,
+// kTooLong, or kPeerClosed.
 int tcpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs);
 
 // Waits up to timeoutUs for the socket to be writable, then makes exactly one
-// send. Returns 0 when every byte went out, -1, -2 or -3.
+// send. Returns kOk when every byte went out, kTimeout, kSocketFailed or
+// kCallFailed.
 int tcpSend(SocketHandle* handle, const char* data, int32_t length, int32_t timeoutUs);

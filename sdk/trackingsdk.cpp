@@ -35,7 +35,7 @@ TrackingSdk::TrackingSdk(const std::string& serverHost, uint16_t serverPort, uin
     : channel(new (std::nothrow) CommandChannel(serverTimeoutUs)), dataPort(dataPort),
       dataTimeoutUs(dataTimeoutUs), frame(new (std::nothrow) FrameData)
 {
-    if (!channel || !frame || udpOpen(&dataSocket, &this->dataPort) != 0) {
+    if (!channel || !frame || udpOpen(&dataSocket, &this->dataPort) != SocketResult::kOk) {
         dataSocket = nullptr;
         this->dataPort = 0;
         return;
@@ -123,7 +123,7 @@ bool TrackingSdk::receive()
     const int n = udpReceive(dataSocket, dataBuffer, dataBufferSize - 1, dataTimeoutUs);
 
     std::lock_guard<std::mutex> lock(frameMutex);
-    if (n == -1) {
+    if (n == SocketResult::kTimeout) {
         setDataError(ErrorState::Timeout);
         return false;
     }

@@ -1,6 +1,7 @@
 #include "framesource.h"
 
 #include "netio.h"
+#include "sockets.h"
 #include "trackingsdk.h"
 
 #include <vector>
@@ -94,7 +95,7 @@ public:
         const int n = receiver.receive(buffer.data(), ReceiveSettings::kBufferSize - 1,
                                        ReceiveSettings::kDataTimeoutUs, true, info);
         lastDiscarded = info.discarded;
-        if (n == -1)
+        if (n == SocketResult::kTimeout)
             return ReceiveOutcome::Timeout;
         if (n < 1)
             return ReceiveOutcome::Net;

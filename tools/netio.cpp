@@ -1,5 +1,7 @@
 #include "netio.h"
 
+#include "sockets.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -133,12 +135,12 @@ int UdpReceiver::receive(char* buffer, int32_t maxLength, int32_t timeoutUs, boo
 {
     info = DatagramInfo{};
     if (fd < 0 || !buffer || maxLength < 1 || timeoutUs < 0)
-        return -2;
+        return SocketResult::kSocketFailed;
     const int ready = waitReadable(fd, timeoutUs);
     if (ready == 0)
-        return -1;
+        return SocketResult::kTimeout;
     if (ready < 0)
-        return -2;
+        return SocketResult::kSocketFailed;
     ssize_t length = 0;
     int reads = 0;
     do {
@@ -156,7 +158,7 @@ int UdpReceiver::receive(char* buffer, int32_t maxLength, int32_t timeoutUs, boo
             length = ::recvmsg(fd, &message, 0);
         while (length < 0 && errno == EINTR);
         if (length < 0)
-            return -3;
+            return SocketResult::kCallFailed;
         info.arrivalUs = nowUs();
         info.sourceAddress = ntohl(from.sin_addr.s_addr);
         info.sourcePort = ntohs(from.sin_port);
@@ -172,7 +174,7 @@ int UdpReceiver::receive(char* buffer, int32_t maxLength, int32_t timeoutUs, boo
         ++reads;
     } while (newestOnly && reads < kMaxDrain && waitReadable(fd, 0) == 1);
     info.discarded = reads - 1;
-    return length >= maxLength ? -4 : static_cast<int>(length);
+    return length >= maxLength ? SocketResult::kTooLong : static_cast<int>(length);
 }
 
 // ---------------------------------------------------------------------------

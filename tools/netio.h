@@ -57,9 +57,9 @@ public:
     uint16_t boundPort() const { return port; }
 
     // Same contract as the SDK's udpReceive: waits up to timeoutUs, returns
-    // the length of the datagram (0 .. maxLength - 1) copied to buffer, -1 on
-    // timeout, -2 when the wait failed, -3 when the read failed, -4 when the
-    // datagram did not fit (maxLength bytes or more). With newestOnly every
+    // the length of the datagram (0 .. maxLength - 1) copied to buffer, or
+    // SocketResult::kTimeout, kSocketFailed (the wait failed), kCallFailed
+    // (the read failed) or kTooLong (maxLength bytes or more). With newestOnly every
     // datagram already waiting replaces the previous one.
     int receive(char* buffer, int32_t maxLength, int32_t timeoutUs, bool newestOnly,
                 DatagramInfo& info);

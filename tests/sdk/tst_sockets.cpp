@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace SocketResult;
+
 constexpr uint32_t kLoopback = 0x7F000001;
 
 struct UdpSocket
@@ -30,24 +32,24 @@ struct UdpSocket
 TEST(Sockets, UdpOpenWritesBackTheChosenPortAndRefusesAHeldOne)
 {
     UdpSocket a;
-    ASSERT_EQ(a.result, 0);
+    ASSERT_EQ(a.result, kOk);
     ASSERT_NE(a.handle, nullptr);
     EXPECT_NE(a.port, 0);
 
     SocketHandle* second = nullptr;
     uint16_t port = a.port;
-    EXPECT_EQ(udpOpen(&second, &port), -3);
+    EXPECT_EQ(udpOpen(&second, &port), kCallFailed);
     EXPECT_EQ(second, nullptr) << "out is written only on success";
     EXPECT_EQ(port, a.port);
 
     // Nothing was left open by the failure: after closing the first socket
     // the port can be bound again.
-    EXPECT_EQ(udpClose(a.handle), 0);
+    EXPECT_EQ(udpClose(a.handle), kOk);
     a.handle = nullptr;
-    EXPECT_EQ(udpOpen(&second, &port), 0);
-    EXPECT_EQ(udpClose(second), 0);
-    EXPECT_EQ(udpClose(nullptr), 0);
-    EXPECT_EQ(tcpClose(nullptr), 0);
+    EXPECT_EQ(udpOpen(&second, &port), kOk);
+    EXPECT_EQ(udpClose(second), kOk);
+    EXPECT_EQ(udpClose(nullptr), kOk);
+    EXPECT_EQ(tcpClose(nullptr), kOk);
 }
 
 TEST(Sockets, UdpReceiveTimesOutAndPolls)
@@ -55,10 +57,10 @@ TEST(Sockets, UdpReceiveTimesOutAndPolls)
     UdpSocket s;
     char buffer[64];
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), -1);
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), kTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
     start = std::chrono::steady_clock::now();
-    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 150000), -1);
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 150000), kTimeout);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(140));
     EXPECT_LT(waited, std::chrono::milliseconds(1000));
@@ -81,7 +83,7 @@ TEST(Sockets, UdpReceiveWaitsOnThroughAHandledSignal)
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
 
     UdpSocket s;
-    ASSERT_EQ(s.result, 0);
+    ASSERT_EQ(s.result, kOk);
     std::atomic<int> result{0};
     std::atomic<bool> waiting{false};
     char buffer[64] = {};
@@ -109,7 +111,7 @@ TEST(Sockets, UdpReceiveWaitsOnThroughAHandledSignal)
     pthread_kill(silent.native_handle(), SIGUSR1);
     silent.join();
     const auto rest = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(result, -1);
+    EXPECT_EQ(result, kTimeout);
     EXPECT_GE(rest, std::chrono::milliseconds(100));
     EXPECT_LT(rest, std::chrono::milliseconds(1000));
     sigaction(SIGUSR1, &previous, nullptr);
@@ -127,7 +129,7 @@ TEST(Sockets, UdpReceiveKeepsOnlyTheNewestDatagram)
     // Datagrams on loopback are queued as soon as sendto returns.
     EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 1000000), 7);
     EXPECT_EQ(std::string(buffer, 7), "third!!");
-    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), -1) << "the queue was drained";
+    EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), kTimeout) << "the queue was drained";
 }
 
 TEST(Sockets, UdpReceiveLengthLimits)
@@ -140,9 +142,9 @@ TEST(Sockets, UdpReceiveLengthLimits)
     ASSERT_TRUE(tx.send(std::string(15, 'a')));
     EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), 15);
     ASSERT_TRUE(tx.send(std::string(16, 'b')));
-    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), -4);
+    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), kTooLong);
     ASSERT_TRUE(tx.send(std::string(30, 'c')));
-    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), -4);
+    EXPECT_EQ(udpReceive(s.handle, buffer, 16, 1000000), kTooLong);
     for (int i = 16; i < 32; ++i)
         buffer[i] = 'z';
     ASSERT_TRUE(tx.send(std::string(30, 'd')));
@@ -163,7 +165,7 @@ TEST(Sockets, ResolveDottedAndNamedHosts)
 TEST(Sockets, TcpConnectRefusedLeavesNothing)
 {
     SocketHandle* h = nullptr;
-    EXPECT_EQ(tcpConnect(&h, kLoopback, closedTcpPort()), -3);
+    EXPECT_EQ(tcpConnect(&h, kLoopback, closedTcpPort()), kCallFailed);
     EXPECT_EQ(h, nullptr);
 }
 
@@ -171,29 +173,29 @@ TEST(Sockets, TcpSendReceiveAndPeerClose)
 {
     TcpListener listener;
     SocketHandle* h = nullptr;
-    ASSERT_EQ(tcpConnect(&h, kLoopback, listener.port), 0);
+    ASSERT_EQ(tcpConnect(&h, kLoopback, listener.port), kOk);
     const int peer = listener.accept();
     ASSERT_GE(peer, 0);
 
-    EXPECT_EQ(tcpSend(h, "ping", 5, 1000000), 0);
+    EXPECT_EQ(tcpSend(h, "ping", 5, 1000000), kOk);
     char got[8] = {};
     ASSERT_EQ(::recv(peer, got, 5, MSG_WAITALL), 5);
     EXPECT_STREQ(got, "ping");
 
     char buffer[8];
-    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 0), -1);
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 0), kTimeout);
     ASSERT_EQ(::send(peer, "0123456789", 10, 0), 10);
-    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), -4) << "a full buffer means it did not fit";
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), kTooLong) << "a full buffer means it did not fit";
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), 2);
     closeSocket(peer);
-    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), -9);
-    // Writing to the closed peer fails with -3 once the reset arrives, and
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), kPeerClosed);
+    // Writing to the closed peer fails with kCallFailed once the reset arrives, and
     // must not kill the process with SIGPIPE.
-    int sendResult = 0;
-    for (int i = 0; i < 3 && sendResult == 0; ++i)
+    int sendResult = kOk;
+    for (int i = 0; i < 3 && sendResult == kOk; ++i)
         sendResult = tcpSend(h, "x", 1, 1000000);
-    EXPECT_EQ(sendResult, -3);
-    EXPECT_EQ(tcpClose(h), 0);
+    EXPECT_EQ(sendResult, kCallFailed);
+    EXPECT_EQ(tcpClose(h), kOk);
 }
 
 } // namespace
