@@ -437,7 +437,7 @@ std::string reportCsvRow(const CheckReportInfo& info, const CheckResult& r,
         reach = std::fmin(reach, value);
     std::string failures;
     for (const CheckFailure& f : r.failures)
-        failures += (failures.empty() ? "" : "; ") + f.item + " " + f.reason;
+        failures += (failures.empty() ? "" : "; ") + f.step + " " + f.item + " " + f.reason;
     const std::string fields[] = {
         csvField(info.wandId, true),
         csvField(info.operatorName, true),

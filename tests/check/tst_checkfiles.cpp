@@ -209,7 +209,7 @@ TEST(Check, TypedTextIsEscapedQuotedAndNeverBreaksAFile)
     const std::string row =
         "\"<b>W\"\"1&</"
         "b>,\xff\",\"'=HYPERLINK(\"\"x\"\")\",2026-12-01T09:31:01.250Z,fail,0.01,,,,,,,,,,"
-        "button 1 no press,";
+        "buttons button 1 no press,";
     EXPECT_EQ(csv, reportCsvHeader() + row + "_b_W_1___b___-20261201T093101Z.json\n" + row +
                        "_b_W_1___b___-20261201T093101Z-2.json\n");
 }

@@ -42,7 +42,7 @@ echo "== layout"
 root=$tmp/root
 dpkg -x "$deb" "$root"
 opt=$root/opt/skywandtester
-for program in skywandtester kestrel-sim kestrel-dump kestrel-ctl; do
+for program in skywandtester kestrel-sim kestrel-dump kestrel-ctl kestrel-check; do
   [ -x "$opt/$program" ] || fail "$opt/$program is not an executable"
   [ "$(readlink "$root/usr/bin/$program")" = "/opt/skywandtester/$program" ] \
     || fail "usr/bin/$program is not a link to /opt/skywandtester/$program"
@@ -68,7 +68,7 @@ icon=$root/usr/share/icons/hicolor/128x128/apps/skywandtester.png
 header=$(od -An -tx1 -N24 "$icon" | tr -d ' \n')
 [ "${header:0:16}" = 89504e470d0a1a0a ] && [ "${header:32:16}" = 0000008000000080 ] \
   || fail "the icon is not a 128 x 128 PNG"
-for tool in kestrel-sim kestrel-dump kestrel-ctl; do
+for tool in kestrel-sim kestrel-dump kestrel-ctl kestrel-check; do
   page=$root/usr/share/man/man1/$tool.1.gz
   [ -f "$page" ] || fail "no man page for $tool"
   text=$(MANWIDTH=80 man -l "$page" 2>/dev/null)

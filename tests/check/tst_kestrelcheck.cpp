@@ -1,0 +1,146 @@
+// kestrel-check run as a person runs it, on a recording this test writes: a
+// Skywand with two buttons that passes, checked from the capture.
+
+#include "capture.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// What the wand does at t seconds, with half a second of slack around each
+// timed step: buttons 1 and 2 pressed in turn, at rest, two turns of the
+// joystick from 4.6 s, then still until the hold has ended.
+std::string datagram(uint32_t counter, double t)
+{
+    const int bits = (t >= 0.5 && t < 0.6) ? 1 : (t >= 1.2 && t < 1.3) ? 2 : 0;
+    double x = 0.0;
+    double y = 0.0;
+    if (t >= 4.6 && t < 7.0) {
+        x = std::cos(2.0 * kPi * (t - 4.6));
+        y = std::sin(2.0 * kPi * (t - 4.6));
+    }
+    char text[256];
+    std::snprintf(
+        text, sizeof text,
+        "fr %u\n6df2 1 1 [0 1.000 2 2][100.0 200.0 300.0][1 0 0 0 1 0 0 0 1][%d %.6f %.6f]\n",
+        counter, bits, x, y);
+    return text;
+}
+
+struct ToolRun
+{
+    int status = -1;
+    std::string out;
+};
+
+ToolRun kestrelCheck(const std::string& arguments)
+{
+    ToolRun run;
+    FILE* pipe =
+        ::popen((std::string(KESTREL_CHECK) + " " + arguments + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return run;
+    char chunk[512];
+    while (std::fgets(chunk, sizeof chunk, pipe))
+        run.out += chunk;
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
+{
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / ("kestrelcheck" + std::to_string(::getpid())))
+            .string();
+    std::filesystem::create_directories(folder);
+    const std::string capture = folder + "/wand.pcap";
+    {
+        CaptureWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.open(capture, error)) << error;
+        for (uint32_t i = 0; i < 1300; ++i) {
+            const std::string payload = datagram(i + 1, i / 100.0);
+            UdpPacket packet;
+            packet.timeUs = 1796117400000000 + int64_t(i) * 10000;
+            packet.sourceAddress = packet.destinationAddress = 0x7F000001;
+            packet.sourcePort = 40000;
+            packet.destinationPort = 5000;
+            packet.payload = reinterpret_cast<const uint8_t*>(payload.data());
+            packet.length = payload.size();
+            ASSERT_TRUE(writer.write(packet));
+        }
+    }
+    const std::string out = folder + "/reports";
+    const std::string common = " --wand-id W7 --operator Ann --out " + out;
+    std::ofstream(folder + "/bad.json") << R"({"maxOffset": 0.1, "minReech": 1})";
+
+    const struct
+    {
+        const char* arguments;
+        int status;
+        const char* verdict; // of the report printed, when there is one
+    } rows[] = {
+        {"--read wand.pcap", 0, "pass"},
+        {"--read wand.pcap --port 5000", 0, "pass"},
+        // No datagram for port 5001, and no Skywand 1: nothing to judge.
+        {"--read wand.pcap --port 5001", 2, "incomplete"},
+        {"--read wand.pcap --skywand 1", 2, "incomplete"},
+        {"--read wand.pcap --profile bad.json", 64, ""},
+        {"--port 0 --wand-id ''", 64, ""},
+    };
+    std::vector<std::string> passReports;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        std::string arguments = row.arguments;
+        for (const char* name : {"wand.pcap", "bad.json"}) {
+            const size_t at = arguments.find(name);
+            if (at != std::string::npos)
+                arguments.replace(at, 0, folder + "/");
+        }
+        const ToolRun run = kestrelCheck(arguments + common);
+        EXPECT_EQ(run.status, row.status);
+        if (!*row.verdict) {
+            EXPECT_EQ(run.out, "");
+            continue;
+        }
+        ASSERT_FALSE(run.out.empty());
+        const std::string path = run.out.substr(0, run.out.size() - 1);
+        const std::string text = readAll(path);
+        const auto report = nlohmann::json::parse(text, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << path;
+        EXPECT_EQ(report["verdict"], row.verdict);
+        if (std::string(row.verdict) == "pass") {
+            EXPECT_EQ(report["started"], "2026-12-01T09:30:00.000Z");
+            EXPECT_EQ(report["numButton"], 2);
+            passReports.push_back(text.substr(text.find("\"verdict\"")));
+        }
+    }
+    // Everything after the source is the same to the last digit.
+    ASSERT_EQ(passReports.size(), 2u);
+    EXPECT_EQ(passReports[0], passReports[1]);
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
