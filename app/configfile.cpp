@@ -1,12 +1,9 @@
-// The configuration file: the port text alone, beside the executable.
+// Reading and writing the configuration file, a regular file and nothing else.
 
 #include "configfile.h"
-#include "skywandtester.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QMessageBox>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -95,39 +92,4 @@ bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned
                    .arg(path, reason);
     }
     return written;
-}
-
-QString Skywandtester::configFilePath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/skywandtester.config");
-}
-
-void Skywandtester::loadConfig()
-{
-    const QString path = configFilePath();
-    QByteArray content;
-    switch (loadConfigFile(path, &content)) {
-    case ConfigFileKind::Missing:
-        saveConfig();
-        return;
-    case ConfigFileKind::Other: {
-        // Said once here; every later save is refused without a word.
-        configSaveWarned = true;
-        const QString text =
-            QStringLiteral("%1 is not a regular file: it is left untouched, and port %2 is used")
-                .arg(path, QString::fromLatin1(portText));
-        qDebug().noquote() << text;
-        QMessageBox::warning(this, QStringLiteral("Skywand tester"), text, QMessageBox::Ok,
-                             QMessageBox::NoButton);
-        return;
-    }
-    case ConfigFileKind::Regular:
-        setPortText(QString::fromUtf8(content).toLatin1());
-        return;
-    }
-}
-
-void Skywandtester::saveConfig()
-{
-    saveConfigFile(configFilePath(), QString::fromLatin1(portText).toUtf8(), &configSaveWarned);
 }

@@ -1,5 +1,6 @@
 #include "skywandtester.h"
 
+#include "configfile.h"
 #include "elidedlabel.h"
 #include "helpbrowser.h"
 #include "paintpacer.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QLabel>
 #include <QMessageBox>
@@ -18,8 +20,8 @@
 #include <QWhatsThis>
 
 #include <exception>
-#include <memory>
 #include <locale>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -426,4 +428,40 @@ void Skywandtester::onActionExit()
     portRetryTimer->stop();
     stopReceiver();
     QApplication::quit();
+}
+
+// The configuration file: the port text alone, beside the executable.
+QString Skywandtester::configFilePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/skywandtester.config");
+}
+
+void Skywandtester::loadConfig()
+{
+    const QString path = configFilePath();
+    QByteArray content;
+    switch (loadConfigFile(path, &content)) {
+    case ConfigFileKind::Missing:
+        saveConfig();
+        return;
+    case ConfigFileKind::Other: {
+        // Said once here; every later save is refused without a word.
+        configSaveWarned = true;
+        const QString text =
+            QStringLiteral("%1 is not a regular file: it is left untouched, and port %2 is used")
+                .arg(path, QString::fromLatin1(portText));
+        qDebug().noquote() << text;
+        QMessageBox::warning(this, QStringLiteral("Skywand tester"), text, QMessageBox::Ok,
+                             QMessageBox::NoButton);
+        return;
+    }
+    case ConfigFileKind::Regular:
+        setPortText(QString::fromUtf8(content).toLatin1());
+        return;
+    }
+}
+
+void Skywandtester::saveConfig()
+{
+    saveConfigFile(configFilePath(), QString::fromLatin1(portText).toUtf8(), &configSaveWarned);
 }
