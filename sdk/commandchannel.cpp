@@ -275,7 +275,7 @@ const char* CommandChannel::readQuoted(const char* position, std::string& text)
 }
 
 bool CommandChannel::parseGetAnswer(const char* answer, const std::string& parameter,
-                                 std::string& value)
+                                    std::string& value)
 {
     value.clear();
     if (!answer)
@@ -347,7 +347,7 @@ bool CommandChannel::sendCommand(const std::string& command)
 }
 
 bool CommandChannel::setParam(const std::string& category, const std::string& name,
-                           const std::string& value)
+                              const std::string& value)
 {
     return sendCommand("set " + category + " " + name + " " + value);
 }
@@ -357,7 +357,8 @@ bool CommandChannel::setParam(const std::string& parameter)
     return sendCommand("set " + parameter);
 }
 
-bool CommandChannel::getParam(const std::string& category, const std::string& name, std::string& value)
+bool CommandChannel::getParam(const std::string& category, const std::string& name,
+                              std::string& value)
 {
     return getParam(category + " " + name, value);
 }

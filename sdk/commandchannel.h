@@ -80,7 +80,8 @@ public:
 private:
     // How one exchange ended; only after Answered does the answer buffer hold
     // more than the empty text.
-    enum class Exchange {
+    enum class Exchange
+    {
         Answered,       // the answer up to its zero byte is in the buffer
         RequestTooLong, // over kMaxRequestLength characters; nothing was sent
         NotConnected,   // never opened, or closed by the controller before

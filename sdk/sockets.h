@@ -10,15 +10,15 @@
 // always below maxLength. -1 means one thing when opening, another when
 // closing and a third when waiting.
 namespace SocketResult {
-constexpr int kOk = 0;              // the call succeeded
-constexpr int kStartupFailed = -1;  // opening: the socket library did not start
-constexpr int kCloseFailed = -1;    // closing: the platform's close failed; the handle is freed all the same
-constexpr int kTimeout = -1;        // waiting: nothing happened within the time limit
-constexpr int kSocketFailed = -2;   // socket creation or select failed, or a bad argument
-constexpr int kCallFailed = -3;     // bind, getsockname, connect, recv or send failed, or a partial send
-constexpr int kTooLong = -4;        // the received message did not fit: recv returned maxLength or more
-constexpr int kPeerClosed = -9;     // TCP only: the peer closed the connection
-constexpr int kNoMemory = -11;      // no memory for the SocketHandle
+constexpr int kOk = 0;             // the call succeeded
+constexpr int kStartupFailed = -1; // opening: the socket library did not start
+constexpr int kCloseFailed = -1;   // closing: close failed; the handle is freed all the same
+constexpr int kTimeout = -1;       // waiting: nothing happened within the time limit
+constexpr int kSocketFailed = -2;  // socket creation or select failed, or a bad argument
+constexpr int kCallFailed = -3;    // bind, getsockname, connect, recv or send failed; partial send
+constexpr int kTooLong = -4;       // the message did not fit: recv returned maxLength or more
+constexpr int kPeerClosed = -9;    // TCP only: the peer closed the connection
+constexpr int kNoMemory = -11;     // no memory for the SocketHandle
 } // namespace SocketResult
 
 struct SocketHandle;
