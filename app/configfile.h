@@ -4,7 +4,8 @@ class QByteArray;
 class QString;
 
 // What stands at the configuration file's path, symbolic links followed.
-enum class ConfigFileKind {
+enum class ConfigFileKind
+{
     Missing, // nothing at all, not even a link
     Regular, // a regular file, directly or through links
     Other,   // a directory, device, FIFO or socket, or a link to one or to nothing

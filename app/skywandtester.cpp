@@ -120,8 +120,8 @@ QString Skywandtester::statusText(int skywandNumber, bool tracked) const
     // port text that itself holds "%1" or "%0" stays as it is. The state
     // comes before the port, where a narrow status line still shows it.
     return QStringLiteral(" Version %1 - Skywand ID: F%2%3 - Port: %4 ")
-        .arg(version, QString::number(skywandNumber), tracked ? QString() : QStringLiteral(" not tracked"),
-             QString::fromLatin1(portText));
+        .arg(version, QString::number(skywandNumber),
+             tracked ? QString() : QStringLiteral(" not tracked"), QString::fromLatin1(portText));
 }
 
 // The status line shows what fits; its tool tip holds the whole text.
@@ -145,8 +145,8 @@ void Skywandtester::setupStatusAndPanel()
     statusLabel = new ElidedLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     ui.statusBar->addPermanentWidget(statusLabel, 0);
-    setStatus(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ")
-                         + QString::fromLatin1(portText) + QStringLiteral(" "));
+    setStatus(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ") +
+              QString::fromLatin1(portText) + QStringLiteral(" "));
     ui.frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
     panelLayout = new QVBoxLayout(ui.frame_main);
     skywandWidget = new SkywandWidget;
@@ -155,8 +155,8 @@ void Skywandtester::setupStatusAndPanel()
 
 TrackingSdk* Skywandtester::newTrackingSdk(int port)
 {
-    return new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port), kDataBufferSize, dataTimeoutUs,
-                           kServerTimeoutUs);
+    return new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port), kDataBufferSize,
+                           dataTimeoutUs, kServerTimeoutUs);
 }
 
 void Skywandtester::createTrackingSdk()
@@ -389,7 +389,8 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
         if (i == 5) {
             skywandWidget->setJoystickPressed(pressed);
         } else {
-            skywandWidget->setLabelStyle(i, !tracked ? kStyleNotTracked : pressed ? kStylePressed : kStyleReleased);
+            const QString& pressStyle = pressed ? kStylePressed : kStyleReleased;
+            skywandWidget->setLabelStyle(i, tracked ? pressStyle : kStyleNotTracked);
         }
     }
     const double x = tracked && record.numJoystick > 0 ? record.joystickValue[0] : 0.0;

@@ -3,9 +3,7 @@
 #include <QPainter>
 #include <QStyle>
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent)
-{
-}
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {}
 
 QString ElidedLabel::shownText() const
 {
@@ -15,7 +13,8 @@ QString ElidedLabel::shownText() const
 QSize ElidedLabel::minimumSizeHint() const
 {
     const QMargins margins = contentsMargins();
-    const int width = fontMetrics().horizontalAdvance(QChar(0x2026)) + margins.left() + margins.right();
+    const int width =
+        fontMetrics().horizontalAdvance(QChar(0x2026)) + margins.left() + margins.right();
     return QSize(width, QLabel::minimumSizeHint().height());
 }
 
@@ -23,6 +22,7 @@ void ElidedLabel::paintEvent(QPaintEvent* event)
 {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    style()->drawItemText(&painter, contentsRect(), QStyle::visualAlignment(layoutDirection(), alignment()),
-                          palette(), isEnabled(), shownText(), foregroundRole());
+    style()->drawItemText(&painter, contentsRect(),
+                          QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+                          isEnabled(), shownText(), foregroundRole());
 }

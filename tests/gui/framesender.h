@@ -41,8 +41,8 @@ inline QByteArray frame6df2(const QVector<Wand>& wands, int frameNumber = 1)
     out += QByteArray::number(wands.size()) + ' ' + QByteArray::number(wands.size());
     for (int i = 0; i < wands.size(); ++i) {
         const Wand& w = wands[i];
-        out += " [" + QByteArray::number(i) + " 1.000 " + QByteArray::number(w.buttons) + ' '
-               + QByteArray::number(w.joysticks) + "][0 0 0][1 0 0 0 1 0 0 0 1][";
+        out += " [" + QByteArray::number(i) + " 1.000 " + QByteArray::number(w.buttons) + ' ' +
+               QByteArray::number(w.joysticks) + "][0 0 0][1 0 0 0 1 0 0 0 1][";
         if (w.buttons > 0) {
             out += QByteArray::number(w.word);
         }

@@ -33,8 +33,8 @@ constexpr int kDataTimeoutUs = 200000;
 QString statusFor(int number, const QString& port, bool tracked = true)
 {
     return QStringLiteral(" Version V01 - Skywand ID: F%1%2 - Port: ")
-               .arg(QString::number(number), tracked ? QString() : QStringLiteral(" not tracked"))
-           + port + QStringLiteral(" ");
+               .arg(QString::number(number), tracked ? QString() : QStringLiteral(" not tracked")) +
+           port + QStringLiteral(" ");
 }
 
 QByteArray readConfig()
@@ -264,7 +264,8 @@ void TestSkywandtester::configFileNotRegular()
         box->accept();
     });
     window = std::make_unique<Skywandtester>();
-    QVERIFY2(warning.endsWith(QLatin1String("is not a regular file: it is left untouched, and port 5000 is used")),
+    QVERIFY2(warning.endsWith(QLatin1String(
+                 "is not a regular file: it is left untouched, and port 5000 is used")),
              qPrintable(warning));
     window.reset();
     QVERIFY(QFileInfo(Skywandtester::configFilePath()).exists());
@@ -367,15 +368,17 @@ void TestSkywandtester::shownOnlyWhatTheRecordHolds_data()
 
     const QByteArray held = frame6df2({Wand{6, 0b100001, 0.5, -0.5}});
     const QString heldShown = "x---- X = 0.50 Y = -0.50 pressed";
-    QTest::newRow("buttons past numButton") << frame6df2({Wand{16, 0xffff, 0.5, 0.5}}) << "xxxxx X = 0.50 Y = 0.50"
-                                            << frame6df2({Wand{2, 0b11, 0.25, -0.25}}) << "xx--- X = 0.25 Y = -0.25";
-    QTest::newRow("one joystick value") << held << heldShown << frame6df2({Wand{6, 0, 0.75, 0, 1}})
-                                        << "----- X = 0.75 Y = 0.00";
-    QTest::newRow("no joystick values") << held << heldShown << frame6df2({Wand{6, 0, 0, 0, 0}})
-                                        << "----- X = 0.00 Y = 0.00";
-    QTest::newRow("no record for it") << held << heldShown << QByteArray("fr 2\n6df2 1 0\n")
-                                      << "ggggg X = 0.00 Y = 0.00 grey";
-    QTest::newRow("no Skywand line") << held << heldShown << QByteArray("fr 2\n") << "ggggg X = 0.00 Y = 0.00 grey";
+    QTest::newRow("buttons past numButton")
+        << frame6df2({Wand{16, 0xffff, 0.5, 0.5}}) << "xxxxx X = 0.50 Y = 0.50"
+        << frame6df2({Wand{2, 0b11, 0.25, -0.25}}) << "xx--- X = 0.25 Y = -0.25";
+    QTest::newRow("one joystick value")
+        << held << heldShown << frame6df2({Wand{6, 0, 0.75, 0, 1}}) << "----- X = 0.75 Y = 0.00";
+    QTest::newRow("no joystick values")
+        << held << heldShown << frame6df2({Wand{6, 0, 0, 0, 0}}) << "----- X = 0.00 Y = 0.00";
+    QTest::newRow("no record for it")
+        << held << heldShown << QByteArray("fr 2\n6df2 1 0\n") << "ggggg X = 0.00 Y = 0.00 grey";
+    QTest::newRow("no Skywand line")
+        << held << heldShown << QByteArray("fr 2\n") << "ggggg X = 0.00 Y = 0.00 grey";
 }
 
 void TestSkywandtester::shownOnlyWhatTheRecordHolds()
