@@ -26,9 +26,7 @@
 
 namespace {
 
-constexpr int kDataBufferSize = 20000;
-constexpr int kServerTimeoutUs = 10000000;
-int dataTimeoutUs = 1000000;
+int dataTimeoutUs = TrackingSdk::kDefaultDataTimeoutUs;
 
 const QString kStylePressed = QStringLiteral("background-color: red; color: white;");
 const QString kStyleReleased = QStringLiteral("background-color: lightgray; color: black;");
@@ -155,8 +153,9 @@ void Skywandtester::setupStatusAndPanel()
 
 TrackingSdk* Skywandtester::newTrackingSdk(int port)
 {
-    return new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port), kDataBufferSize,
-                           dataTimeoutUs, kServerTimeoutUs);
+    return new TrackingSdk(std::string(), 0, static_cast<uint16_t>(port),
+                           TrackingSdk::kDefaultDataBufferSize, dataTimeoutUs,
+                           TrackingSdk::kDefaultServerTimeoutUs);
 }
 
 void Skywandtester::createTrackingSdk()

@@ -386,3 +386,11 @@ bool decodeFrame(FrameData& frame, const char* text, size_t length) noexcept
         return false;
     }
 }
+
+ErrorState decodeDatagram(FrameData& frame, const char* data, size_t length,
+                          int32_t bufferSize) noexcept
+{
+    if (length == 0 || bufferSize < 2 || length >= size_t(bufferSize) - 1)
+        return ErrorState::NetError;
+    return decodeFrame(frame, data, length) ? ErrorState::NoError : ErrorState::ParseError;
+}

@@ -4,6 +4,7 @@
 // function that TrackingSdk::receive, the offline decoder of kestrel-dump,
 // the benchmarks and the fuzzers all share.
 
+#include "errorstate.h"
 #include "framerecords.h"
 
 #include <cstddef>
@@ -52,3 +53,12 @@ struct FrameData
 // Never reads outside [text, text + length), never modifies the text, never
 // allocates beyond the limits of FrameLimits, never throws.
 bool decodeFrame(FrameData& frame, const char* text, size_t length) noexcept;
+
+// What a receive with a buffer of bufferSize bytes makes of a datagram of
+// length bytes: NetError when it is empty or leaves no room for its
+// terminating NUL (the socket is offered bufferSize - 1 bytes, and a datagram
+// that fills them did not fit), otherwise decodeFrame's result as NoError or
+// ParseError. The caller has called frame.beginFrame(), as a receive does
+// before it waits.
+ErrorState decodeDatagram(FrameData& frame, const char* data, size_t length,
+                          int32_t bufferSize) noexcept;

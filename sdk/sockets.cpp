@@ -232,8 +232,18 @@ constexpr int kMaxDrainedDatagrams = 100000;
 
 int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs)
 {
+    DatagramOrigin origin;
+    return udpReceiveFrom(handle, buffer, maxLength, timeoutUs, origin);
+}
+
+int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
+                   DatagramOrigin& origin)
+{
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
         return SocketResult::kSocketFailed;
+    sockaddr_in from;
+    std::memset(&from, 0, sizeof from);
+    int drained = 0;
 #ifdef _WIN32
     const int ready = waitFor(handle->fd, false, timeoutUs);
     if (ready == 0)
@@ -241,9 +251,10 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
     if (ready != 1)
         return SocketResult::kSocketFailed;
     long length = 0;
-    int drained = 0;
     do {
-        length = ::recv(handle->fd, buffer, static_cast<IoLength>(maxLength), 0);
+        SockLen fromLength = sizeof from;
+        length = ::recvfrom(handle->fd, buffer, static_cast<IoLength>(maxLength), 0,
+                            reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (length < 0 && lastReceiveTruncated())
             length = maxLength;
         if (length < 0)
@@ -260,14 +271,18 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
     constexpr unsigned kBatch = 64;
     iovec vector{buffer, static_cast<size_t>(maxLength)};
     mmsghdr messages[kBatch];
+    sockaddr_in senders[kBatch];
     std::memset(messages, 0, sizeof messages);
-    for (mmsghdr& m : messages) {
-        m.msg_hdr.msg_iov = &vector;
-        m.msg_hdr.msg_iovlen = 1;
+    for (unsigned i = 0; i < kBatch; ++i) {
+        messages[i].msg_hdr.msg_iov = &vector;
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &senders[i];
     }
     long length = -1;
     bool waited = false;
-    for (int drained = 0; drained < kMaxDrainedDatagrams;) {
+    while (drained < kMaxDrainedDatagrams) {
+        for (mmsghdr& m : messages)
+            m.msg_hdr.msg_namelen = sizeof(sockaddr_in);
         const int count = ::recvmmsg(handle->fd, messages, kBatch, MSG_DONTWAIT, nullptr);
         if (count < 0 && errno == EINTR)
             continue;
@@ -287,11 +302,15 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
             continue;
         }
         length = static_cast<long>(messages[count - 1].msg_len);
+        from = senders[count - 1];
         drained += count;
         if (static_cast<unsigned>(count) < kBatch)
             break;
     }
 #endif
+    origin.address = ntohl(from.sin_addr.s_addr);
+    origin.port = ntohs(from.sin_port);
+    origin.discarded = drained - 1;
     return length >= maxLength ? SocketResult::kTooLong : static_cast<int>(length);
 }
 

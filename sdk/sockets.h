@@ -42,6 +42,20 @@ int udpClose(SocketHandle* handle);
 // (0 .. maxLength - 1), kTimeout, or kSocketFailed, kCallFailed or kTooLong.
 int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs);
 
+// Where the datagram a receive returned came from, and how many datagrams
+// read before it in the same call were dropped for it.
+struct DatagramOrigin
+{
+    uint32_t address = 0; // host byte order
+    uint16_t port = 0;
+    int32_t discarded = 0;
+};
+
+// As udpReceive; when a datagram was read (also one that did not fit),
+// *origin tells where it came from.
+int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
+                   DatagramOrigin& origin);
+
 // Connects a TCP socket to address:port (host byte order). Blocks for as long
 // as the platform's connect takes. Returns what udpOpen does.
 int tcpConnect(SocketHandle** out, uint32_t address, uint16_t port);

@@ -4,6 +4,7 @@
 #include "framedecoder.h"
 #include "sockets.h"
 
+#include <chrono>
 #include <new>
 
 static_assert(TrackingSdk::kMaxRequestLength == CommandChannel::kMaxRequestLength,
@@ -48,6 +49,13 @@ TrackingSdk::TrackingSdk(const std::string& serverHost, uint16_t serverPort, uin
         return;
     }
     this->dataBufferSize = dataBufferSize;
+    // Room for every datagram up front, so that receive() never allocates.
+    try {
+        lastDatagram.bytes.reserve(static_cast<size_t>(dataBufferSize));
+    } catch (...) {
+        closeAll();
+        return;
+    }
 
     if (!serverHost.empty()) {
         const uint16_t port = serverPort != 0 ? serverPort : kDefaultCommandPort;
@@ -120,22 +128,40 @@ bool TrackingSdk::receive()
 
     // The wait runs without the lock, so accessors never block on it. The
     // buffer belongs to this thread alone.
-    const int n = udpReceive(dataSocket, dataBuffer, dataBufferSize - 1, dataTimeoutUs);
+    DatagramOrigin origin;
+    const int n =
+        udpReceiveFrom(dataSocket, dataBuffer, dataBufferSize - 1, dataTimeoutUs, origin);
+    const auto arrival = std::chrono::system_clock::now().time_since_epoch();
 
     std::lock_guard<std::mutex> lock(frameMutex);
+    haveDatagram = n >= 0;
     if (n == SocketResult::kTimeout) {
         setDataError(ErrorState::Timeout);
         return false;
     }
-    if (n < 1) {
+    if (n < 0) {
         setDataError(ErrorState::NetError);
         return false;
     }
+    lastDatagram.sourceAddress = origin.address;
+    lastDatagram.sourcePort = origin.port;
+    lastDatagram.arrivalUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(arrival).count();
+    lastDatagram.discarded = origin.discarded;
+    lastDatagram.bytes.assign(dataBuffer, static_cast<size_t>(n));
     dataBuffer[n] = '\0';
-    setDataError(ErrorState::ParseError);
-    if (!decodeFrame(*frame, dataBuffer, static_cast<size_t>(n)))
+    setDataError(decodeDatagram(*frame, dataBuffer, static_cast<size_t>(n), dataBufferSize));
+    return dataError == ErrorState::NoError;
+}
+
+bool TrackingSdk::getLastDatagram(ReceivedDatagram& datagram) const
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    if (!haveDatagram) {
+        datagram = ReceivedDatagram();
         return false;
-    setDataError(ErrorState::NoError);
+    }
+    datagram = lastDatagram;
     return true;
 }
 

@@ -12,6 +12,16 @@ class CommandChannel;
 struct FrameData;
 struct SocketHandle;
 
+// The datagram the last receive() read, as it arrived.
+struct ReceivedDatagram
+{
+    uint32_t sourceAddress = 0; // host byte order
+    uint16_t sourcePort = 0;
+    int64_t arrivalUs = 0; // wall clock, microseconds since the Unix epoch
+    int32_t discarded = 0; // older datagrams the receive read and dropped for this one
+    std::string bytes;     // empty for an empty datagram
+};
+
 // Access object to the tracking controller: owns the UDP data socket, the
 // receive buffer and the records of the last frame, and optionally a TCP
 // command connection. receive() and the accessors may run on different
@@ -23,6 +33,11 @@ public:
     static constexpr uint16_t kDefaultCommandPort = 50105;
     // The longest request the command channel sends.
     static constexpr int kMaxRequestLength = 200;
+    // The receive settings of the window and the tools: the buffer holds a
+    // datagram of up to 19998 bytes and its terminating NUL.
+    static constexpr int32_t kDefaultDataBufferSize = 20000;
+    static constexpr int32_t kDefaultDataTimeoutUs = 1000000;
+    static constexpr int32_t kDefaultServerTimeoutUs = 10000000;
 
     // Opens the data port (0 lets the system choose) and, when serverHost is
     // not empty, connects to the controller's command port (50105 when
@@ -50,6 +65,10 @@ public:
     // Waits up to the data timeout for the newest datagram and decodes it.
     // True when a frame was decoded; otherwise the data error tells why.
     bool receive();
+    // Copies the datagram the last receive() read; false, with datagram
+    // cleared, when it read none that fitted the buffer (a timeout, a socket
+    // failure or a datagram too long).
+    bool getLastDatagram(ReceivedDatagram& datagram) const;
 
     uint32_t getFrameCounter() const;
     double getTimestamp() const;
@@ -109,7 +128,10 @@ private:
     char* dataBuffer = nullptr;
     // frameCounter, timestamp, the five counts and the record arrays.
     std::unique_ptr<FrameData> frame;
+    bool haveDatagram = false;
+    ReceivedDatagram lastDatagram;
     ErrorState dataError = ErrorState::NoError;
-    // Guards frame and dataError between receive() and the accessors.
+    // Guards frame, dataError and the last datagram between receive() and
+    // the accessors.
     mutable std::mutex frameMutex;
 };

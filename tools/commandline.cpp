@@ -28,7 +28,8 @@ std::string asTyped(const std::string& typed)
 CLI::Validator number(double min, double max, bool orZero)
 {
     const std::string range = shown(min) + " to " + shown(max);
-    const std::string refusal = orZero ? " is neither 0 nor a number from " : " is not a number from ";
+    const std::string refusal =
+        orZero ? " is neither 0 nor a number from " : " is not a number from ";
     return CLI::Validator(
         [=](std::string& typed) {
             char* end = nullptr;

@@ -6,26 +6,24 @@
 #include <cmath>
 #include <cstdio>
 
-void DumpSummary::record(ReceiveOutcome outcome, const FrameData& frame, int discarded, double now)
+void DumpSummary::record(ErrorState outcome, const FrameData& frame, int discarded, double now)
 {
     if (intervalStart < 0.0)
         intervalStart = now;
-    if (discarded < 0)
-        dropKnown = false;
-    else
+    if (discarded > 0)
         dropped += uint64_t(discarded);
     switch (outcome) {
-    case ReceiveOutcome::Timeout:
+    case ErrorState::Timeout:
         ++timeouts;
         return;
-    case ReceiveOutcome::Net:
+    case ErrorState::NetError:
         ++netErrors;
         return;
-    case ReceiveOutcome::Parse:
+    case ErrorState::ParseError:
         ++parseErrors;
         ++intervalDatagrams;
         return;
-    case ReceiveOutcome::Frame:
+    case ErrorState::NoError:
         break;
     }
     ++intervalDatagrams;
@@ -62,15 +60,11 @@ std::string DumpSummary::line(double now)
     const double span = intervalStart >= 0.0 && now > intervalStart ? now - intervalStart : 1.0;
     char text[512];
     int n = std::snprintf(text, sizeof text,
-                          "datagrams %.1f/s frames %.1f/s | timeout %llu net %llu parse %llu",
+                          "datagrams %.1f/s frames %.1f/s | timeout %llu net %llu parse %llu dropped %llu",
                           double(intervalDatagrams) / span, double(intervalFrames) / span,
                           (unsigned long long)timeouts, (unsigned long long)netErrors,
-                          (unsigned long long)parseErrors);
+                          (unsigned long long)parseErrors, (unsigned long long)dropped);
     std::string out(text, size_t(std::max(n, 0)));
-    if (dropKnown) {
-        n = std::snprintf(text, sizeof text, " dropped %llu", (unsigned long long)dropped);
-        out.append(text, size_t(std::max(n, 0)));
-    }
     n = std::snprintf(text, sizeof text, " | gaps %llu (%llu frames missed)",
                       (unsigned long long)gaps, (unsigned long long)missedFrames);
     out.append(text, size_t(std::max(n, 0)));

@@ -14,8 +14,8 @@ class DumpSummary
 {
 public:
     // Counts one receive outcome at time now (seconds on any steady clock).
-    // discarded: datagrams the receive dropped for a newer one, -1 unknown.
-    void record(ReceiveOutcome outcome, const FrameData& frame, int discarded, double now);
+    // discarded: datagrams the receive dropped for a newer one.
+    void record(ErrorState outcome, const FrameData& frame, int discarded, double now);
     // The line for the interval since the previous one, and starts the next.
     std::string line(double now);
 
@@ -27,7 +27,6 @@ private:
     uint64_t gaps = 0;
     uint64_t missedFrames = 0;
     uint64_t dropped = 0;
-    bool dropKnown = true;
     // This interval.
     uint64_t intervalDatagrams = 0;
     uint64_t intervalFrames = 0;

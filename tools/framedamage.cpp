@@ -26,8 +26,7 @@ private:
 
 // A random one of the positions whose character matches pred; npos when
 // there is none.
-template <typename Pred>
-size_t pick(const std::string& text, Draws& draws, Pred pred)
+template <typename Pred> size_t pick(const std::string& text, Draws& draws, Pred pred)
 {
     std::vector<size_t> at;
     for (size_t i = 0; i < text.size(); ++i)

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-enum class FrameDamage {
+enum class FrameDamage
+{
     None,           // the frame is sent as generated
     DroppedBracket, // one "[" or "]" removed
     JunkNumber,     // one number replaced by text that is no number

@@ -150,13 +150,13 @@ void appendRecords(std::string& out, int32_t count, const std::vector<Record>& r
 
 } // namespace
 
-const char* outcomeName(ReceiveOutcome outcome)
+const char* outcomeName(ErrorState outcome)
 {
     switch (outcome) {
-    case ReceiveOutcome::Frame: return "none";
-    case ReceiveOutcome::Timeout: return "timeout";
-    case ReceiveOutcome::Net: return "net";
-    case ReceiveOutcome::Parse: return "parse";
+    case ErrorState::NoError: return "none";
+    case ErrorState::Timeout: return "timeout";
+    case ErrorState::NetError: return "net";
+    case ErrorState::ParseError: return "parse";
     }
     return "unknown";
 }
@@ -183,13 +183,13 @@ void appendJsonDouble(std::string& out, double value)
     out.append(text, r.ptr);
 }
 
-std::string frameJson(ReceiveOutcome outcome, const FrameData& frame)
+std::string frameJson(ErrorState outcome, const FrameData& frame)
 {
     std::string out;
     out.reserve(4096);
     {
         ObjectWriter o(out);
-        o.key("result") += outcome == ReceiveOutcome::Frame ? "true" : "false";
+        o.key("result") += outcome == ErrorState::NoError ? "true" : "false";
         std::string& error = o.key("error");
         error += '"';
         error += outcomeName(outcome);

@@ -2,19 +2,15 @@
 
 // One receive outcome and the records it leaves, as one line of JSON.
 
+#include "errorstate.h"
+
 #include <string>
 
 struct FrameData;
 
-// The outcome of one receive, as the SDK's error queries tell it.
-enum class ReceiveOutcome {
-    Frame,   // a frame was decoded ("none")
-    Timeout, // no datagram within the data timeout ("timeout")
-    Net,     // socket failure, empty datagram, datagram too long ("net")
-    Parse,   // the datagram did not decode ("parse")
-};
-
-const char* outcomeName(ReceiveOutcome outcome);
+// The name of a receive's outcome in the JSON: "none", "timeout", "net" or
+// "parse".
+const char* outcomeName(ErrorState outcome);
 
 // Appends a float so that reading the text back as a 32-bit float gives the
 // same bits: the shortest such decimal form. Not finite: null.
@@ -25,4 +21,4 @@ void appendJsonDouble(std::string& out, double value);
 // The JSON object (no line end) for one outcome: result, error, frame header,
 // then every count and every record the accessors hand out, all fields and
 // all array entries included.
-std::string frameJson(ReceiveOutcome outcome, const FrameData& frame);
+std::string frameJson(ErrorState outcome, const FrameData& frame);

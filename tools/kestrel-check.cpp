@@ -86,8 +86,8 @@ int64_t atUs(int64_t originUs, double seconds)
 // the same figures.
 bool runLive(const CheckOptions& options, SkywandCheck& check, CheckReportInfo& info)
 {
-    TrackingSdk sdk("", 0, options.port, ReceiveSettings::kBufferSize, kLiveTimeoutUs,
-                    ReceiveSettings::kServerTimeoutUs);
+    TrackingSdk sdk("", 0, options.port, TrackingSdk::kDefaultDataBufferSize, kLiveTimeoutUs,
+                    TrackingSdk::kDefaultServerTimeoutUs);
     if (!sdk.isValid()) {
         std::fprintf(stderr, "kestrel-check: cannot receive on UDP port %u\n",
                      unsigned(options.port));
@@ -160,10 +160,10 @@ bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& chec
         }
         time = double(packet.timeUs - originUs) / 1e6;
         frame.beginFrame();
-        const ReceiveOutcome outcome =
+        const ErrorState outcome =
             decodeDatagram(frame, reinterpret_cast<const char*>(packet.payload), packet.length,
-                           ReceiveSettings::kBufferSize);
-        if (outcome == ReceiveOutcome::Frame) {
+                           TrackingSdk::kDefaultDataBufferSize);
+        if (outcome == ErrorState::NoError) {
             // As TrackingSdk::getCurrentSkywand tells it.
             const bool present =
                 options.skywand < frame.skywandsInFrame && options.skywand < frame.numSkywand;

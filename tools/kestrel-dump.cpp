@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -52,7 +51,7 @@ public:
     explicit Printer(bool summaryMode) : summaryMode(summaryMode) {}
 
     // now: seconds on the clock that paces the summary lines.
-    bool outcome(ReceiveOutcome result, const FrameData& frame, int discarded, double now)
+    bool outcome(ErrorState result, const FrameData& frame, int discarded, double now)
     {
         if (!summaryMode)
             return printLine(frameJson(result, frame));
@@ -81,13 +80,8 @@ private:
 int runLive(const DumpOptions& options)
 {
     std::string error;
-    // Recording needs each datagram's bytes, which TrackingSdk keeps to
-    // itself; the socket source follows receive()'s contract with the same
-    // decoder and keeps them.
-    std::unique_ptr<FrameSource> source = options.write.empty()
-                                              ? makeSdkFrameSource(options.port, error)
-                                              : makeSocketFrameSource(options.port, error);
-    if (!source) {
+    FrameSource source;
+    if (!source.open(options.port, error)) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
@@ -96,7 +90,7 @@ int runLive(const DumpOptions& options)
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "kestrel-dump: listening on UDP port %u\n", unsigned(source->port()));
+    std::fprintf(stderr, "kestrel-dump: listening on UDP port %u\n", unsigned(source.port()));
 
     const auto start = Clock::now();
     Printer printer(options.summary);
@@ -105,12 +99,12 @@ int runLive(const DumpOptions& options)
     bool recording = !options.write.empty();
     int status = 0;
     for (;;) {
-        const ReceiveOutcome result = source->receive();
-        // A stop signal interrupts the wait; that receive's outcome is not real.
+        const ErrorState result = source.receive();
+        // A stop signal during the wait ends the run here.
         if (stopRequested())
             break;
         const double now = std::chrono::duration<double>(Clock::now() - start).count();
-        if (const UdpPacket* datagram = source->lastDatagram(); datagram && recording) {
+        if (const UdpPacket* datagram = source.lastDatagram(); datagram && recording) {
             if (writer.sizeAfter(datagram->length) > options.maxSize) {
                 // A flood must not fill the disk; the monitor itself goes on.
                 recording = false;
@@ -126,7 +120,7 @@ int runLive(const DumpOptions& options)
                 ++recorded;
             }
         }
-        if (!printer.outcome(result, source->frame(), source->discarded(), now)) {
+        if (!printer.outcome(result, source.frame(), source.discarded(), now)) {
             status = 1;
             break;
         }
@@ -178,9 +172,9 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
         // The summary's seconds are capture time here.
         now = double(packet.timeUs - firstUs) / 1e6;
         frame.beginFrame();
-        const ReceiveOutcome result =
+        const ErrorState result =
             decodeDatagram(frame, reinterpret_cast<const char*>(packet.payload), packet.length,
-                           ReceiveSettings::kBufferSize);
+                           TrackingSdk::kDefaultDataBufferSize);
         if (!printer.outcome(result, frame, 0, now)) {
             status = 1;
             break;

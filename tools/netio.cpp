@@ -1,6 +1,5 @@
 #include "netio.h"
 
-#include "sockets.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,42 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-sockaddr_in makeAddress(uint32_t address, uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(port);
-    return a;
-}
-
-// 1 readable, 0 timeout, -1 failure. A signal counts as a timeout so that
-// callers get back to their stop flag promptly.
-int waitReadable(int fd, int32_t timeoutUs)
-{
-    pollfd p{fd, POLLIN, 0};
-    const int timeoutMs = timeoutUs <= 0 ? 0 : (timeoutUs + 999) / 1000;
-    const int r = ::poll(&p, 1, timeoutMs);
-    if (r < 0)
-        return errno == EINTR ? 0 : -1;
-    if (r == 0)
-        return 0;
-    return (p.revents & (POLLIN | POLLERR)) ? 1 : -1;
-}
-
-int64_t nowUs()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-// A peer that never stops sending must not keep the drain loop going forever.
-constexpr int kMaxDrain = 100000;
-
-} // namespace
 
 UdpSender::~UdpSender()
 {
@@ -85,7 +48,10 @@ bool UdpSender::send(const char* data, size_t length)
         lastFailure = "no socket";
         return false;
     }
-    const sockaddr_in to = makeAddress(address, port);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
     for (;;) {
         const ssize_t n = ::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
                                    sizeof to);
@@ -98,83 +64,6 @@ bool UdpSender::send(const char* data, size_t length)
             return false;
         }
     }
-}
-
-UdpReceiver::~UdpReceiver()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
-
-bool UdpReceiver::open(uint16_t requestedPort, std::string& error)
-{
-    fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) {
-        error = std::string("cannot create a UDP socket: ") + std::strerror(errno);
-        return false;
-    }
-    // Asks for each datagram's destination address, which a recording needs.
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    sockaddr_in local = makeAddress(INADDR_ANY, requestedPort);
-    socklen_t length = sizeof local;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        error = "cannot bind UDP port " + std::to_string(requestedPort) + ": "
-                + std::strerror(errno);
-        ::close(fd);
-        fd = -1;
-        return false;
-    }
-    port = ntohs(local.sin_port);
-    return true;
-}
-
-int UdpReceiver::receive(char* buffer, int32_t maxLength, int32_t timeoutUs, bool newestOnly,
-                         DatagramInfo& info)
-{
-    info = DatagramInfo{};
-    if (fd < 0 || !buffer || maxLength < 1 || timeoutUs < 0)
-        return SocketResult::kSocketFailed;
-    const int ready = waitReadable(fd, timeoutUs);
-    if (ready == 0)
-        return SocketResult::kTimeout;
-    if (ready < 0)
-        return SocketResult::kSocketFailed;
-    ssize_t length = 0;
-    int reads = 0;
-    do {
-        sockaddr_in from{};
-        iovec io{buffer, static_cast<size_t>(maxLength)};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        do
-            length = ::recvmsg(fd, &message, 0);
-        while (length < 0 && errno == EINTR);
-        if (length < 0)
-            return SocketResult::kCallFailed;
-        info.arrivalUs = nowUs();
-        info.sourceAddress = ntohl(from.sin_addr.s_addr);
-        info.sourcePort = ntohs(from.sin_port);
-        info.destinationPort = port;
-        info.destinationAddress = INADDR_LOOPBACK;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                in_pktinfo pi;
-                std::memcpy(&pi, CMSG_DATA(c), sizeof pi);
-                info.destinationAddress = ntohl(pi.ipi_addr.s_addr);
-            }
-        }
-        ++reads;
-    } while (newestOnly && reads < kMaxDrain && waitReadable(fd, 0) == 1);
-    info.discarded = reads - 1;
-    return length >= maxLength ? SocketResult::kTooLong : static_cast<int>(length);
 }
 
 // ---------------------------------------------------------------------------

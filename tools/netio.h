@@ -1,26 +1,12 @@
 #pragma once
 
-// The tools' only contact with the platform's socket API: UDP sending to a
-// host and port, and UDP reception that keeps the source and destination
-// addresses for recording. IPv4 only. Nothing here throws.
+// The tools' own contact with the platform's socket API, for what the SDK
+// does not do: sending UDP datagrams, and the TCP server side of the command
+// peer. Receiving goes through TrackingSdk. IPv4 only. Nothing here throws.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-// Where a received datagram came from and went to, in host byte order.
-struct DatagramInfo
-{
-    uint32_t sourceAddress = 0;
-    uint16_t sourcePort = 0;
-    uint32_t destinationAddress = 0;
-    uint16_t destinationPort = 0;
-    // Wall-clock arrival time, microseconds since the Unix epoch.
-    int64_t arrivalUs = 0;
-    // Datagrams read and discarded before this one because a newer one was
-    // already waiting.
-    int discarded = 0;
-};
 
 class UdpSender
 {
@@ -41,31 +27,6 @@ private:
     std::string lastFailure;
     int fd = -1;
     uint32_t address = 0;
-    uint16_t port = 0;
-};
-
-class UdpReceiver
-{
-public:
-    UdpReceiver() = default;
-    ~UdpReceiver();
-    UdpReceiver(const UdpReceiver&) = delete;
-    UdpReceiver& operator=(const UdpReceiver&) = delete;
-
-    // Binds to port on all local addresses; 0 lets the system choose.
-    bool open(uint16_t port, std::string& error);
-    uint16_t boundPort() const { return port; }
-
-    // Same contract as the SDK's udpReceive: waits up to timeoutUs, returns
-    // the length of the datagram (0 .. maxLength - 1) copied to buffer, or
-    // SocketResult::kTimeout, kSocketFailed (the wait failed), kCallFailed
-    // (the read failed) or kTooLong (maxLength bytes or more). With newestOnly every
-    // datagram already waiting replaces the previous one.
-    int receive(char* buffer, int32_t maxLength, int32_t timeoutUs, bool newestOnly,
-                DatagramInfo& info);
-
-private:
-    int fd = -1;
     uint16_t port = 0;
 };
 

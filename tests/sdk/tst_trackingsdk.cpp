@@ -112,6 +112,42 @@ TEST(TrackingSdk, OnlyTheLastOfThreeQueuedDatagramsIsDecoded)
     EXPECT_EQ(sdk->getNumMarker(), 0) << "the markers of the skipped frames never arrived";
 }
 
+TEST(TrackingSdk, LastDatagramTellsWhoSentWhatAndWhen)
+{
+    const auto wallUs = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    auto sdk = makeSdk(100000);
+    ReceivedDatagram d;
+    EXPECT_FALSE(sdk->getLastDatagram(d)) << "nothing received yet";
+    UdpSender tx(sdk->getDataPort());
+    ASSERT_TRUE(tx.send("fr 1"));
+    ASSERT_TRUE(tx.send("fr 2\n6d x"));
+    const int64_t before = wallUs();
+    EXPECT_FALSE(sdk->receive());
+    const int64_t after = wallUs();
+    ASSERT_TRUE(sdk->getLastDatagram(d)) << "a datagram that fails to decode was still read";
+    EXPECT_EQ(d.bytes, "fr 2\n6d x");
+    EXPECT_EQ(d.sourceAddress, uint32_t(INADDR_LOOPBACK));
+    EXPECT_NE(d.sourcePort, 0);
+    EXPECT_EQ(d.discarded, 1);
+    EXPECT_GE(d.arrivalUs, before);
+    EXPECT_LE(d.arrivalUs, after);
+
+    ASSERT_TRUE(tx.send(""));
+    EXPECT_FALSE(sdk->receive());
+    ASSERT_TRUE(sdk->getLastDatagram(d));
+    EXPECT_TRUE(d.bytes.empty());
+    EXPECT_EQ(d.discarded, 0);
+
+    EXPECT_FALSE(sdk->receive());
+    EXPECT_TRUE(sdk->isDataTimeout());
+    EXPECT_FALSE(sdk->getLastDatagram(d));
+    EXPECT_EQ(d.sourcePort, 0);
+}
+
 TEST(TrackingSdk, ParseErrorKeepsWhatEarlierLinesWrote)
 {
     auto sdk = makeSdk();

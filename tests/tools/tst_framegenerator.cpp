@@ -1,5 +1,6 @@
+#include "framedecoder.h"
 #include "framegenerator.h"
-#include "framesource.h"
+#include "trackingsdk.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,7 @@ TEST_P(GeneratedFrame, decodesToTheAnnouncedCounts)
     const auto [format, skywands] = GetParam();
     const FrameGenerator generator({skywands, format, 3});
     const std::string text = generator.frame(77, 12.3456);
-    ASSERT_LT(text.size(), size_t(ReceiveSettings::kBufferSize - 1));
+    ASSERT_LT(text.size(), size_t(TrackingSdk::kDefaultDataBufferSize - 1));
 
     FrameData frame;
     ASSERT_TRUE(decodeFrame(frame, text.data(), text.size())) << text;
@@ -96,7 +97,7 @@ struct DatagramCase
 {
     size_t length;
     char fill;
-    ReceiveOutcome expected;
+    ErrorState expected;
 };
 
 class DatagramOutcome : public testing::TestWithParam<DatagramCase>
@@ -112,16 +113,16 @@ TEST_P(DatagramOutcome, followsReceive)
         text.replace(0, 4, fill == ' ' ? "fr 1" : "6d x");
     FrameData frame;
     frame.beginFrame();
-    EXPECT_EQ(decodeDatagram(frame, text.data(), text.size(), ReceiveSettings::kBufferSize),
+    EXPECT_EQ(decodeDatagram(frame, text.data(), text.size(), TrackingSdk::kDefaultDataBufferSize),
               expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, DatagramOutcome,
-                         testing::Values(DatagramCase{0, ' ', ReceiveOutcome::Net},
-                                         DatagramCase{4, ' ', ReceiveOutcome::Frame},
-                                         DatagramCase{4, 'x', ReceiveOutcome::Parse},
-                                         DatagramCase{19998, ' ', ReceiveOutcome::Frame},
-                                         DatagramCase{19999, ' ', ReceiveOutcome::Net},
-                                         DatagramCase{65000, ' ', ReceiveOutcome::Net}));
+                         testing::Values(DatagramCase{0, ' ', ErrorState::NetError},
+                                         DatagramCase{4, ' ', ErrorState::NoError},
+                                         DatagramCase{4, 'x', ErrorState::ParseError},
+                                         DatagramCase{19998, ' ', ErrorState::NoError},
+                                         DatagramCase{19999, ' ', ErrorState::NetError},
+                                         DatagramCase{65000, ' ', ErrorState::NetError}));
 
 } // namespace

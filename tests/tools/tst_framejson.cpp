@@ -90,7 +90,7 @@ FrameData sampleFrame()
 
 TEST(FrameJson, holdsEveryFieldAndOnlyCountedRecords)
 {
-    const std::string text = frameJson(ReceiveOutcome::Parse, sampleFrame());
+    const std::string text = frameJson(ErrorState::ParseError, sampleFrame());
     EXPECT_EQ(text.find('\n'), std::string::npos);
     const nlohmann::json j = nlohmann::json::parse(text);
     EXPECT_EQ(j["result"], false);
@@ -119,14 +119,14 @@ TEST(FrameJson, holdsEveryFieldAndOnlyCountedRecords)
 TEST(FrameJson, outcomeNames)
 {
     const FrameData empty;
-    const std::pair<ReceiveOutcome, const char*> rows[] = {{ReceiveOutcome::Frame, "none"},
-                                                           {ReceiveOutcome::Timeout, "timeout"},
-                                                           {ReceiveOutcome::Net, "net"},
-                                                           {ReceiveOutcome::Parse, "parse"}};
+    const std::pair<ErrorState, const char*> rows[] = {{ErrorState::NoError, "none"},
+                                                           {ErrorState::Timeout, "timeout"},
+                                                           {ErrorState::NetError, "net"},
+                                                           {ErrorState::ParseError, "parse"}};
     for (const auto& [outcome, name] : rows) {
         const nlohmann::json j = nlohmann::json::parse(frameJson(outcome, empty));
         EXPECT_EQ(j["error"], name);
-        EXPECT_EQ(j["result"], outcome == ReceiveOutcome::Frame);
+        EXPECT_EQ(j["result"], outcome == ErrorState::NoError);
         EXPECT_EQ(j["timestamp"], -1.0);
     }
 }
