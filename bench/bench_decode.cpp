@@ -3,6 +3,9 @@
 // the floor (only the frame's numbers, read by the SDK's readers from known
 // positions, no structure) and a byte scan (memchr for line ends).
 //
+// Also ours/carryover: 20 KB of empty "6d " and "gl " lines after a datagram
+// that raised the body and hand counts to their limits.
+//
 // Usage: bench_decode [frames folder] [Google Benchmark options]
 // Ends with three lines for scripts: "ratio large reference/ours R",
 // "ratio large ours/floor R", "ratio small reference/ours R" (medians of
@@ -161,6 +164,26 @@ void byteScan(benchmark::State& state, const Frame* frame)
     setCounters(state, *frame);
 }
 
+// A datagram of 20,000 bytes of empty "6d " and "gl " lines after one that
+// named body 9999 and hand 999: each line resets the bodies or hands, so its
+// cost shows whether resetting follows the records written or the count.
+void carryOver(benchmark::State& state)
+{
+    const std::string pose = "[0 0 0][0 0 0 0 0 0 0 0 0]";
+    const std::string first = "6d 1 [9999 1]" + pose + "\ngl 1 [999 1 0 0]" + pose;
+    std::string empty;
+    while (empty.size() < 20000 - 10)
+        empty += "6d 0\ngl 0\n";
+    FrameData data;
+    decodeFrame(data, first.data(), first.size());
+    for (auto _ : state) {
+        bool ok = decodeFrame(data, empty.data(), empty.size());
+        benchmark::DoNotOptimize(ok);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * empty.size()));
+}
+
 // Keeps the median CPU time of every benchmark while the console shows all.
 // CPU time rather than wall time: the machine is shared, and time spent
 // waiting for a core is not the decoder's.
@@ -207,6 +230,8 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark(("floor/" + n).c_str(), floorParse, frame);
         benchmark::RegisterBenchmark(("bytescan/" + n).c_str(), byteScan, frame);
     }
+
+    benchmark::RegisterBenchmark("ours/carryover", carryOver);
 
     // Repetitions interleaved at random, so that a burst of load from
     // elsewhere on the machine spreads over all contenders alike.
