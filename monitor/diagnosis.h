@@ -6,6 +6,7 @@
 // this part only weighs it, so that every situation can be tried by hand.
 
 #include "firewall.h"
+#include "parsefailure.h"
 #include "portholder.h"
 #include "streamhealth.h"
 #include "trafficcapture.h"
@@ -38,15 +39,6 @@ enum class Situation
     Unknown,           // the evidence names no cause
 };
 
-// Where the last datagram failed to decode; line 0 when unknown.
-struct ParseFailure
-{
-    int line = 0;   // from 1
-    int column = 0; // from 1
-    std::string text;
-    std::string reason;
-};
-
 struct DiagnosisEvidence
 {
     uint16_t port = 0;
@@ -57,7 +49,7 @@ struct DiagnosisEvidence
     // the flags as they stood at the end.
     HealthFigures health;
     int32_t selectedSkywand = -1; // 0 for F1; -1 when none is chosen
-    ParseFailure lastParseFailure;
+    ParseFailure lastParseFailure; // line 0 when unknown
     CaptureReport capture;
     std::vector<FirewallTool> firewallTools;
 };

@@ -54,43 +54,45 @@ void resizeZeroed(std::vector<Record>& records, int32_t& current, int32_t count)
     current = count;
 }
 
-// A count or id read as an integer and checked against its limit.
-const char* readBounded(const char* p, const char* end, int32_t limit, int32_t& value)
-{
-    int32_t v = 0;
-    p = readInt(p, end, v);
-    if (!p || v < 0 || v > limit)
-        return nullptr;
-    value = v;
-    return p;
-}
-
-// A calibrated count: like any count, except that a value below zero means
-// the count is absent, as the working value -1 does before any such line.
-const char* readCalibrated(const char* p, const char* end, int32_t limit, int32_t& value)
-{
-    int32_t v = 0;
-    p = readInt(p, end, v);
-    if (!p || v > limit)
-        return nullptr;
-    value = v < 0 ? -1 : v;
-    return p;
-}
-
-const char* readPose(const char* p, const char* end, float* location, float* rotation)
-{
-    p = readBlock(p, end, "fff", nullptr, location);
-    return p ? readBlock(p, end, "fffffffff", nullptr, rotation) : nullptr;
-}
-
 class Decoder
 {
 public:
-    Decoder(FrameData& frame, const char* end) : f(frame), end(end) {}
+    Decoder(FrameData& frame, const char* begin, const char* end)
+        : f(frame), begin(begin), end(end)
+    {
+    }
 
-    bool decode(const char* text);
+    bool decode();
 
 private:
+    // Notes why the item at position at failed; returns nullptr for the
+    // caller to pass on. Only the failure path comes here.
+    const char* fail(const char* at, DecodeFault fault, int64_t value = 0, int64_t limit = 0)
+    {
+        f.failure.fault = fault;
+        f.failure.offset = static_cast<uint32_t>(at - begin);
+        f.failure.value = value;
+        f.failure.limit = limit;
+        return nullptr;
+    }
+    const char* block(const char* p, const char* types, int32_t* ints, float* floats)
+    {
+        const char* q = readBlock(p, end, types, ints, floats);
+        if (!q) {
+            fail(p, DecodeFault::BlockUnreadable);
+            // Copied: the joystick block's letters live on the stack.
+            std::strncpy(f.failure.blockTypes, types, sizeof f.failure.blockTypes - 1);
+        }
+        return q;
+    }
+    const char* pose(const char* p, float* location, float* rotation)
+    {
+        p = block(p, "fff", nullptr, location);
+        return p ? block(p, "fffffffff", nullptr, rotation) : nullptr;
+    }
+    const char* count(const char* p, int32_t limit, int32_t& value,
+                      DecodeFault above = DecodeFault::CountAboveLimit);
+    const char* calibratedCount(const char* p, int32_t limit, int32_t& value);
     const char* line(const char* p);
     const char* bodies(const char* p);
     const char* skywandsOneCount(const char* p);
@@ -106,6 +108,7 @@ private:
     }
 
     FrameData& f;
+    const char* begin;
     const char* end;
     int32_t calibratedBodies = -1;
     int32_t calibratedHands = -1;
@@ -120,23 +123,56 @@ bool startsWith(const char* p, const char* end, const char* prefix, size_t lengt
 
 #define PREFIX(s) s, sizeof(s) - 1
 
+// A count read as an integer and checked against its limit.
+const char* Decoder::count(const char* p, int32_t limit, int32_t& value, DecodeFault above)
+{
+    int32_t v = 0;
+    const char* q = readInt(p, end, v);
+    if (!q)
+        return fail(p, DecodeFault::NumberMissing);
+    if (v < 0)
+        return fail(p, DecodeFault::CountNegative, v);
+    if (v > limit)
+        return fail(p, above, v, limit);
+    value = v;
+    return q;
+}
+
+// A calibrated count: like any count, except that a value below zero means
+// the count is absent, as the working value -1 does before any such line.
+const char* Decoder::calibratedCount(const char* p, int32_t limit, int32_t& value)
+{
+    int32_t v = 0;
+    const char* q = readInt(p, end, v);
+    if (!q)
+        return fail(p, DecodeFault::NumberMissing);
+    if (v > limit)
+        return fail(p, DecodeFault::CountAboveLimit, v, limit);
+    value = v < 0 ? -1 : v;
+    return q;
+}
+
 // Returns where processing of the line stopped, or nullptr when it failed.
 const char* Decoder::line(const char* p)
 {
     if (startsWith(p, end, PREFIX("fr "))) {
         const char* q = readUnsigned(p + 3, end, f.frameCounter);
-        if (!q)
+        if (!q) {
             f.frameCounter = 0;
+            return fail(p + 3, DecodeFault::NumberMissing);
+        }
         return q;
     }
     if (startsWith(p, end, PREFIX("ts "))) {
         const char* q = readDouble(p + 3, end, f.timestamp);
-        if (!q)
+        if (!q) {
             f.timestamp = -1.0;
+            return fail(p + 3, DecodeFault::NumberMissing);
+        }
         return q;
     }
     if (startsWith(p, end, PREFIX("6dcal ")))
-        return readCalibrated(p + 6, end, kMaxBodies, calibratedBodies);
+        return calibratedCount(p + 6, kMaxBodies, calibratedBodies);
     if (startsWith(p, end, PREFIX("6d ")))
         return bodies(p + 3);
     if (startsWith(p, end, PREFIX("6df ")))
@@ -146,7 +182,7 @@ const char* Decoder::line(const char* p)
     if (startsWith(p, end, PREFIX("6dmt ")))
         return measurementTools(p + 5);
     if (startsWith(p, end, PREFIX("glcal ")))
-        return readCalibrated(p + 6, end, kMaxHands, calibratedHands);
+        return calibratedCount(p + 6, kMaxHands, calibratedHands);
     if (startsWith(p, end, PREFIX("gl ")))
         return hands(p + 3);
     if (startsWith(p, end, PREFIX("3d ")))
@@ -158,13 +194,16 @@ const char* Decoder::bodies(const char* p)
 {
     resetWritten(f.bodies, f.writtenBodies, f.numBody);
     int32_t n = 0;
-    p = readBounded(p, end, kMaxBodies, n);
+    p = count(p, kMaxBodies, n);
     for (int32_t i = 0; p && i < n; ++i) {
         int32_t id = 0;
         float quality = 0.0f;
-        p = readBlock(p, end, "if", &id, &quality);
-        if (!p || id < 0 || id >= kMaxBodies)
+        const char* at = p;
+        p = block(p, "if", &id, &quality);
+        if (!p)
             return nullptr;
+        if (id < 0 || id >= kMaxBodies)
+            return fail(at, DecodeFault::IdOutOfRange, id, kMaxBodies - 1);
         if (id >= f.numBody) {
             growAndReset(f.bodies, f.numBody, id + 1);
             f.numBody = id + 1;
@@ -175,7 +214,7 @@ const char* Decoder::bodies(const char* p)
         BodyRecord& b = f.bodies[static_cast<size_t>(id)];
         b.id = id;
         b.quality = quality;
-        p = readPose(p, end, b.location, b.rotation);
+        p = pose(p, b.location, b.rotation);
     }
     return p;
 }
@@ -183,7 +222,7 @@ const char* Decoder::bodies(const char* p)
 const char* Decoder::skywandsOneCount(const char* p)
 {
     int32_t n = 0;
-    p = readBounded(p, end, kMaxSkywands, n);
+    p = count(p, kMaxSkywands, n);
     if (!p)
         return nullptr;
     oneCountSkywands = n;
@@ -191,9 +230,12 @@ const char* Decoder::skywandsOneCount(const char* p)
     for (int32_t i = 0; p && i < n; ++i) {
         int32_t ints[2] = {};
         float quality = 0.0f;
-        p = readBlock(p, end, "ifi", ints, &quality);
-        if (!p || ints[0] != i)
+        const char* at = p;
+        p = block(p, "ifi", ints, &quality);
+        if (!p)
             return nullptr;
+        if (ints[0] != i)
+            return fail(at, DecodeFault::IdOutOfOrder, ints[0], i);
         SkywandRecord& s = f.skywands[static_cast<size_t>(i)];
         markSkywandInFrame(i);
         const int32_t bits = ints[1];
@@ -205,7 +247,7 @@ const char* Decoder::skywandsOneCount(const char* p)
         s.numJoystick = 2;
         s.joystickValue[0] = (bits & 32) ? -1.0f : (bits & 128) ? 1.0f : 0.0f;
         s.joystickValue[1] = (bits & 16) ? -1.0f : (bits & 64) ? 1.0f : 0.0f;
-        p = readPose(p, end, s.location, s.rotation);
+        p = pose(p, s.location, s.rotation);
     }
     return p;
 }
@@ -213,30 +255,34 @@ const char* Decoder::skywandsOneCount(const char* p)
 const char* Decoder::skywandsTwoCount(const char* p)
 {
     int32_t m = 0;
-    p = readBounded(p, end, kMaxSkywands, m);
+    p = count(p, kMaxSkywands, m);
     if (!p)
         return nullptr;
     resizeZeroed(f.skywands, f.numSkywand, m);
     int32_t n = 0;
-    p = readBounded(p, end, m, n);
+    p = count(p, m, n, DecodeFault::CountAboveSkywands);
     for (int32_t i = 0; p && i < n; ++i) {
         int32_t ints[3] = {};
         float quality = 0.0f;
-        p = readBlock(p, end, "ifii", ints, &quality);
-        if (!p || ints[0] != i)
+        const char* at = p;
+        p = block(p, "ifii", ints, &quality);
+        if (!p)
             return nullptr;
+        if (ints[0] != i)
+            return fail(at, DecodeFault::IdOutOfOrder, ints[0], i);
         const int32_t buttons = ints[1];
         const int32_t joysticks = ints[2];
-        if (buttons < 0 || buttons > kMaxSkywandButtons || joysticks < 0 ||
-            joysticks > kMaxSkywandJoystick)
-            return nullptr;
+        if (buttons < 0 || buttons > kMaxSkywandButtons)
+            return fail(at, DecodeFault::ButtonsOutOfRange, buttons, kMaxSkywandButtons);
+        if (joysticks < 0 || joysticks > kMaxSkywandJoystick)
+            return fail(at, DecodeFault::JoysticksOutOfRange, joysticks, kMaxSkywandJoystick);
         SkywandRecord& s = f.skywands[static_cast<size_t>(i)];
         markSkywandInFrame(i);
         s.id = i;
         s.quality = quality;
         s.numButton = buttons;
         s.numJoystick = joysticks;
-        p = readPose(p, end, s.location, s.rotation);
+        p = pose(p, s.location, s.rotation);
         if (!p)
             return nullptr;
         // One button word for every started group of 32 buttons, then the
@@ -248,7 +294,7 @@ const char* Decoder::skywandsTwoCount(const char* p)
         for (int32_t j = 0; j < joysticks; ++j)
             types[t++] = 'f';
         int32_t word = 0;
-        p = readBlock(p, end, types, &word, s.joystickValue);
+        p = block(p, types, &word, s.joystickValue);
         if (!p)
             return nullptr;
         for (int32_t j = 0; j < buttons; ++j)
@@ -260,7 +306,7 @@ const char* Decoder::skywandsTwoCount(const char* p)
 const char* Decoder::measurementTools(const char* p)
 {
     int32_t n = 0;
-    p = readBounded(p, end, kMaxMeasurementTools, n);
+    p = count(p, kMaxMeasurementTools, n);
     if (!p)
         return nullptr;
     toolCount = n;
@@ -268,15 +314,18 @@ const char* Decoder::measurementTools(const char* p)
     for (int32_t i = 0; p && i < n; ++i) {
         int32_t ints[2] = {};
         float quality = 0.0f;
-        p = readBlock(p, end, "ifi", ints, &quality);
-        if (!p || ints[0] != i)
+        const char* at = p;
+        p = block(p, "ifi", ints, &quality);
+        if (!p)
             return nullptr;
+        if (ints[0] != i)
+            return fail(at, DecodeFault::IdOutOfOrder, ints[0], i);
         MeasurementToolRecord& t = f.measurementTools[static_cast<size_t>(i)];
         t.id = i;
         t.quality = quality;
         t.numButton = 1;
         t.button[0] = ints[1] & 1;
-        p = readPose(p, end, t.location, t.rotation);
+        p = pose(p, t.location, t.rotation);
     }
     return p;
 }
@@ -285,14 +334,17 @@ const char* Decoder::hands(const char* p)
 {
     resetWritten(f.hands, f.writtenHands, f.numHand);
     int32_t n = 0;
-    p = readBounded(p, end, kMaxHands, n);
+    p = count(p, kMaxHands, n);
     for (int32_t i = 0; p && i < n; ++i) {
         int32_t ints[3] = {};
         float quality = 0.0f;
-        p = readBlock(p, end, "ifii", ints, &quality);
-        const int32_t id = ints[0];
-        if (!p || id < 0 || id >= kMaxHands)
+        const char* at = p;
+        p = block(p, "ifii", ints, &quality);
+        if (!p)
             return nullptr;
+        const int32_t id = ints[0];
+        if (id < 0 || id >= kMaxHands)
+            return fail(at, DecodeFault::IdOutOfRange, id, kMaxHands - 1);
         if (id >= f.numHand) {
             growAndReset(f.hands, f.numHand, id + 1);
             f.numHand = id + 1;
@@ -304,14 +356,14 @@ const char* Decoder::hands(const char* p)
         h.quality = quality;
         const int32_t fingers = ints[2];
         if (fingers < 0 || fingers > kMaxFingers)
-            return nullptr;
+            return fail(at, DecodeFault::FingersOutOfRange, fingers, kMaxFingers);
         h.numFinger = fingers;
-        p = readPose(p, end, h.location, h.rotation);
+        p = pose(p, h.location, h.rotation);
         for (int32_t j = 0; p && j < fingers; ++j) {
             FingerRecord& finger = h.finger[j];
-            p = readPose(p, end, finger.location, finger.rotation);
+            p = pose(p, finger.location, finger.rotation);
             float v[6] = {};
-            p = p ? readBlock(p, end, "ffffff", nullptr, v) : nullptr;
+            p = p ? block(p, "ffffff", nullptr, v) : nullptr;
             if (!p)
                 return nullptr;
             const float shape[6] = {v[0], v[1], v[3], v[5], v[2], v[4]};
@@ -324,18 +376,19 @@ const char* Decoder::hands(const char* p)
 const char* Decoder::markers(const char* p)
 {
     int32_t n = 0;
-    p = readInt(p, end, n);
-    if (!p || n < 0 || n > kMaxMarkers) {
+    const char* q = count(p, kMaxMarkers, n);
+    if (!q) {
         f.numMarker = 0;
         return nullptr;
     }
+    p = q;
     f.numMarker = n;
     if (f.markers.size() < static_cast<size_t>(n))
         f.markers.resize(static_cast<size_t>(n));
     for (int32_t i = 0; p && i < n; ++i) {
         MarkerRecord& m = f.markers[static_cast<size_t>(i)];
-        p = readBlock(p, end, "if", &m.id, &m.quality);
-        p = p ? readBlock(p, end, "fff", nullptr, m.location) : nullptr;
+        p = block(p, "if", &m.id, &m.quality);
+        p = p ? block(p, "fff", nullptr, m.location) : nullptr;
     }
     return p;
 }
@@ -359,16 +412,23 @@ void Decoder::endOfFrame()
     }
 }
 
-bool Decoder::decode(const char* text)
+bool Decoder::decode()
 {
-    const char* p = text;
+    const char* p = begin;
     f.skywandsInFrame = 0;
+    // A known line always reads past its type; an unknown one is skipped
+    // where it starts. Only lines that fail are known without that test.
+    bool known = false;
     while (p) {
-        p = line(p);
-        if (!p)
+        const char* q = line(p);
+        if (!q) {
+            f.controllerLines = true;
             return false;
-        p = nextLine(p, end);
+        }
+        known = known || q != p;
+        p = nextLine(q, end);
     }
+    f.controllerLines = known;
     endOfFrame();
     return true;
 }
@@ -380,9 +440,13 @@ bool decodeFrame(FrameData& frame, const char* text, size_t length) noexcept
     // The datagram ends at its first NUL byte, wherever that stands.
     const void* nul = std::memchr(text, '\0', length);
     const char* end = nul ? static_cast<const char*>(nul) : text + length;
+    frame.failure.fault = DecodeFault::None;
     try {
-        return Decoder(frame, end).decode(text);
+        return Decoder(frame, text, end).decode();
     } catch (const std::bad_alloc&) {
+        frame.failure.fault = DecodeFault::NoMemory;
+        frame.failure.offset = 0;
+        frame.controllerLines = true;
         return false;
     }
 }

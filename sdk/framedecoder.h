@@ -6,10 +6,39 @@
 
 #include "errorstate.h"
 #include "framerecords.h"
+#include "parsefailure.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+// What made a datagram fail, as the decoder notes it: a few stores on the
+// failure path and nothing on the success path. describeDecodeFailure puts
+// it into words when someone asks.
+enum class DecodeFault : uint8_t
+{
+    None,               // the datagram decoded, or was never decoded
+    NumberMissing,      // no number where the line needs one
+    CountNegative,      // a count below zero (value)
+    CountAboveLimit,    // a count above its limit (value, limit)
+    CountAboveSkywands, // a "6df2" record count above its Skywand count (value, limit)
+    IdOutOfRange,       // an id below zero or above its highest (value, limit)
+    IdOutOfOrder,       // an id other than its position (value, limit: the expected one)
+    ButtonsOutOfRange,  // a button count below zero or above its limit (value, limit)
+    JoysticksOutOfRange, // a joystick value count below zero or above its limit
+    FingersOutOfRange,  // a finger count below zero or above its limit
+    BlockUnreadable,    // the block of blockTypes searched for from offset could not be read
+    NoMemory,           // the records could not grow
+};
+
+struct DecodeFailure
+{
+    DecodeFault fault = DecodeFault::None;
+    uint32_t offset = 0;              // where the failing item starts, from the first byte
+    char blockTypes[16] = {}; // BlockUnreadable: the block's type letters
+    int64_t value = 0;
+    int64_t limit = 0;
+};
 
 struct FrameData
 {
@@ -37,12 +66,21 @@ struct FrameData
     std::vector<int32_t> writtenBodies;
     std::vector<int32_t> writtenHands;
 
-    // What every receive does before it waits: the header values of the last
-    // frame no longer hold.
+    // The last decoded datagram held at least one line of a known type. The
+    // decoder skips unknown lines, so random bytes or another program's text
+    // decode as an empty frame; this tells them apart.
+    bool controllerLines = false;
+    // Why the last datagram failed to decode; fault None when it did not.
+    DecodeFailure failure;
+
+    // What every receive does before it waits: the header values and the
+    // failure of the last frame no longer hold.
     void beginFrame()
     {
         frameCounter = 0;
         timestamp = -1.0;
+        controllerLines = false;
+        failure.fault = DecodeFault::None;
     }
 };
 
@@ -62,3 +100,8 @@ bool decodeFrame(FrameData& frame, const char* text, size_t length) noexcept;
 // before it waits.
 ErrorState decodeDatagram(FrameData& frame, const char* data, size_t length,
                           int32_t bufferSize) noexcept;
+
+// The failure that decodeFrame noted for the same text and length, in words:
+// the line and column of the failing item, the line's text and the reason.
+// Line 0 when failure holds no fault. Never reads outside the text.
+ParseFailure describeDecodeFailure(const DecodeFailure& failure, const char* text, size_t length);

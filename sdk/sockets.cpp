@@ -204,6 +204,12 @@ int udpOpen(SocketHandle** out, uint16_t* port)
     const int opened = openSocket(handle, SOCK_DGRAM);
     if (opened != SocketResult::kOk)
         return opened;
+#ifndef _WIN32
+    // Each datagram then tells the address it was sent to, which a recording
+    // keeps; without it the receive still works and tells 0.
+    const int on = 1;
+    ::setsockopt(handle->fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+#endif
     sockaddr_in address = makeAddress(INADDR_ANY, *port);
     SockLen length = sizeof address;
     if (::bind(handle->fd, reinterpret_cast<sockaddr*>(&address), length) < 0) {
@@ -241,6 +247,7 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
 {
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
         return SocketResult::kSocketFailed;
+    origin.destination = 0;
     sockaddr_in from;
     std::memset(&from, 0, sizeof from);
     int drained = 0;
@@ -272,17 +279,26 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
     iovec vector{buffer, static_cast<size_t>(maxLength)};
     mmsghdr messages[kBatch];
     sockaddr_in senders[kBatch];
+    struct alignas(cmsghdr) Control
+    {
+        char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+    };
+    Control controls[kBatch];
     std::memset(messages, 0, sizeof messages);
     for (unsigned i = 0; i < kBatch; ++i) {
         messages[i].msg_hdr.msg_iov = &vector;
         messages[i].msg_hdr.msg_iovlen = 1;
         messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_control = controls[i].bytes;
     }
+    msghdr* newest = nullptr;
     long length = -1;
     bool waited = false;
     while (drained < kMaxDrainedDatagrams) {
-        for (mmsghdr& m : messages)
+        for (mmsghdr& m : messages) {
             m.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            m.msg_hdr.msg_controllen = sizeof(Control);
+        }
         const int count = ::recvmmsg(handle->fd, messages, kBatch, MSG_DONTWAIT, nullptr);
         if (count < 0 && errno == EINTR)
             continue;
@@ -303,9 +319,19 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
         }
         length = static_cast<long>(messages[count - 1].msg_len);
         from = senders[count - 1];
+        newest = &messages[count - 1].msg_hdr;
         drained += count;
         if (static_cast<unsigned>(count) < kBatch)
             break;
+    }
+    // A later batch reuses the controls, so the newest datagram's are read
+    // only once the drain is over.
+    for (cmsghdr* c = newest ? CMSG_FIRSTHDR(newest) : nullptr; c; c = CMSG_NXTHDR(newest, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            origin.destination = ntohl(info.ipi_addr.s_addr);
+        }
     }
 #endif
     origin.address = ntohl(from.sin_addr.s_addr);

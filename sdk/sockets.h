@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // A thin layer over the platform's socket API: IPv4, blocking sockets, no
-// socket options. Every function returns a small integer code and undoes, on
+// socket options but the one that tells a datagram's destination (Linux). Every function returns a small integer code and undoes, on
 // each failure path, whatever it had done before. Nothing throws or prints.
 
 // Result codes. Success is kOk or, for the receives, a byte count that is
@@ -48,6 +48,7 @@ struct DatagramOrigin
 {
     uint32_t address = 0; // host byte order
     uint16_t port = 0;
+    uint32_t destination = 0; // the address it was sent to; 0 where unknown (Windows)
     int32_t discarded = 0;
 };
 

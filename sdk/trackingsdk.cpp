@@ -145,12 +145,14 @@ bool TrackingSdk::receive()
     }
     lastDatagram.sourceAddress = origin.address;
     lastDatagram.sourcePort = origin.port;
+    lastDatagram.destinationAddress = origin.destination;
     lastDatagram.arrivalUs =
         std::chrono::duration_cast<std::chrono::microseconds>(arrival).count();
     lastDatagram.discarded = origin.discarded;
     lastDatagram.bytes.assign(dataBuffer, static_cast<size_t>(n));
     dataBuffer[n] = '\0';
     setDataError(decodeDatagram(*frame, dataBuffer, static_cast<size_t>(n), dataBufferSize));
+    lastDatagram.controllerLines = frame->controllerLines;
     return dataError == ErrorState::NoError;
 }
 
@@ -163,6 +165,22 @@ bool TrackingSdk::getLastDatagram(ReceivedDatagram& datagram) const
     }
     datagram = lastDatagram;
     return true;
+}
+
+bool TrackingSdk::getLastParseFailure(ParseFailure& failure) const
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    failure = ParseFailure();
+    if (dataError != ErrorState::ParseError || !frame || !haveDatagram)
+        return false;
+    // Put into words only here: the receive merely noted where it stopped.
+    try {
+        failure = describeDecodeFailure(frame->failure, lastDatagram.bytes.data(),
+                                        lastDatagram.bytes.size());
+    } catch (...) {
+        failure = ParseFailure();
+    }
+    return failure.line > 0;
 }
 
 uint32_t TrackingSdk::getFrameCounter() const

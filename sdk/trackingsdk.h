@@ -2,6 +2,7 @@
 
 #include "errorstate.h"
 #include "framerecords.h"
+#include "parsefailure.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,9 +18,15 @@ struct ReceivedDatagram
 {
     uint32_t sourceAddress = 0; // host byte order
     uint16_t sourcePort = 0;
+    // The address the datagram was sent to (host byte order); 0 where the
+    // system does not tell it (Windows).
+    uint32_t destinationAddress = 0;
     int64_t arrivalUs = 0; // wall clock, microseconds since the Unix epoch
     int32_t discarded = 0; // older datagrams the receive read and dropped for this one
     std::string bytes;     // empty for an empty datagram
+    // It held at least one line of the controller's format. Random bytes or
+    // another program's text decode as an empty frame; this tells them apart.
+    bool controllerLines = false;
 };
 
 // Access object to the tracking controller: owns the UDP data socket, the
@@ -69,6 +76,9 @@ public:
     // cleared, when it read none that fitted the buffer (a timeout, a socket
     // failure or a datagram too long).
     bool getLastDatagram(ReceivedDatagram& datagram) const;
+    // Where and why the datagram the last receive() read failed to decode;
+    // false, with failure cleared, unless the last receive was a parse error.
+    bool getLastParseFailure(ParseFailure& failure) const;
 
     uint32_t getFrameCounter() const;
     double getTimestamp() const;

@@ -220,8 +220,8 @@ TEST_P(FrameFormat, TellsFramesFromOtherTraffic)
 {
     const FormatCase& c = GetParam();
     FrameData scratch;
-    EXPECT_EQ(hasControllerLine(c.text.data(), c.text.size()), c.controllerLine);
     EXPECT_EQ(looksLikeControllerFrame(scratch, c.text.data(), c.text.size()), c.controllerFrame);
+    EXPECT_EQ(scratch.controllerLines, c.controllerLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(
