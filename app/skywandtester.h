@@ -2,14 +2,17 @@
 
 #include "ui_skywandtester.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
 class QByteArray;
 class QLabel;
+class QPushButton;
 class QTimer;
 class QVBoxLayout;
 class SkywandWidget;
+class StreamMonitorWindow;
 class TrackReceiver;
 class TrackingSdk;
 
@@ -63,6 +66,14 @@ private:
     void setStatus(const QString& text);
     void stopReceiver();
 
+    // The stream monitor and the Diagnose button of the status area.
+    void createMonitorEntries();
+    void openStreamMonitor();
+    void setDiagnoseShown(bool shown);
+    void switchToPort(int port);
+    // Shows the newest frame at most once per paint interval.
+    void showPaced();
+
     Ui::SkywandtesterClass ui;
     char portText[kPortTextMax + 1];
     QString version;
@@ -75,4 +86,8 @@ private:
     QVBoxLayout* panelLayout;
     bool configSaveWarned = false;
     QTimer* portRetryTimer = nullptr;
+    StreamMonitorWindow* monitor = nullptr;
+    QPushButton* diagnoseButton = nullptr;
+    QTimer* panelTimer = nullptr;
+    QElapsedTimer panelShown;
 };

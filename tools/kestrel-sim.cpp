@@ -33,6 +33,7 @@ struct SimOptions
     double duration = 0.0;  // 0: no limit
     uint64_t seed = 1;
     double damage = 0.0; // probability that a generated frame is damaged
+    bool frozenCounter = false; // every frame carries counter 1, as a hung controller's
     bool quiet = false;
     std::string replay;
     double speed = 1.0;
@@ -152,7 +153,8 @@ bool runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats
         } else {
             seconds = secondsSince(stats.start);
         }
-        ++number;
+        if (!options.frozenCounter || number == 0)
+            ++number;
         if (number == 0)
             number = 1; // the counter wraps past 2^32 - 1 back to 1
         std::string text = generator.frame(number, seconds);
@@ -253,6 +255,9 @@ void addOptions(CLI::App& app, SimOptions& options)
                                   "a junk number, a raised count, a truncation, a stray NUL or a byte burst")
                        ->check(CommandLine::number(0.0, 1.0))
                        ->capture_default_str();
+    auto* frozen = app.add_flag("--frozen-counter", options.frozenCounter,
+                                "Send every frame with frame counter 1, as a controller that hangs "
+                                "while its network part goes on");
     app.add_flag("--quiet", options.quiet, "Print only errors and the summary at exit");
     auto* replay = app.add_option("--replay", options.replay,
                                   "Send the UDP payloads of this pcap or pcapng capture instead")
@@ -267,7 +272,7 @@ void addOptions(CLI::App& app, SimOptions& options)
         ->check(CLI::Range(0, 65535));
     speed->needs(replay);
     loop->needs(replay);
-    replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage);
+    replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage)->excludes(frozen);
 }
 
 void announce(const SimOptions& options)

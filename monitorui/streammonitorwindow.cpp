@@ -1,0 +1,459 @@
+#include "streammonitorwindow.h"
+
+#include "diagnoseworker.h"
+#include "diagnosis.h"
+
+#include <QComboBox>
+#include <QGraphicsLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Rows of the health table, in order.
+enum Row
+{
+    RowSender,
+    RowDatagrams,
+    RowFrames,
+    RowCounter,
+    RowAge,
+    RowState,
+    RowGaps,
+    RowMissed,
+    RowRepeated,
+    RowTimeouts,
+    RowNetErrors,
+    RowParseErrors,
+    RowForeign,
+    RowSecondSender,
+    RowQuality,
+    RowCount
+};
+
+const char* const kRowNames[RowCount] = {
+    "Sender",
+    "Datagrams/s",
+    "Frames/s",
+    "Frame counter",
+    "Data age",
+    "State",
+    "Gaps (1 s / all)",
+    "Missed frames (1 s / all)",
+    "Repeated / back",
+    "Timeouts",
+    "Network errors",
+    "Parse errors",
+    "Foreign datagrams",
+    "Second sender",
+    "Quality",
+};
+
+// A pressed button sits this far above its lane's line.
+constexpr double kPressedHeight = 0.7;
+
+QString countsText(uint64_t lastSecond, uint64_t total)
+{
+    return QStringLiteral("%1 / %2").arg(lastSecond).arg(total);
+}
+
+QString stateText(const HealthFigures& f)
+{
+    switch (f.staleness) {
+    case Staleness::Fresh:
+        return QStringLiteral("fresh");
+    case Staleness::NoFrame:
+        return f.haveFrame ? QStringLiteral("stale: no frame") : QStringLiteral("no frame yet");
+    case Staleness::CounterFrozen:
+        return QStringLiteral("stale: counter stands still");
+    }
+    return QString();
+}
+
+void replacePoints(QLineSeries* series, const std::vector<StripPoint>& points, double now)
+{
+    QList<QPointF> list;
+    list.reserve(static_cast<qsizetype>(points.size()));
+    for (const StripPoint& p : points)
+        list.append(QPointF(p.t - now, p.value));
+    series->replace(list);
+}
+
+} // namespace
+
+StreamMonitorWindow::StreamMonitorWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window), x(kSpan, kSlots), y(kSpan, kSlots), quality(kSpan, kSlots),
+      age(kSpan, kSlots)
+{
+    clock.start();
+    health = StreamHealth(now());
+    buttons.assign(kButtonLanes, StripBuffer(kSpan, kSlots));
+    qualities.reserve(kMaxSkywands);
+    setWindowTitle(QStringLiteral("Stream monitor"));
+    setupUi();
+    worker = new DiagnoseWorker(this);
+    connect(worker, &QThread::finished, this, [this] { finishDiagnosis(); });
+    diagnoseTimer = new QTimer(this);
+    diagnoseTimer->setSingleShot(true);
+    diagnoseTimer->setInterval(kDiagnoseWaitMs);
+    connect(diagnoseTimer, &QTimer::timeout, this, [this] { finishDiagnosis(); });
+    redrawTimer = new QTimer(this);
+    redrawTimer->setInterval(kRedrawMs);
+    connect(redrawTimer, &QTimer::timeout, this, [this] { refresh(); });
+    redrawTimer->start();
+    resize(720, 820);
+}
+
+StreamMonitorWindow::~StreamMonitorWindow() = default;
+
+double StreamMonitorWindow::now() const
+{
+    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+}
+
+void StreamMonitorWindow::setupUi()
+{
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(QStringLiteral("Skywand:")));
+    skywandBox = new QComboBox;
+    skywandBox->setObjectName(QStringLiteral("monitorSkywand"));
+    connect(skywandBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int index) { selectSkywand(index); });
+    top->addWidget(skywandBox);
+    pauseButton = new QPushButton(QStringLiteral("Pause"));
+    pauseButton->setObjectName(QStringLiteral("pauseButton"));
+    pauseButton->setCheckable(true);
+    top->addWidget(pauseButton);
+    diagnoseButton = new QPushButton(QStringLiteral("Diagnose"));
+    diagnoseButton->setObjectName(QStringLiteral("monitorDiagnoseButton"));
+    connect(diagnoseButton, &QPushButton::clicked, this, &StreamMonitorWindow::diagnose);
+    top->addWidget(diagnoseButton);
+    top->addStretch(1);
+
+    table = new QTableWidget(RowCount, 1);
+    table->setObjectName(QStringLiteral("healthTable"));
+    table->horizontalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    QStringList names;
+    for (const char* name : kRowNames)
+        names << QString::fromLatin1(name);
+    table->setVerticalHeaderLabels(names);
+    for (int row = 0; row < RowCount; ++row)
+        table->setItem(row, 0, new QTableWidgetItem);
+
+    auto* charts = new QWidget;
+    auto* chartLayout = new QVBoxLayout(charts);
+    chartLayout->setContentsMargins(0, 0, 0, 0);
+    chartLayout->addWidget(addChart(Position, QStringLiteral("Joystick X and Y"), -1.05, 1.05), 2);
+    chartLayout->addWidget(addChart(Buttons, QStringLiteral("Buttons"), -0.2, kButtonLanes), 2);
+    chartLayout->addWidget(addChart(Quality, QStringLiteral("Quality"), -1.05, 1.05), 1);
+    chartLayout->addWidget(addChart(Age, QStringLiteral("Data age (s)"), 0.0, 1.0), 1);
+
+    xSeries = new QLineSeries;
+    xSeries->setName(QStringLiteral("X"));
+    ySeries = new QLineSeries;
+    ySeries->setName(QStringLiteral("Y"));
+    for (int lane = 0; lane < kButtonLanes; ++lane) {
+        buttonSeries[lane] = new QLineSeries;
+        buttonSeries[lane]->setName(QString::number(lane + 1));
+    }
+    qualitySeries = new QLineSeries;
+    ageSeries = new QLineSeries;
+    auto attach = [this](Chart which, QLineSeries* series) {
+        QChart* chart = views[which]->chart();
+        chart->addSeries(series);
+        for (QAbstractAxis* axis : chart->axes())
+            series->attachAxis(axis);
+    };
+    attach(Position, xSeries);
+    attach(Position, ySeries);
+    for (QLineSeries* series : buttonSeries)
+        attach(Buttons, series);
+    attach(Quality, qualitySeries);
+    attach(Age, ageSeries);
+    views[Quality]->chart()->legend()->hide();
+    views[Age]->chart()->legend()->hide();
+    views[Buttons]->chart()->legend()->setAlignment(Qt::AlignRight);
+
+    sentence = new QLabel;
+    sentence->setObjectName(QStringLiteral("diagnosisSentence"));
+    sentence->setWordWrap(true);
+    sentence->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont bold = sentence->font();
+    bold.setBold(true);
+    sentence->setFont(bold);
+    evidenceText = new QPlainTextEdit;
+    evidenceText->setObjectName(QStringLiteral("diagnosisEvidence"));
+    evidenceText->setReadOnly(true);
+    evidenceText->hide();
+    switchButton = new QPushButton;
+    switchButton->setObjectName(QStringLiteral("switchPortButton"));
+    switchButton->hide();
+    connect(switchButton, &QPushButton::clicked, this, [this] {
+        if (suggestedPort > 0)
+            emit switchPortRequested(suggestedPort);
+        switchButton->hide();
+    });
+
+    auto* diagnosisBox = new QWidget;
+    auto* diagnosisLayout = new QVBoxLayout(diagnosisBox);
+    diagnosisLayout->setContentsMargins(0, 0, 0, 0);
+    diagnosisLayout->addWidget(sentence);
+    diagnosisLayout->addWidget(evidenceText, 1);
+    diagnosisLayout->addWidget(switchButton, 0, Qt::AlignLeft);
+
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(table);
+    splitter->addWidget(charts);
+    splitter->addWidget(diagnosisBox);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 0);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(splitter, 1);
+}
+
+QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, double low,
+                                          double high)
+{
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->setMargins(QMargins(2, 2, 2, 2));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    auto* time = new QValueAxis;
+    time->setRange(-kSpan, 0.0);
+    time->setLabelFormat(QStringLiteral("%.0f"));
+    time->setTickCount(7);
+    auto* value = new QValueAxis;
+    value->setRange(low, high);
+    chart->addAxis(time, Qt::AlignBottom);
+    chart->addAxis(value, Qt::AlignLeft);
+    timeAxes[which] = time;
+    auto* view = new QChartView(chart);
+    view->setObjectName(QStringLiteral("chart%1").arg(static_cast<int>(which)));
+    view->setRenderHint(QPainter::Antialiasing, false);
+    view->setMinimumHeight(90);
+    views[which] = view;
+    return view;
+}
+
+void StreamMonitorWindow::setPort(int value, bool opened)
+{
+    port = value;
+    portOpened = opened;
+}
+
+bool StreamMonitorWindow::isPaused() const
+{
+    return pauseButton->isChecked();
+}
+
+void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
+{
+    const double t = now();
+    sdk.getLastDatagram(datagram);
+    FrameEvent event;
+    event.frameCounter = sdk.getFrameCounter();
+    event.controllerLines = datagram.controllerLines;
+    event.sender = Endpoint{datagram.sourceAddress, datagram.sourcePort};
+
+    // The health keeps the quality of a bounded number of Skywands.
+    const int count = std::clamp(sdk.getNumSkywand(), 0, kMaxSkywands);
+    qualities.resize(static_cast<size_t>(count));
+    SkywandRecord record;
+    SkywandRecord chosen;
+    bool chosenTracked = false;
+    for (int i = 0; i < count; ++i) {
+        const bool written = sdk.getCurrentSkywand(i, record);
+        event.skywandsInFrame += written ? 1 : 0;
+        qualities[static_cast<size_t>(i)] = record.quality;
+        if (i == selected) {
+            chosen = record;
+            chosenTracked = written;
+        }
+    }
+    event.numSkywand = count;
+    event.skywandQuality = qualities.empty() ? nullptr : qualities.data();
+    health.recordFrame(t, event);
+    if (diagnosisHealth)
+        diagnosisHealth->recordFrame(t, event);
+    if (count != skywandBox->count())
+        showSkywandCount(count);
+
+    if (!chosenTracked)
+        return;
+    x.append(t, chosen.numJoystick > 0 ? chosen.joystickValue[0] : 0.0);
+    y.append(t, chosen.numJoystick > 1 ? chosen.joystickValue[1] : 0.0);
+    for (int lane = 0; lane < kButtonLanes; ++lane) {
+        const bool pressed = lane < chosen.numButton && chosen.button[lane] == 1;
+        buttons[static_cast<size_t>(lane)].append(t, lane + (pressed ? kPressedHeight : 0.0));
+    }
+    quality.append(t, chosen.quality);
+}
+
+void StreamMonitorWindow::recordError(const TrackingSdk& sdk)
+{
+    const double t = now();
+    if (sdk.isDataTimeout()) {
+        health.recordTimeout(t);
+        if (diagnosisHealth)
+            diagnosisHealth->recordTimeout(t);
+    } else if (sdk.isDataParseError()) {
+        sdk.getLastDatagram(datagram);
+        sdk.getLastParseFailure(lastParseFailure);
+        const Endpoint from{datagram.sourceAddress, datagram.sourcePort};
+        health.recordParseError(t, from);
+        if (diagnosisHealth)
+            diagnosisHealth->recordParseError(t, from);
+    } else if (sdk.isDataNetError()) {
+        health.recordNetError(t);
+        if (diagnosisHealth)
+            diagnosisHealth->recordNetError(t);
+    }
+}
+
+void StreamMonitorWindow::showSkywandCount(int count)
+{
+    const QSignalBlocker block(skywandBox);
+    skywandBox->clear();
+    for (int i = 0; i < count; ++i)
+        skywandBox->addItem(QStringLiteral("F%1").arg(i + 1));
+    skywandBox->setCurrentIndex(selected < count ? selected : -1);
+}
+
+void StreamMonitorWindow::selectSkywand(int index)
+{
+    if (index < 0 || index == selected)
+        return;
+    selected = index;
+    x.clear();
+    y.clear();
+    for (StripBuffer& lane : buttons)
+        lane.clear();
+    quality.clear();
+}
+
+void StreamMonitorWindow::refresh()
+{
+    const double t = now();
+    const HealthFigures figures = health.figures(t);
+    age.append(t, std::max(0.0, figures.dataAge));
+    if (redraws++ % kTableEvery == 0)
+        updateTable(figures);
+    if (!isPaused())
+        updateCharts(t);
+}
+
+void StreamMonitorWindow::updateCharts(double t)
+{
+    // One point pair per pixel column is all a chart can show.
+    const double from = t - kSpan;
+    auto draw = [&](Chart which, StripBuffer& buffer, QLineSeries* series) {
+        const int columns =
+            std::max(1, static_cast<int>(views[which]->chart()->plotArea().width()));
+        buffer.decimate(from, t, columns, scratch);
+        replacePoints(series, scratch, t);
+    };
+    draw(Position, x, xSeries);
+    draw(Position, y, ySeries);
+    for (int lane = 0; lane < kButtonLanes; ++lane)
+        draw(Buttons, buttons[static_cast<size_t>(lane)], buttonSeries[lane]);
+    draw(Quality, quality, qualitySeries);
+    draw(Age, age, ageSeries);
+    double highest = 1.0;
+    for (const QPointF& p : ageSeries->points())
+        highest = std::max(highest, p.y());
+    if (auto* axis = qobject_cast<QValueAxis*>(views[Age]->chart()->axes(Qt::Vertical).value(0)))
+        axis->setRange(0.0, std::ceil(highest));
+}
+
+void StreamMonitorWindow::updateTable(const HealthFigures& f)
+{
+    auto set = [this](Row row, const QString& text) {
+        QTableWidgetItem* item = table->item(row, 0);
+        if (item->text() != text)
+            item->setText(text);
+    };
+    set(RowSender, QString::fromStdString(endpointText(f.sender)));
+    set(RowDatagrams, QString::number(f.datagramsPerSecond, 'f', 0));
+    set(RowFrames, QString::number(f.framesPerSecond, 'f', 0));
+    set(RowCounter, f.haveFrame ? QString::number(f.frameCounter) : QStringLiteral("-"));
+    set(RowAge, f.dataAge < 0 ? QStringLiteral("-")
+                              : QStringLiteral("%1 ms").arg(f.dataAge * 1000.0, 0, 'f', 0));
+    set(RowState, stateText(f));
+    set(RowGaps, countsText(f.lastSecond.gaps, f.total.gaps));
+    set(RowMissed, countsText(f.lastSecond.missedFrames, f.total.missedFrames));
+    set(RowRepeated, QStringLiteral("%1 / %2").arg(f.total.repeated).arg(f.total.backward));
+    set(RowTimeouts, countsText(f.lastSecond.timeouts, f.total.timeouts));
+    set(RowNetErrors, countsText(f.lastSecond.netErrors, f.total.netErrors));
+    set(RowParseErrors, countsText(f.lastSecond.parseErrors, f.total.parseErrors));
+    set(RowForeign, countsText(f.lastSecond.foreign, f.total.foreign));
+    set(RowSecondSender, f.twoSenders() ? QString::fromStdString(endpointText(f.otherSender))
+                                        : QStringLiteral("none"));
+    QString q = QStringLiteral("-");
+    if (selected < static_cast<int>(f.skywands.size())) {
+        const SkywandHealth& s = f.skywands[static_cast<size_t>(selected)];
+        q = QStringLiteral("F%1: %2%3")
+                .arg(selected + 1)
+                .arg(static_cast<double>(s.quality), 0, 'f', 2)
+                .arg(s.inLastFrame ? QString() : QStringLiteral(" (not in the last frame)"));
+    }
+    set(RowQuality, q);
+}
+
+void StreamMonitorWindow::diagnose()
+{
+    if (worker->isRunning() || diagnoseTimer->isActive())
+        return;
+    diagnoseButton->setEnabled(false);
+    switchButton->hide();
+    evidenceText->hide();
+    sentence->setText(QStringLiteral("Watching the stream and the network for a few seconds..."));
+    diagnosisHealth = std::make_unique<StreamHealth>(now());
+    worker->setPort(static_cast<uint16_t>(std::clamp(port, 0, 65535)), portOpened);
+    worker->start();
+    diagnoseTimer->start();
+}
+
+void StreamMonitorWindow::finishDiagnosis()
+{
+    // Both the capture and the watch of the stream must be over.
+    if (worker->isRunning() || diagnoseTimer->isActive() || !diagnosisHealth)
+        return;
+    DiagnosisEvidence evidence = worker->gathered();
+    evidence.health = diagnosisHealth->figures(now());
+    evidence.selectedSkywand = selected;
+    evidence.lastParseFailure = lastParseFailure;
+    diagnosisHealth.reset();
+    const Diagnosis result = ::diagnose(evidence);
+
+    sentence->setText(QString::fromStdString(result.sentence));
+    QStringList lines;
+    for (const std::string& line : result.evidence)
+        lines << QString::fromStdString(line);
+    evidenceText->setPlainText(lines.join(QLatin1Char('\n')));
+    evidenceText->setVisible(!lines.isEmpty());
+    suggestedPort = result.situation == Situation::OtherPort ? result.suggestedPort : 0;
+    switchButton->setText(QStringLiteral("Listen on port %1").arg(suggestedPort));
+    switchButton->setVisible(suggestedPort > 0);
+    diagnoseButton->setEnabled(true);
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "parsefailure.h"
+#include "streamhealth.h"
+#include "stripbuffer.h"
+#include "trackingsdk.h"
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+class DiagnoseWorker;
+class QChart;
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineSeries;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+class QValueAxis;
+
+// A window beside the main one: the health of the incoming stream in a table,
+// strip charts of the last 30 s of one Skywand, and the diagnosis of a stream
+// that gives no usable data. The main window feeds it each receive outcome;
+// the charts are drawn on a timer, never per frame.
+class StreamMonitorWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr double kSpan = 30.0;   // seconds the charts show
+    static constexpr int kSlots = 3000;     // of 10 ms each across kSpan
+    static constexpr int kRedrawMs = 50;    // 20 Hz
+    static constexpr int kTableEvery = 5;   // redraws per table update
+    static constexpr int kMaxSkywands = 64; // whose quality the health keeps
+    static constexpr int kButtonLanes = 8;
+    static constexpr int kDiagnoseWaitMs = 3000;
+
+    explicit StreamMonitorWindow(QWidget* parent = nullptr);
+    ~StreamMonitorWindow() override;
+
+    // The data port and whether it opened, for the diagnosis.
+    void setPort(int port, bool opened);
+    // The outcome of the receive that just ended, read from sdk.
+    void recordData(const TrackingSdk& sdk);
+    void recordError(const TrackingSdk& sdk);
+
+    bool isPaused() const;
+    // Redraws now, as the timer does.
+    void refresh();
+
+public slots:
+    void diagnose();
+
+signals:
+    // The user chose to listen on the port the diagnosis found.
+    void switchPortRequested(int port);
+
+private:
+    enum Chart
+    {
+        Position,
+        Buttons,
+        Quality,
+        Age,
+        ChartCount
+    };
+
+    double now() const;
+    void setupUi();
+    QChartView* addChart(Chart which, const QString& title, double low, double high);
+    void updateCharts(double t);
+    void updateTable(const HealthFigures& figures);
+    void selectSkywand(int index);
+    void finishDiagnosis();
+    void showSkywandCount(int count);
+
+    QElapsedTimer clock;
+    StreamHealth health;
+    std::unique_ptr<StreamHealth> diagnosisHealth;
+    int port = 0;
+    bool portOpened = false;
+    int selected = 0;
+    int redraws = 0;
+    std::vector<float> qualities;
+    ReceivedDatagram datagram;
+    ParseFailure lastParseFailure;
+
+    StripBuffer x;
+    StripBuffer y;
+    std::vector<StripBuffer> buttons;
+    StripBuffer quality;
+    StripBuffer age;
+    std::vector<StripPoint> scratch;
+
+    QComboBox* skywandBox = nullptr;
+    QPushButton* pauseButton = nullptr;
+    QPushButton* diagnoseButton = nullptr;
+    QTableWidget* table = nullptr;
+    std::array<QChartView*, ChartCount> views{};
+    std::array<QValueAxis*, ChartCount> timeAxes{};
+    QLineSeries* xSeries = nullptr;
+    QLineSeries* ySeries = nullptr;
+    std::array<QLineSeries*, kButtonLanes> buttonSeries{};
+    QLineSeries* qualitySeries = nullptr;
+    QLineSeries* ageSeries = nullptr;
+    QLabel* sentence = nullptr;
+    QPlainTextEdit* evidenceText = nullptr;
+    QPushButton* switchButton = nullptr;
+    int suggestedPort = 0;
+    QTimer* redrawTimer = nullptr;
+    QTimer* diagnoseTimer = nullptr;
+    DiagnoseWorker* worker = nullptr;
+};
