@@ -115,7 +115,7 @@ StreamMonitorWindow::StreamMonitorWindow(QWidget* parent)
     redrawTimer->setInterval(kRedrawMs);
     connect(redrawTimer, &QTimer::timeout, this, [this] { refresh(); });
     redrawTimer->start();
-    resize(720, 820);
+    resize(720, 900);
 }
 
 StreamMonitorWindow::~StreamMonitorWindow() = default;
@@ -146,6 +146,9 @@ void StreamMonitorWindow::setupUi()
 
     table = new QTableWidget(RowCount, 1);
     table->setObjectName(QStringLiteral("healthTable"));
+    // The window reads the newest frame of the SDK; at high rates it may
+    // skip some, and those count as gaps here.
+    table->setToolTip(QStringLiteral("Frames the window skipped while busy count as gaps"));
     table->horizontalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -245,13 +248,15 @@ QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, dou
     time->setTickCount(7);
     auto* value = new QValueAxis;
     value->setRange(low, high);
+    value->setLabelFormat(QStringLiteral("%.1f"));
+    value->setTickCount(3);
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(value, Qt::AlignLeft);
     timeAxes[which] = time;
     auto* view = new QChartView(chart);
     view->setObjectName(QStringLiteral("chart%1").arg(static_cast<int>(which)));
     view->setRenderHint(QPainter::Antialiasing, false);
-    view->setMinimumHeight(90);
+    view->setMinimumHeight(which == Position || which == Buttons ? 150 : 110);
     views[which] = view;
     return view;
 }
