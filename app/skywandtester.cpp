@@ -1,12 +1,12 @@
 #include "skywandtester.h"
 
+#include "checkwizard.h"
 #include "configfile.h"
 #include "elidedlabel.h"
 #include "helpbrowser.h"
 #include "paintpacer.h"
 #include "settingportdlg.h"
 #include "skywandwidget.h"
-#include "streammonitorwindow.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
 
@@ -18,7 +18,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWhatsThis>
@@ -82,20 +81,12 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
 {
     setPortText(QByteArrayLiteral("5000"));
     ui.setupUi(this);
-    panelTimer = new QTimer(this);
-    panelTimer->setSingleShot(true);
-    connect(panelTimer, &QTimer::timeout, this, [this] {
-        withoutThrowing("Tracking data", [this] {
-            panelShown.start();
-            showTrackingData(sdk);
-        });
-    });
     portRetryTimer = new QTimer(this);
     portRetryTimer->setInterval(kPortRetryMs);
     connect(portRetryTimer, &QTimer::timeout, this, [this] { retryDataPort(); });
     new PaintPacer(this, kPaintIntervalMs);
     connectActions();
-    createMonitorEntries();
+    createCheckEntry();
     loadConfig();
     setupStatusAndPanel();
     createTrackingSdk();
@@ -156,20 +147,6 @@ void Skywandtester::setupStatusAndPanel()
     statusLabel = new ElidedLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     ui.statusBar->addPermanentWidget(statusLabel, 0);
-    // Shown while no usable data arrives, where the user looks for the cause.
-    diagnoseButton = new QPushButton(QStringLiteral("Diagnose"));
-    diagnoseButton->setObjectName(QStringLiteral("diagnoseButton"));
-    diagnoseButton->setStyleSheet(
-        QStringLiteral("background-color: #d9822b; color: white; font-weight: bold;"));
-    diagnoseButton->setToolTip(QStringLiteral("Find out why no tracking data arrives"));
-    diagnoseButton->hide();
-    connect(diagnoseButton, &QPushButton::clicked, this, [this] {
-        withoutThrowing("Diagnose", [this] {
-            openStreamMonitor();
-            monitor->diagnose();
-        });
-    });
-    ui.statusBar->addWidget(diagnoseButton, 0);
     setStatus(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ") +
               QString::fromLatin1(portText) + QStringLiteral(" "));
     ui.frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
@@ -205,7 +182,6 @@ void Skywandtester::createTrackingSdk()
         // until that program lets it go.
         qDebug() << "Kestrel init error";
         setStatus(QStringLiteral("Kestrel init error - waiting for port %1").arg(port));
-        setDiagnoseShown(true);
         portRetryTimer->start();
         return;
     }
@@ -279,55 +255,30 @@ void Skywandtester::stopReceiver()
     receiver->wait();
 }
 
-void Skywandtester::createMonitorEntries()
+void Skywandtester::createCheckEntry()
 {
-    auto* view = new QMenu(QStringLiteral("&View"), this);
-    view->setObjectName(QStringLiteral("menuView"));
-    QAction* action = view->addAction(QStringLiteral("Stream monitor"));
-    action->setObjectName(QStringLiteral("actionStreamMonitor"));
-    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    auto* tools = new QMenu(QStringLiteral("&Tools"), this);
+    tools->setObjectName(QStringLiteral("menuTools"));
+    QAction* action = tools->addAction(QStringLiteral("Check Skywand..."));
+    action->setObjectName(QStringLiteral("actionCheckSkywand"));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
     connect(action, &QAction::triggered, this,
-            [this] { withoutThrowing("Stream monitor", [this] { openStreamMonitor(); }); });
-    menuBar()->insertMenu(ui.menu_Help->menuAction(), view);
+            [this] { withoutThrowing("Check Skywand", [this] { openCheckWizard(); }); });
+    menuBar()->insertMenu(ui.menu_Help->menuAction(), tools);
 }
 
-void Skywandtester::openStreamMonitor()
+void Skywandtester::openCheckWizard()
 {
-    if (!monitor) {
-        // A window of its own that closes with the main one.
-        monitor = new StreamMonitorWindow(this);
-        connect(monitor, &StreamMonitorWindow::switchPortRequested, this,
-                [this](int port) { withoutThrowing("Switch port", [this, port] { switchToPort(port); }); });
+    // One check at a time; the wizard checks the Skywand selected when it
+    // opened and is deleted when it closes.
+    if (!checkWizard) {
+        const int port = sdk && sdk->isValid() ? int(sdk->getDataPort()) : 0;
+        checkWizard = new CheckWizard(selectedIndex < 0 ? 0 : selectedIndex, port, this);
+        checkWizard->setAttribute(Qt::WA_DeleteOnClose);
     }
-    int port = 0;
-    const bool opened = sdk && sdk->isValid();
-    if (opened) {
-        port = sdk->getDataPort();
-    } else if (!readPort(portText, &port)) {
-        port = 0;
-    }
-    monitor->setPort(port, opened);
-    monitor->show();
-    monitor->raise();
-    monitor->activateWindow();
-}
-
-void Skywandtester::setDiagnoseShown(bool shown)
-{
-    if (diagnoseButton->isHidden() == shown) {
-        diagnoseButton->setVisible(shown);
-    }
-}
-
-void Skywandtester::switchToPort(int port)
-{
-    if (port <= 1 || port >= 65535) {
-        return;
-    }
-    setPortText(QByteArray::number(port));
-    saveConfig();
-    RestartDataReceiver();
-    openStreamMonitor();
+    checkWizard->show();
+    checkWizard->raise();
+    checkWizard->activateWindow();
 }
 
 void Skywandtester::on_action_Help_triggered()
@@ -427,29 +378,10 @@ void Skywandtester::onReceiveTrackingData()
     if (receiver) {
         receiver->dataNotificationHandled();
     }
-    withoutThrowing("Tracking data", [this] {
-        if (monitor && sdk) {
-            monitor->recordData(*sdk);
-        }
-        setDiagnoseShown(false);
-        showPaced();
-    });
-}
-
-void Skywandtester::showPaced()
-{
-    // Setting the labels costs as much as painting them; a 1 kHz stream
-    // need not set them more often than the panel is painted. The newest
-    // frame is shown when the interval is over.
-    if (panelShown.isValid() && panelShown.elapsed() < kPaintIntervalMs) {
-        if (!panelTimer->isActive()) {
-            panelTimer->start(static_cast<int>(kPaintIntervalMs - panelShown.elapsed()));
-        }
-        return;
+    if (checkWizard && sdk) {
+        withoutThrowing("Check Skywand", [this] { checkWizard->readFrame(*sdk); });
     }
-    panelTimer->stop();
-    panelShown.start();
-    showTrackingData(sdk);
+    withoutThrowing("Tracking data", [this] { showTrackingData(sdk); });
 }
 
 void Skywandtester::onReceiveTrackingDataError()
@@ -457,14 +389,7 @@ void Skywandtester::onReceiveTrackingDataError()
     if (receiver) {
         receiver->errorNotificationHandled();
     }
-    withoutThrowing("Tracking data error", [this] {
-        if (monitor && sdk) {
-            monitor->recordError(*sdk);
-        }
-        // A frame still waiting to be shown would cover the error.
-        panelTimer->stop();
-        setDiagnoseShown(!showTrackingDataError(sdk));
-    });
+    withoutThrowing("Tracking data error", [this] { showTrackingDataError(sdk); });
 }
 
 void Skywandtester::showTrackingData(TrackingSdk* source)

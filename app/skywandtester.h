@@ -2,17 +2,16 @@
 
 #include "ui_skywandtester.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
+class CheckWizard;
 class QByteArray;
 class QLabel;
-class QPushButton;
 class QTimer;
 class QVBoxLayout;
 class SkywandWidget;
-class StreamMonitorWindow;
 class TrackReceiver;
 class TrackingSdk;
 
@@ -65,14 +64,9 @@ private:
     QString statusText(int skywandNumber, bool tracked = true) const;
     void setStatus(const QString& text);
     void stopReceiver();
-
-    // The stream monitor and the Diagnose button of the status area.
-    void createMonitorEntries();
-    void openStreamMonitor();
-    void setDiagnoseShown(bool shown);
-    void switchToPort(int port);
-    // Shows the newest frame at most once per paint interval.
-    void showPaced();
+    // Tools, "Check Skywand...": the guided check of the selected Skywand.
+    void createCheckEntry();
+    void openCheckWizard();
 
     Ui::SkywandtesterClass ui;
     char portText[kPortTextMax + 1];
@@ -86,8 +80,5 @@ private:
     QVBoxLayout* panelLayout;
     bool configSaveWarned = false;
     QTimer* portRetryTimer = nullptr;
-    StreamMonitorWindow* monitor = nullptr;
-    QPushButton* diagnoseButton = nullptr;
-    QTimer* panelTimer = nullptr;
-    QElapsedTimer panelShown;
+    QPointer<CheckWizard> checkWizard;
 };

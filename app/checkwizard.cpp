@@ -1,0 +1,498 @@
+#include "checkwizard.h"
+
+#include "checkhistory.h"
+#include "circletraceview.h"
+#include "framerecords.h"
+#include "trackingsdk.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWizardPage>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#ifndef SKYWAND_VERSION
+#define SKYWAND_VERSION "unknown"
+#endif
+
+namespace {
+
+// A page that may only be left once its condition holds.
+class ConditionPage : public QWizardPage
+{
+public:
+    std::function<bool()> condition;
+    bool isComplete() const override { return condition ? condition() : true; }
+};
+
+const QString kStyleTarget = QStringLiteral(
+    "border: 3px solid #d08000; background-color: #ffe9a8; color: black; font-weight: bold;");
+const QString kStyleHeld =
+    QStringLiteral("border: 1px solid gray; background-color: red; color: white;");
+const QString kStylePassed =
+    QStringLiteral("border: 1px solid gray; background-color: #c8ecc8; color: black;");
+const QString kStyleFailed =
+    QStringLiteral("border: 1px solid gray; background-color: #f4c0c0; color: black;");
+const QString kStyleWaiting =
+    QStringLiteral("border: 1px solid gray; background-color: lightgray; color: black;");
+
+QString stepTitleText(CheckStep step)
+{
+    switch (step) {
+    case CheckStep::Waiting:
+        return QStringLiteral("Waiting for the Skywand");
+    case CheckStep::Buttons:
+        return QStringLiteral("Step 1 of 4: buttons");
+    case CheckStep::Rest:
+        return QStringLiteral("Step 2 of 4: joystick at rest");
+    case CheckStep::Circle:
+        return QStringLiteral("Step 3 of 4: full circle");
+    case CheckStep::Hold:
+        return QStringLiteral("Step 4 of 4: hold still");
+    case CheckStep::Done:
+        break;
+    }
+    return QStringLiteral("Check finished");
+}
+
+QString stepName(const std::string& step)
+{
+    const QString name = QString::fromStdString(step);
+    return name.isEmpty() ? name : name.left(1).toUpper() + name.mid(1);
+}
+
+QFont scaledFont(const QFont& base, double factor, bool bold)
+{
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    font.setBold(bold);
+    return font;
+}
+
+int64_t wallClockUs()
+{
+    return QDateTime::currentMSecsSinceEpoch() * 1000;
+}
+
+int64_t atUs(int64_t originUs, double seconds)
+{
+    return std::isfinite(seconds) ? originUs + std::llround(seconds * 1e6) : originUs;
+}
+
+} // namespace
+
+CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
+    : QWizard(parent), index(skywandIndex), port(dataPort),
+      engine(std::make_unique<SkywandCheck>()), refreshTimer(new QTimer(this))
+{
+    setWindowTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
+    setWizardStyle(QWizard::ClassicStyle);
+    setOption(QWizard::NoBackButtonOnLastPage);
+    setOption(QWizard::NoCancelButtonOnLastPage);
+    setButtonText(QWizard::CommitButton, QStringLiteral("&Start check"));
+    setPage(IdentityPage, createIdentityPage());
+    setPage(StepsPage, createStepsPage());
+    setPage(ResultPage, createResultPage());
+    refreshTimer->setInterval(kRefreshMs);
+    connect(refreshTimer, &QTimer::timeout, this, [this] { refresh(); });
+    resize(640, 600);
+}
+
+CheckWizard::~CheckWizard() = default;
+
+QWizardPage* CheckWizard::createIdentityPage()
+{
+    auto* page = new ConditionPage;
+    page->setTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
+    page->setSubTitle(QStringLiteral("The check guides the person holding the wand through the "
+                                     "buttons, the joystick at rest, a full circle and holding "
+                                     "still, and files a report."));
+    wandIdEdit = new QLineEdit;
+    wandIdEdit->setObjectName(QStringLiteral("wandId"));
+    wandIdEdit->setMaxLength(kMaxTypedLength);
+    wandIdEdit->setPlaceholderText(QStringLiteral("serial number or asset tag"));
+    operatorEdit = new QLineEdit;
+    operatorEdit->setObjectName(QStringLiteral("operator"));
+    operatorEdit->setMaxLength(kMaxTypedLength);
+    auto* layout = new QFormLayout(page);
+    layout->addRow(QStringLiteral("&Wand id:"), wandIdEdit);
+    layout->addRow(QStringLiteral("&Operator:"), operatorEdit);
+    layout->addRow(new QLabel(
+        QStringLiteral("The check reads Skywand F%1 (the one chosen in the main window) on UDP "
+                       "port %2.")
+            .arg(index + 1)
+            .arg(port)));
+    // A wand id that is only blanks would file a report nobody can find.
+    page->condition = [this] { return !wandIdEdit->text().trimmed().isEmpty(); };
+    connect(wandIdEdit, &QLineEdit::textChanged, page, &QWizardPage::completeChanged);
+    page->setCommitPage(true);
+    return page;
+}
+
+QWizardPage* CheckWizard::createStepsPage()
+{
+    auto* page = new ConditionPage;
+    page->condition = [this] { return engine->finished(); };
+    page->setCommitPage(true);
+    stepTitle = new QLabel;
+    stepTitle->setFont(scaledFont(font(), 1.3, true));
+    promptLabel = new QLabel;
+    promptLabel->setWordWrap(true);
+    promptLabel->setFont(scaledFont(font(), 2.0, true));
+    promptLabel->setMinimumHeight(promptLabel->fontMetrics().height() * 3);
+    promptLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    countdownLabel = new QLabel;
+    countdownLabel->setFont(scaledFont(font(), 1.6, false));
+    dataLabel = new QLabel;
+
+    auto* buttons = new QHBoxLayout;
+    for (int i = 0; i < 16; ++i) {
+        auto* label = new QLabel(QString::number(i + 1));
+        label->setAlignment(Qt::AlignCenter);
+        label->setMinimumSize(34, 34);
+        label->setFont(scaledFont(font(), 1.3, false));
+        label->setStyleSheet(kStyleWaiting);
+        label->hide();
+        buttonLabels << label;
+        buttons->addWidget(label);
+    }
+    buttons->addStretch();
+    circleView = new CircleTraceView;
+    circleView->setTrace(&engine->circleTrace(), 0.0);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(stepTitle);
+    layout->addWidget(promptLabel);
+    layout->addWidget(countdownLabel);
+    layout->addLayout(buttons);
+    layout->addWidget(circleView, 1);
+    layout->addWidget(dataLabel);
+    return page;
+}
+
+QWizardPage* CheckWizard::createResultPage()
+{
+    auto* page = new QWizardPage;
+    page->setTitle(QStringLiteral("Result"));
+    verdictLabel = new QLabel;
+    verdictLabel->setObjectName(QStringLiteral("verdict"));
+    verdictLabel->setFont(scaledFont(font(), 3.5, true));
+    failuresLabel = new QLabel;
+    failuresLabel->setWordWrap(true);
+    failuresLabel->setTextFormat(Qt::RichText);
+    comparisonLabel = new QLabel;
+    comparisonLabel->setObjectName(QStringLiteral("comparison"));
+    comparisonLabel->setWordWrap(true);
+    comparisonLabel->setTextFormat(Qt::RichText);
+    folderEdit = new QLineEdit(defaultReportFolder());
+    auto* change = new QPushButton(QStringLiteral("C&hange..."));
+    connect(change, &QPushButton::clicked, this, [this] { chooseFolder(); });
+    connect(folderEdit, &QLineEdit::editingFinished, this, [this] { showComparison(); });
+    saveButton = new QPushButton(QStringLiteral("&Save report"));
+    saveButton->setObjectName(QStringLiteral("saveReport"));
+    connect(saveButton, &QPushButton::clicked, this, [this] { onSave(); });
+    savedLabel = new QLabel;
+    savedLabel->setWordWrap(true);
+    savedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* folder = new QHBoxLayout;
+    folder->addWidget(new QLabel(QStringLiteral("Report folder:")));
+    folder->addWidget(folderEdit, 1);
+    folder->addWidget(change);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(verdictLabel);
+    layout->addWidget(failuresLabel);
+    layout->addWidget(comparisonLabel);
+    layout->addStretch();
+    layout->addLayout(folder);
+    auto* save = new QHBoxLayout;
+    save->addWidget(saveButton);
+    save->addStretch();
+    layout->addLayout(save);
+    layout->addWidget(savedLabel);
+    return page;
+}
+
+void CheckWizard::setClockForTesting(std::function<double()> testClock)
+{
+    clock = std::move(testClock);
+}
+
+double CheckWizard::now() const
+{
+    if (clock)
+        return clock();
+    // Whole microseconds, as a capture holds arrival times.
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - origin);
+    return double(us.count()) / 1e6;
+}
+
+void CheckWizard::initializePage(int id)
+{
+    QWizard::initializePage(id);
+    if (id == StepsPage)
+        startCheck();
+    else if (id == ResultPage)
+        showResult();
+}
+
+void CheckWizard::startCheck()
+{
+    engine = std::make_unique<SkywandCheck>();
+    circleView->setTrace(&engine->circleTrace(), 0.0);
+    origin = std::chrono::steady_clock::now();
+    wallOriginUs = wallClockUs();
+    haveLastArrival = false;
+    heldBits = 0;
+    checking = true;
+    engine->tick(now());
+    refresh();
+    refreshTimer->start();
+}
+
+void CheckWizard::readFrame(const TrackingSdk& sdk)
+{
+    if (!checking)
+        return;
+    // The receiver may decode the next datagram between two reads; the
+    // arrival time read before and after tells whether record and counter
+    // belong to the same one.
+    ReceivedDatagram before;
+    ReceivedDatagram after;
+    SkywandRecord record;
+    uint32_t counter = 0;
+    bool present = false;
+    bool consistent = false;
+    for (int attempt = 0; attempt < 3 && !consistent; ++attempt) {
+        if (!sdk.getLastDatagram(before))
+            return;
+        counter = sdk.getFrameCounter();
+        present = sdk.getCurrentSkywand(index, record);
+        consistent = sdk.getLastDatagram(after) && after.arrivalUs == before.arrivalUs;
+    }
+    if (!consistent)
+        return;
+    // With coalesced signals one frame may be announced twice.
+    if (haveLastArrival && before.arrivalUs == lastArrivalUs)
+        return;
+    haveLastArrival = true;
+    lastArrivalUs = before.arrivalUs;
+    feedFrame(counter, now(), present ? &record : nullptr);
+}
+
+void CheckWizard::feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record)
+{
+    if (!checking)
+        return;
+    engine->frame(frameCounter, time, record);
+    heldBits = 0;
+    if (record) {
+        const int count = std::clamp(record->numButton, 0, 16);
+        for (int i = 0; i < count; ++i) {
+            if (record->button[i] == 1)
+                heldBits |= 1u << i;
+        }
+    }
+    if (engine->finished())
+        refresh();
+}
+
+void CheckWizard::refresh()
+{
+    if (checking && !engine->finished())
+        engine->tick(now());
+    const SkywandCheck& c = *engine;
+    stepTitle->setText(stepTitleText(c.step()));
+    promptLabel->setText(QString::fromStdString(c.prompt()));
+    const double left = c.countdown();
+    countdownLabel->setText(std::isfinite(left)
+                                ? QStringLiteral("%1 s left").arg(std::ceil(std::max(0.0, left)))
+                                : QString());
+
+    const CheckResult& result = c.result();
+    const int target = c.buttonToPress();
+    for (int i = 0; i < buttonLabels.size(); ++i) {
+        QLabel* label = buttonLabels.at(i);
+        label->setVisible(i < result.numButton);
+        if (i >= result.numButton)
+            continue;
+        QString style = kStyleWaiting;
+        if (i < int(result.buttons.size()) && result.buttons[size_t(i)].verdict == Verdict::Pass)
+            style = kStylePassed;
+        if (i < int(result.buttons.size()) && result.buttons[size_t(i)].verdict == Verdict::Fail)
+            style = kStyleFailed;
+        if (heldBits & (1u << i))
+            style = kStyleHeld;
+        if (target == i + 1)
+            style = kStyleTarget;
+        if (label->styleSheet() != style)
+            label->setStyleSheet(style);
+    }
+    const bool circle = c.step() == CheckStep::Circle;
+    circleView->setVisible(circle || c.step() == CheckStep::Hold);
+    if (circleView->isVisible())
+        circleView->setTrace(&c.circleTrace(), c.circleCoverage());
+    dataLabel->setText(
+        c.step() == CheckStep::Waiting
+            ? QStringLiteral("Waiting for frames of Skywand F%1 on UDP port %2.")
+                  .arg(index + 1)
+                  .arg(port)
+            : QStringLiteral("Skywand F%1 on UDP port %2.").arg(index + 1).arg(port));
+
+    if (checking && c.finished()) {
+        checking = false;
+        refreshTimer->stop();
+        if (QWizardPage* steps = page(StepsPage))
+            emit steps->completeChanged();
+        if (currentId() == StepsPage)
+            next();
+    }
+}
+
+void CheckWizard::showResult()
+{
+    const CheckResult& result = engine->result();
+    const QString verdict = QString::fromLatin1(verdictName(result.verdict)).toUpper();
+    const char* colour = result.verdict == Verdict::Pass   ? "#1a7f1a"
+                         : result.verdict == Verdict::Fail ? "#c01010"
+                                                           : "#b06000";
+    verdictLabel->setText(verdict);
+    verdictLabel->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(colour)));
+    QString failures;
+    if (result.failures.empty()) {
+        failures = QStringLiteral("Every button, the joystick and the tracking met their limits.");
+    } else {
+        failures = QStringLiteral("<ul>");
+        for (const CheckFailure& f : result.failures) {
+            const QString detail =
+                QString::fromStdString(f.detail.empty() ? f.reason : f.detail).toHtmlEscaped();
+            failures += QStringLiteral("<li><b>%1, %2:</b> %3</li>")
+                            .arg(stepName(f.step).toHtmlEscaped(),
+                                 QString::fromStdString(f.item).toHtmlEscaped(), detail);
+        }
+        failures += QStringLiteral("</ul>");
+    }
+    failuresLabel->setText(failures);
+    showComparison();
+    saveButton->setEnabled(true);
+    savedLabel->clear();
+}
+
+void CheckWizard::showComparison()
+{
+    if (!comparisonLabel || currentId() != ResultPage)
+        return;
+    const QString exclude = saved.isEmpty() ? QString() : saved.first();
+    CheckFigures previous;
+    if (!findPreviousCheck(reportFolder(), wandIdEdit->text(), exclude, previous)) {
+        comparisonLabel->setText(QStringLiteral("No earlier report of this wand in the folder."));
+        return;
+    }
+    const QStringList lines = compareChecks(previous, checkFigures(engine->result()));
+    QString text = QStringLiteral("<b>Compared with the check of %1:</b><br>")
+                       .arg(previous.finished.toHtmlEscaped());
+    for (const QString& line : lines)
+        text += line.toHtmlEscaped() + QStringLiteral("<br>");
+    comparisonLabel->setText(text);
+}
+
+QString CheckWizard::reportFolder() const
+{
+    return folderEdit->text().trimmed();
+}
+
+void CheckWizard::setReportFolder(const QString& folder)
+{
+    folderEdit->setText(folder);
+    showComparison();
+}
+
+void CheckWizard::chooseFolder()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Report folder"), reportFolder());
+    if (!folder.isEmpty())
+        setReportFolder(folder);
+}
+
+bool CheckWizard::saveReports(QString& error)
+{
+    if (!engine->finished()) {
+        error = QStringLiteral("the check has not finished");
+        return false;
+    }
+    const QString folder = reportFolder();
+    if (folder.isEmpty()) {
+        error = QStringLiteral("no report folder");
+        return false;
+    }
+    const CheckResult& result = engine->result();
+    CheckReportInfo info;
+    info.toolName = "skywandtester";
+    info.toolVersion = SKYWAND_VERSION;
+    info.wandId = wandIdEdit->text().toStdString();
+    info.operatorName = operatorEdit->text().toStdString();
+    info.skywandIndex = index;
+    info.port = port;
+    info.startedUs = atUs(wallOriginUs, result.startTime);
+    info.finishedUs = atUs(wallOriginUs, result.finishTime);
+
+    SavedReport files;
+    std::string why;
+    if (!saveReport(QDir::toNativeSeparators(folder).toStdString(), info, engine->profile(), result,
+                    files, why)) {
+        error = QString::fromStdString(why);
+        return false;
+    }
+    saved = {QString::fromStdString(files.json), QString::fromStdString(files.html)};
+    QString pdf = saved.at(1);
+    pdf = pdf.left(pdf.size() - QFileInfo(pdf).suffix().size()) + QStringLiteral("pdf");
+    if (!writeReportPdf(QString::fromStdString(reportHtml(info, engine->profile(), result)), pdf,
+                        error))
+        return false;
+    saved << pdf << QString::fromStdString(files.csv);
+    return true;
+}
+
+void CheckWizard::onSave()
+{
+    QString error;
+    bool ok = false;
+    try {
+        ok = saveReports(error);
+    } catch (const std::exception& e) {
+        error = QString::fromLocal8Bit(e.what());
+    }
+    if (!ok) {
+        savedLabel->setText(QStringLiteral("Could not save the report: %1").arg(error));
+        return;
+    }
+    // A second save would file the same check twice.
+    saveButton->setEnabled(false);
+    QString text = QStringLiteral("Saved:");
+    for (const QString& path : saved)
+        text += QStringLiteral("\n") + QDir::toNativeSeparators(path);
+    savedLabel->setText(text);
+}
+
+void CheckWizard::done(int result)
+{
+    if (checking) {
+        engine->stop(now(), "the check was cancelled");
+        checking = false;
+    }
+    refreshTimer->stop();
+    QWizard::done(result);
+}

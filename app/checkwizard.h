@@ -1,0 +1,106 @@
+#pragma once
+
+#include "checkreport.h"
+#include "skywandcheck.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWizard>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class CircleTraceView;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QWizardPage;
+class TrackingSdk;
+
+// The guided check of the Skywand chosen in the main window: who and which
+// wand, then the four steps with the live state, then the verdict, its
+// comparison with the wand's previous check and the saved report. The main
+// window hands it every frame its receiver announces; the wizard never
+// blocks the window behind it.
+class CheckWizard : public QWizard
+{
+    Q_OBJECT
+
+public:
+    enum Page
+    {
+        IdentityPage,
+        StepsPage,
+        ResultPage
+    };
+    static constexpr int kMaxTypedLength = 200;
+    // How often the live state is drawn and time passes for the check.
+    static constexpr int kRefreshMs = 50;
+
+    CheckWizard(int skywandIndex, int port, QWidget* parent = nullptr);
+    ~CheckWizard() override;
+
+    // Reads the newest frame from the SDK, once per frame however often the
+    // window calls it, and passes it to the check while the steps run.
+    void readFrame(const TrackingSdk& sdk);
+    // One frame at the given time (seconds since the steps began).
+    void feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record);
+
+    int skywandIndex() const { return index; }
+    const SkywandCheck& check() const { return *engine; }
+    QString reportFolder() const;
+    void setReportFolder(const QString& folder);
+    // JSON, HTML, PDF and the CSV row; false with the reason in error.
+    bool saveReports(QString& error);
+    const QStringList& savedFiles() const { return saved; }
+
+    // Tests pass their own seconds instead of the steady clock.
+    void setClockForTesting(std::function<double()> clock);
+
+protected:
+    void initializePage(int id) override;
+    void done(int result) override;
+
+private:
+    QWizardPage* createIdentityPage();
+    QWizardPage* createStepsPage();
+    QWizardPage* createResultPage();
+    double now() const;
+    void startCheck();
+    void refresh();
+    void showResult();
+    void showComparison();
+    void chooseFolder();
+    void onSave();
+
+    int index;
+    int port;
+    std::unique_ptr<SkywandCheck> engine;
+    std::function<double()> clock;
+    std::chrono::steady_clock::time_point origin;
+    int64_t wallOriginUs = 0;
+    bool checking = false;
+    bool haveLastArrival = false;
+    int64_t lastArrivalUs = 0;
+    uint32_t heldBits = 0;
+    QStringList saved;
+
+    QTimer* refreshTimer;
+    QLineEdit* wandIdEdit = nullptr;
+    QLineEdit* operatorEdit = nullptr;
+    QLabel* stepTitle = nullptr;
+    QLabel* promptLabel = nullptr;
+    QLabel* countdownLabel = nullptr;
+    QLabel* dataLabel = nullptr;
+    QList<QLabel*> buttonLabels;
+    CircleTraceView* circleView = nullptr;
+    QLabel* verdictLabel = nullptr;
+    QLabel* failuresLabel = nullptr;
+    QLabel* comparisonLabel = nullptr;
+    QLineEdit* folderEdit = nullptr;
+    QPushButton* saveButton = nullptr;
+    QLabel* savedLabel = nullptr;
+};

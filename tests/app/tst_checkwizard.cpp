@@ -1,0 +1,180 @@
+// The check wizard driven by a wand played frame by frame against the
+// wizard's own prompts, on a clock the test owns: the verdict, the three
+// report files and the comparison with the wand's previous report.
+
+#include "checkhistory.h"
+#include "checkwizard.h"
+#include "framerecords.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Plays a wand that does what the prompt asks, except that deadButton (from
+// 1, 0 for none) never reports a press. Frames at 100 Hz; returns the time
+// reached.
+void playWand(CheckWizard& wizard, double& clock, int deadButton)
+{
+    SkywandRecord record;
+    record.quality = 1.0f;
+    record.numButton = 4;
+    record.numJoystick = 2;
+    record.location[2] = 1000.0f;
+    record.rotation[0] = record.rotation[4] = record.rotation[8] = 1.0f;
+    int answered = 0; // the latest button prompted, pressed once for 0.1 s
+    double pressedAt = 0.0;
+    double circleStart = -1.0;
+    uint32_t counter = 0;
+    for (clock = 0.0; clock < 120.0 && !wizard.check().finished(); clock += 0.01) {
+        const SkywandCheck& check = wizard.check();
+        const int target = check.buttonToPress();
+        if (target != 0 && target != answered) {
+            answered = target;
+            pressedAt = clock;
+        }
+        const bool down = answered != deadButton && clock - pressedAt < 0.1;
+        for (int b = 0; b < record.numButton; ++b)
+            record.button[b] = down && b + 1 == answered ? 1 : 0;
+        record.joystickValue[0] = record.joystickValue[1] = 0.0f;
+        if (check.step() == CheckStep::Circle) {
+            if (circleStart < 0.0)
+                circleStart = clock;
+            const double angle = M_PI * (clock - circleStart);
+            record.joystickValue[0] = float(std::cos(angle));
+            record.joystickValue[1] = float(std::sin(angle));
+        }
+        wizard.feedFrame(++counter, clock, &record);
+    }
+}
+
+} // namespace
+
+class TestCheckWizard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void verdictAndReports_data();
+    void verdictAndReports();
+    void previousReportIgnoresOthers();
+};
+
+void TestCheckWizard::verdictAndReports_data()
+{
+    QTest::addColumn<int>("deadButton");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QString>("failedItem");
+    QTest::newRow("pass") << 0 << "PASS" << QString();
+    QTest::newRow("dead button 2") << 2 << "FAIL"
+                                   << "button 2";
+}
+
+void TestCheckWizard::verdictAndReports()
+{
+    QFETCH(int, deadButton);
+    QFETCH(QString, verdict);
+    QFETCH(QString, failedItem);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+
+    // The same wand twice: the second check is compared with the first.
+    for (int run = 0; run < 2; ++run) {
+        double clock = 0.0;
+        CheckWizard wizard(0, 5000);
+        wizard.setClockForTesting([&clock] { return clock; });
+        wizard.setReportFolder(folder.path());
+        wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-17"));
+        wizard.show();
+        wizard.next();
+        QCOMPARE(wizard.currentId(), int(CheckWizard::StepsPage));
+        playWand(wizard, clock, deadButton);
+
+        QVERIFY(wizard.check().finished());
+        QCOMPARE(wizard.currentId(), int(CheckWizard::ResultPage));
+        const CheckResult& result = wizard.check().result();
+        QCOMPARE(QString::fromLatin1(verdictName(result.verdict)).toUpper(), verdict);
+        if (!failedItem.isEmpty()) {
+            QVERIFY(!result.failures.empty());
+            QCOMPARE(QString::fromStdString(result.failures.front().item), failedItem);
+        }
+        QCOMPARE(wizard.findChild<QLabel*>(QStringLiteral("verdict"))->text(), verdict);
+        if (run == 1) {
+            const QString comparison =
+                wizard.findChild<QLabel*>(QStringLiteral("comparison"))->text();
+            QVERIFY2(comparison.contains(QStringLiteral("circularity 0.0 % before, 0.0 % now")),
+                     qPrintable(comparison));
+        }
+
+        QString error;
+        QVERIFY2(wizard.saveReports(error), qPrintable(error));
+        const QStringList files = wizard.savedFiles();
+        QCOMPARE(files.size(), 4);
+        for (const char* suffix : {".json", ".html", ".pdf", ".csv"})
+            QVERIFY(std::any_of(files.begin(), files.end(), [&](const QString& f) {
+                return f.endsWith(QLatin1String(suffix)) && QFile::exists(f);
+            }));
+        QFile pdf(files.at(2));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+
+        // What the folder files is what the wizard measured.
+        CheckFigures filed;
+        QString wandId;
+        QVERIFY(readCheckFigures(files.at(0), filed, wandId));
+        QCOMPARE(wandId, QStringLiteral("SW-17"));
+        const CheckFigures measured = checkFigures(result);
+        QCOMPARE(filed.verdict, measured.verdict);
+        QCOMPARE(filed.circularityError, measured.circularityError);
+        QCOMPARE(filed.coverage, measured.coverage);
+        QCOMPARE(filed.positionSigmaMm, measured.positionSigmaMm);
+    }
+}
+
+// A folder holds reports of other wands, files that are no report, and one
+// too large to read: only the newest report of the wand counts.
+void TestCheckWizard::previousReportIgnoresOthers()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const auto write = [&](const QString& name, const QByteArray& text) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    };
+    const auto report = [](const char* id, const char* finished, double circularity) {
+        return QByteArray("{\"schema\":\"skywand-check/1\",\"wandId\":\"") + id +
+               "\",\"verdict\":\"pass\",\"finished\":\"" + finished +
+               "\",\"steps\":{\"circle\":{\"circularityError\":" + QByteArray::number(circularity) +
+               ",\"reach\":[0.99,1.0,null,0.98]}}}";
+    };
+    write(QStringLiteral("a.json"), report("SW-1", "2026-12-01T09:00:00.000Z", 4.1));
+    write(QStringLiteral("b.json"), report("SW-1", "2026-11-01T09:00:00.000Z", 3.0));
+    write(QStringLiteral("c.json"), report("SW-2", "2026-12-05T09:00:00.000Z", 9.0));
+    write(QStringLiteral("d.json"), "{\"schema\":\"other\",\"wandId\":\"SW-1\"}");
+    write(QStringLiteral("e.json"), "not json at all [[[");
+    write(QStringLiteral("f.json"),
+          report("SW-1", "2026-12-09T09:00:00.000Z", 1.0) + QByteArray(int(kMaxReportSize), ' '));
+
+    CheckFigures previous;
+    QVERIFY(findPreviousCheck(folder.path(), QStringLiteral("SW-1"), QString(), previous));
+    QCOMPARE(previous.circularityError, 4.1);
+    QCOMPARE(previous.reach, 0.98);
+    QVERIFY(!findPreviousCheck(folder.path(), QStringLiteral("SW-3"), QString(), previous));
+    QVERIFY(!findPreviousCheck(folder.filePath(QStringLiteral("missing")), QStringLiteral("SW-1"),
+                               QString(), previous));
+
+    CheckFigures now = previous;
+    now.circularityError = 7.9;
+    QVERIFY(compareChecks(previous, now)
+                .contains(QStringLiteral("circularity 4.1 % before, 7.9 % now")));
+}
+
+QTEST_MAIN(TestCheckWizard)
+#include "tst_checkwizard.moc"
