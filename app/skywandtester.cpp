@@ -7,6 +7,7 @@
 #include "paintpacer.h"
 #include "settingportdlg.h"
 #include "skywandwidget.h"
+#include "streammonitorwindow.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
 
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWhatsThis>
@@ -81,11 +83,20 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
 {
     setPortText(QByteArrayLiteral("5000"));
     ui.setupUi(this);
+    panelTimer = new QTimer(this);
+    panelTimer->setSingleShot(true);
+    connect(panelTimer, &QTimer::timeout, this, [this] {
+        withoutThrowing("Tracking data", [this] {
+            panelShown.start();
+            showTrackingData(sdk);
+        });
+    });
     portRetryTimer = new QTimer(this);
     portRetryTimer->setInterval(kPortRetryMs);
     connect(portRetryTimer, &QTimer::timeout, this, [this] { retryDataPort(); });
     new PaintPacer(this, kPaintIntervalMs);
     connectActions();
+    createMonitorEntries();
     createCheckEntry();
     loadConfig();
     setupStatusAndPanel();
@@ -147,6 +158,20 @@ void Skywandtester::setupStatusAndPanel()
     statusLabel = new ElidedLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     ui.statusBar->addPermanentWidget(statusLabel, 0);
+    // Shown while no usable data arrives, where the user looks for the cause.
+    diagnoseButton = new QPushButton(QStringLiteral("Diagnose"));
+    diagnoseButton->setObjectName(QStringLiteral("diagnoseButton"));
+    diagnoseButton->setStyleSheet(
+        QStringLiteral("background-color: #d9822b; color: white; font-weight: bold;"));
+    diagnoseButton->setToolTip(QStringLiteral("Find out why no tracking data arrives"));
+    diagnoseButton->hide();
+    connect(diagnoseButton, &QPushButton::clicked, this, [this] {
+        withoutThrowing("Diagnose", [this] {
+            openStreamMonitor();
+            monitor->diagnose();
+        });
+    });
+    ui.statusBar->addWidget(diagnoseButton, 0);
     setStatus(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ") +
               QString::fromLatin1(portText) + QStringLiteral(" "));
     ui.frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
@@ -182,6 +207,7 @@ void Skywandtester::createTrackingSdk()
         // until that program lets it go.
         qDebug() << "Kestrel init error";
         setStatus(QStringLiteral("Kestrel init error - waiting for port %1").arg(port));
+        setDiagnoseShown(true);
         portRetryTimer->start();
         return;
     }
@@ -253,6 +279,57 @@ void Skywandtester::stopReceiver()
     receiver->onStop();
     receiver->exit(0);
     receiver->wait();
+}
+
+void Skywandtester::createMonitorEntries()
+{
+    auto* view = new QMenu(QStringLiteral("&View"), this);
+    view->setObjectName(QStringLiteral("menuView"));
+    QAction* action = view->addAction(QStringLiteral("Stream monitor"));
+    action->setObjectName(QStringLiteral("actionStreamMonitor"));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    connect(action, &QAction::triggered, this,
+            [this] { withoutThrowing("Stream monitor", [this] { openStreamMonitor(); }); });
+    menuBar()->insertMenu(ui.menu_Help->menuAction(), view);
+}
+
+void Skywandtester::openStreamMonitor()
+{
+    if (!monitor) {
+        // A window of its own that closes with the main one.
+        monitor = new StreamMonitorWindow(this);
+        connect(monitor, &StreamMonitorWindow::switchPortRequested, this,
+                [this](int port) { withoutThrowing("Switch port", [this, port] { switchToPort(port); }); });
+    }
+    int port = 0;
+    const bool opened = sdk && sdk->isValid();
+    if (opened) {
+        port = sdk->getDataPort();
+    } else if (!readPort(portText, &port)) {
+        port = 0;
+    }
+    monitor->setPort(port, opened);
+    monitor->show();
+    monitor->raise();
+    monitor->activateWindow();
+}
+
+void Skywandtester::setDiagnoseShown(bool shown)
+{
+    if (diagnoseButton->isHidden() == shown) {
+        diagnoseButton->setVisible(shown);
+    }
+}
+
+void Skywandtester::switchToPort(int port)
+{
+    if (port <= 1 || port >= 65535) {
+        return;
+    }
+    setPortText(QByteArray::number(port));
+    saveConfig();
+    RestartDataReceiver();
+    openStreamMonitor();
 }
 
 void Skywandtester::createCheckEntry()
@@ -381,7 +458,29 @@ void Skywandtester::onReceiveTrackingData()
     if (checkWizard && sdk) {
         withoutThrowing("Check Skywand", [this] { checkWizard->readFrame(*sdk); });
     }
-    withoutThrowing("Tracking data", [this] { showTrackingData(sdk); });
+    withoutThrowing("Tracking data", [this] {
+        if (monitor && sdk) {
+            monitor->recordData(*sdk);
+        }
+        setDiagnoseShown(false);
+        showPaced();
+    });
+}
+
+void Skywandtester::showPaced()
+{
+    // Setting the labels costs as much as painting them; a 1 kHz stream
+    // need not set them more often than the panel is painted. The newest
+    // frame is shown when the interval is over.
+    if (panelShown.isValid() && panelShown.elapsed() < kPaintIntervalMs) {
+        if (!panelTimer->isActive()) {
+            panelTimer->start(static_cast<int>(kPaintIntervalMs - panelShown.elapsed()));
+        }
+        return;
+    }
+    panelTimer->stop();
+    panelShown.start();
+    showTrackingData(sdk);
 }
 
 void Skywandtester::onReceiveTrackingDataError()
@@ -389,7 +488,14 @@ void Skywandtester::onReceiveTrackingDataError()
     if (receiver) {
         receiver->errorNotificationHandled();
     }
-    withoutThrowing("Tracking data error", [this] { showTrackingDataError(sdk); });
+    withoutThrowing("Tracking data error", [this] {
+        if (monitor && sdk) {
+            monitor->recordError(*sdk);
+        }
+        // A frame still waiting to be shown would cover the error.
+        panelTimer->stop();
+        setDiagnoseShown(!showTrackingDataError(sdk));
+    });
 }
 
 void Skywandtester::showTrackingData(TrackingSdk* source)

@@ -2,6 +2,7 @@
 
 #include "ui_skywandtester.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -9,9 +10,11 @@
 class CheckWizard;
 class QByteArray;
 class QLabel;
+class QPushButton;
 class QTimer;
 class QVBoxLayout;
 class SkywandWidget;
+class StreamMonitorWindow;
 class TrackReceiver;
 class TrackingSdk;
 
@@ -68,6 +71,14 @@ private:
     void createCheckEntry();
     void openCheckWizard();
 
+    // The stream monitor and the Diagnose button of the status area.
+    void createMonitorEntries();
+    void openStreamMonitor();
+    void setDiagnoseShown(bool shown);
+    void switchToPort(int port);
+    // Shows the newest frame at most once per paint interval.
+    void showPaced();
+
     Ui::SkywandtesterClass ui;
     char portText[kPortTextMax + 1];
     QString version;
@@ -81,4 +92,8 @@ private:
     bool configSaveWarned = false;
     QTimer* portRetryTimer = nullptr;
     QPointer<CheckWizard> checkWizard;
+    StreamMonitorWindow* monitor = nullptr;
+    QPushButton* diagnoseButton = nullptr;
+    QTimer* panelTimer = nullptr;
+    QElapsedTimer panelShown;
 };
