@@ -10,6 +10,7 @@
 #include "skywandcheck.h"
 #include "stopflag.h"
 #include "trackingsdk.h"
+#include "udpreceiver.h"
 
 #include <CLI/CLI.hpp>
 
@@ -21,6 +22,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,7 +34,7 @@ constexpr int kExitCannotSave = 74;
 // Typed names beyond this are a mistake, not a wand id.
 constexpr size_t kMaxTypedLength = 200;
 // Short, so that the countdown and a stop signal are seen between frames.
-constexpr int32_t kLiveTimeoutUs = 100000;
+constexpr int kLiveTimeoutMs = 100;
 
 struct CheckOptions
 {
@@ -43,6 +45,7 @@ struct CheckOptions
     std::string profile;
     std::string out = ".";
     std::string read;
+    std::string write;
 };
 
 // Tells the person what to do whenever the prompt changes.
@@ -81,45 +84,113 @@ int64_t atUs(int64_t originUs, double seconds)
     return std::isfinite(seconds) ? originUs + std::llround(seconds * 1e6) : originUs;
 }
 
-// Live: arrival times from the steady clock in whole microseconds, as a
-// capture holds them, so that a recording of the same datagrams would give
-// the same figures.
+// One datagram as a receive with the SDK's default buffer reads it: the
+// Skywand's record when the frame decodes and holds it, a tick otherwise.
+void judge(const CheckOptions& options, SkywandCheck& check, FrameData& frame, const char* data,
+           size_t length, double time)
+{
+    frame.beginFrame();
+    const ErrorState outcome =
+        decodeDatagram(frame, data, length, TrackingSdk::kDefaultDataBufferSize);
+    if (outcome != ErrorState::NoError) {
+        check.tick(time);
+        return;
+    }
+    // As TrackingSdk::getCurrentSkywand tells it.
+    const bool present =
+        options.skywand < frame.skywandsInFrame && options.skywand < frame.numSkywand;
+    check.frame(frame.frameCounter, time,
+                present ? &frame.skywands[size_t(options.skywand)] : nullptr);
+}
+
+// Live: every datagram in the order it arrived (the SDK's receive would keep
+// only the newest of those waiting, and the hold step would count the ones it
+// dropped), timed on the steady clock in whole microseconds since the first
+// one, as a recording is read. A recording of the datagrams judged therefore
+// gives the same figures to the last digit.
 bool runLive(const CheckOptions& options, SkywandCheck& check, CheckReportInfo& info)
 {
-    TrackingSdk sdk("", 0, options.port, TrackingSdk::kDefaultDataBufferSize, kLiveTimeoutUs,
-                    TrackingSdk::kDefaultServerTimeoutUs);
-    if (!sdk.isValid()) {
-        std::fprintf(stderr, "kestrel-check: cannot receive on UDP port %u\n",
-                     unsigned(options.port));
+    UdpReceiver socket;
+    std::string error;
+    if (!socket.open(options.port, error)) {
+        std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
         return false;
     }
-    info.port = sdk.getDataPort();
+    info.port = socket.port();
+    CaptureWriter recording;
+    bool recordingOpen = !options.write.empty();
+    if (recordingOpen && !recording.open(options.write, error)) {
+        std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
+        return false;
+    }
     std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand %d\n",
                  unsigned(info.port), options.skywand);
-    const int64_t wallOriginUs = wallClockUs();
     const auto origin = std::chrono::steady_clock::now();
-    const auto now = [&] {
-        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now() - origin);
-        return double(us.count()) / 1e6;
+    const auto nowUs = [&] {
+        return int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - origin)
+                           .count());
     };
+    std::vector<char> buffer(size_t(TrackingSdk::kDefaultDataBufferSize));
+    FrameData frame;
+    bool first = true;
+    int64_t firstUs = 0;
+    int64_t wallOriginUs = wallClockUs();
     Progress progress;
     progress.show(check, 0.0);
-    check.tick(0.0);
     while (!check.finished()) {
-        const bool received = sdk.receive();
-        const double time = now();
+        size_t length = 0;
+        uint32_t sourceAddress = 0;
+        uint16_t sourcePort = 0;
+        // The buffer keeps its last byte for the NUL a receive adds.
+        const UdpReceiver::Result result = socket.receive(
+            buffer.data(), buffer.size() - 1, kLiveTimeoutMs, length, sourceAddress, sourcePort);
+        const int64_t us = nowUs();
+        const bool arrived = result == UdpReceiver::Result::Datagram && length > 0;
+        if (arrived && first) {
+            first = false;
+            firstUs = us;
+            wallOriginUs = wallClockUs();
+        }
+        const double time = first ? 0.0 : double(us - firstUs) / 1e6;
         if (stopRequested()) {
             check.stop(time, "stopped by a signal");
             break;
         }
-        SkywandRecord record;
-        if (received) {
-            const bool present = sdk.getCurrentSkywand(options.skywand, record);
-            check.frame(sdk.getFrameCounter(), time, present ? &record : nullptr);
-        } else {
-            check.tick(time);
+        if (result == UdpReceiver::Result::Failed) {
+            check.stop(time, "the data port failed");
+            break;
         }
+        if (first) {
+            // Nothing has arrived yet: the engine's wait for the first record
+            // runs from the start all the same.
+            if (double(us) / 1e6 >= SkywandCheck::kFirstRecordWait) {
+                check.tick(0.0);
+                check.tick(double(us) / 1e6);
+            }
+            continue;
+        }
+        if (!arrived) {
+            check.tick(time);
+            progress.show(check, time);
+            continue;
+        }
+        if (recordingOpen) {
+            UdpPacket packet;
+            packet.timeUs = wallOriginUs + (us - firstUs);
+            packet.sourceAddress = sourceAddress;
+            packet.sourcePort = sourcePort;
+            packet.destinationPort = info.port;
+            packet.payload = reinterpret_cast<const uint8_t*>(buffer.data());
+            packet.length = length;
+            if (!recording.write(packet)) {
+                std::fprintf(stderr, "kestrel-check: cannot write to %s; recording stopped\n",
+                             options.write.c_str());
+                recording.close();
+                recordingOpen = false;
+            }
+        }
+        judge(options, check, frame, buffer.data(), length, time);
         progress.show(check, time);
     }
     info.startedUs = atUs(wallOriginUs, check.result().startTime);
@@ -127,7 +198,7 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckReportInfo& 
     return true;
 }
 
-// A recording: the capture's times, the decoder the SDK receives with.
+// A recording: the capture's times, the same decoding as live.
 bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& check,
                 CheckReportInfo& info)
 {
@@ -159,19 +230,8 @@ bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& chec
             first = false;
         }
         time = double(packet.timeUs - originUs) / 1e6;
-        frame.beginFrame();
-        const ErrorState outcome =
-            decodeDatagram(frame, reinterpret_cast<const char*>(packet.payload), packet.length,
-                           TrackingSdk::kDefaultDataBufferSize);
-        if (outcome == ErrorState::NoError) {
-            // As TrackingSdk::getCurrentSkywand tells it.
-            const bool present =
-                options.skywand < frame.skywandsInFrame && options.skywand < frame.numSkywand;
-            check.frame(frame.frameCounter, time,
-                        present ? &frame.skywands[size_t(options.skywand)] : nullptr);
-        } else {
-            check.tick(time);
-        }
+        judge(options, check, frame, reinterpret_cast<const char*>(packet.payload), packet.length,
+              time);
         progress.show(check, time);
     }
     if (!check.finished())
@@ -224,6 +284,10 @@ int run(int argc, char** argv)
     app.add_option("--read", options.read,
                    "Check the recording made with kestrel-dump --write instead of listening")
         ->check(CLI::ExistingFile);
+    app.add_option("--write", options.write,
+                   "Record every datagram the check judged, with the times it judged them at, "
+                   "to this pcap file; --read of it files the same figures")
+        ->excludes("--read");
 
     CheckProfile profile;
     const int usage = CommandLine::parse(app, argc, argv, [&] {

@@ -8,6 +8,7 @@
 #include "framegenerator.h"
 #include "netio.h"
 #include "stopflag.h"
+#include "wandscript.h"
 
 #include <CLI/CLI.hpp>
 
@@ -40,6 +41,8 @@ struct SimOptions
     bool loop = false;
     uint16_t commandPort = 0;
     bool serveCommands = false; // --command-port was given; 0 is a port to ask for
+    std::string check;          // the wand-under-test script, when given
+    WandScript script;
 };
 
 struct SendStats
@@ -167,6 +170,23 @@ bool runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats
     return true;
 }
 
+// Plays one Skywand through the guided check. Frames that fall behind go out
+// late rather than not at all, since the check counts every frame number.
+bool runCheck(const SimOptions& options, UdpSender& sender, SendStats& stats)
+{
+    const WandPlayer player(options.script, options.rate, options.seed);
+    const RunLimits limits(options, stats.start);
+    std::string text;
+    for (uint64_t index = 0; index < player.frames(); ++index) {
+        if (!sleepUntil(std::min(later(stats.start, player.time(index)), limits.end())) ||
+            limits.reached(stats.sent))
+            break;
+        if (player.frame(index, text) && !sendOne(options, sender, text.data(), text.size(), stats))
+            return false;
+    }
+    return true;
+}
+
 // Sends every UDP payload of the capture with its recorded spacing divided by
 // speed, once or, with loop, until stopped. False on a read or send error.
 bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
@@ -270,6 +290,12 @@ void addOptions(CLI::App& app, SimOptions& options)
                    "Also answer the controller command protocol on this TCP port of 127.0.0.1; "
                    "0 picks a free port and prints it")
         ->check(CLI::Range(0, 65535));
+    auto* check = app.add_option("--check", options.check,
+                                 "Play a Skywand that goes through kestrel-check by itself: pass, "
+                                 "or one fault: stuck:K, dead:K, crossed:K:J, chatter:K, "
+                                 "drift:DX:DY, noise:S, square, ellipse:E, dropouts:N, "
+                                 "posenoise:MM");
+    check->excludes(replay)->excludes(skywands)->excludes(format)->excludes(damage);
     speed->needs(replay);
     loop->needs(replay);
     replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage)->excludes(frozen);
@@ -279,6 +305,12 @@ void announce(const SimOptions& options)
 {
     if (options.quiet)
         return;
+    if (!options.check.empty()) {
+        std::fprintf(stderr, "kestrel-sim: playing a Skywand under check (%s) at %g frames/s to %s:%u\n",
+                     options.check.c_str(), options.rate, options.host.c_str(),
+                     unsigned(options.port));
+        return;
+    }
     if (!options.replay.empty()) {
         std::fprintf(stderr, "kestrel-sim: replaying %s at speed %g to %s:%u\n",
                      options.replay.c_str(), options.speed, options.host.c_str(),
@@ -326,8 +358,9 @@ int simulate(const SimOptions& options)
     }
     announce(options);
     SendStats stats;
-    const bool ok = options.replay.empty() ? runGenerated(options, sender, stats)
-                                           : runReplay(options, sender, stats);
+    const bool ok = !options.check.empty()   ? runCheck(options, sender, stats)
+                     : options.replay.empty() ? runGenerated(options, sender, stats)
+                                              : runReplay(options, sender, stats);
     printSummary(stats);
     return ok ? 0 : 1;
 }
@@ -341,6 +374,18 @@ int run(int argc, char** argv)
     const int usage = CommandLine::parse(app, argc, argv, [&] {
         if (!options.replay.empty() && app.count("--rate"))
             throw CLI::ValidationError("--rate", "does not apply to --replay (use --speed)");
+        if (app.count("--check")) {
+            std::string error;
+            if (!options.script.parse(options.check, error))
+                throw CLI::ValidationError("--check", error);
+            if (options.rate < WandPlayer::kMinRate)
+                throw CLI::ValidationError("--rate", "must be at least 30 with --check, so that "
+                                                     "the circle fits the check's time limit");
+            const int64_t most = WandPlayer::maxDropouts(options.rate);
+            if (options.script.fault == WandScript::Fault::Dropouts && options.script.count > most)
+                throw CLI::ValidationError("--check", "dropouts:N allows at most " +
+                                                          std::to_string(most) + " at this rate");
+        }
     });
     if (usage >= 0)
         return usage;

@@ -1,0 +1,40 @@
+#pragma once
+
+// A UDP socket that hands out every datagram in the order it arrived, one
+// per call. TrackingSdk::receive keeps only the newest of those waiting, as a
+// display wants; a check that counts the frames it missed must see each one,
+// or the count tells of its own load instead of the stream. IPv4, POSIX.
+// Nothing here throws.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class UdpReceiver
+{
+public:
+    enum class Result
+    {
+        Datagram, // length bytes in the buffer
+        TooLong,  // a datagram that did not fit was read and dropped
+        Timeout,
+        Failed,
+    };
+
+    UdpReceiver() = default;
+    ~UdpReceiver();
+    UdpReceiver(const UdpReceiver&) = delete;
+    UdpReceiver& operator=(const UdpReceiver&) = delete;
+
+    // Binds port on all local addresses; 0 picks a free port. False with a
+    // readable reason in error.
+    bool open(uint16_t port, std::string& error);
+    uint16_t port() const { return boundPort; }
+    // Waits up to timeoutMs for the oldest waiting datagram and reads it.
+    Result receive(char* buffer, size_t capacity, int timeoutMs, size_t& length,
+                   uint32_t& sourceAddress, uint16_t& sourcePort);
+
+private:
+    int fd = -1;
+    uint16_t boundPort = 0;
+};
