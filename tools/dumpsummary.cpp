@@ -3,40 +3,52 @@
 #include "framedecoder.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
-void DumpSummary::record(ErrorState outcome, const FrameData& frame, int discarded, double now)
+void DumpSummary::begin(double now)
 {
-    if (intervalStart < 0.0)
-        intervalStart = now;
-    if (discarded > 0)
-        dropped += uint64_t(discarded);
+    health = StreamHealth(now);
+    started = true;
+}
+
+void DumpSummary::record(ErrorState outcome, const FrameData& frame, const OutcomeDetails& details,
+                         double now)
+{
+    if (!started)
+        begin(now);
+    if (details.discarded > 0)
+        dropped += uint64_t(details.discarded);
     switch (outcome) {
     case ErrorState::Timeout:
-        ++timeouts;
+        health.recordTimeout(now);
         return;
     case ErrorState::NetError:
-        ++netErrors;
+        health.recordNetError(now);
         return;
     case ErrorState::ParseError:
-        ++parseErrors;
-        ++intervalDatagrams;
+        health.recordParseError(now, details.sender);
+        if (details.failure && details.failure->line > 0)
+            failure = *details.failure;
         return;
     case ErrorState::NoError:
         break;
     }
-    ++intervalDatagrams;
-    ++intervalFrames;
-    // A counter that moves on by more than one means frames never seen here;
-    // one that goes back means the controller restarted, which is no gap.
-    if (haveFrame && frame.frameCounter > lastCounter + 1u && lastCounter != 0) {
-        ++gaps;
-        missedFrames += frame.frameCounter - lastCounter - 1u;
-    }
-    haveFrame = true;
-    lastCounter = frame.frameCounter;
-    lastFrameTime = now;
+    const int32_t skywands =
+        std::clamp<int32_t>(std::min<int32_t>(frame.numSkywand, int32_t(frame.skywands.size())), 0,
+                            FrameLimits::kMaxSkywands);
+    quality.resize(size_t(skywands));
+    for (int32_t i = 0; i < skywands; ++i)
+        quality[size_t(i)] = frame.skywands[size_t(i)].quality;
+    FrameEvent event;
+    event.frameCounter = frame.frameCounter;
+    event.controllerLines = frame.controllerLines;
+    event.sender = details.sender;
+    event.numSkywand = skywands;
+    event.skywandsInFrame = frame.skywandsInFrame;
+    event.skywandQuality = quality.data();
+    health.recordFrame(now, event);
+    if (!frame.controllerLines)
+        return;
     counts[0] = frame.numBody;
     counts[1] = frame.numSkywand;
     counts[2] = frame.numMeasurementTool;
@@ -55,26 +67,38 @@ void DumpSummary::record(ErrorState outcome, const FrameData& frame, int discard
     }
 }
 
+HealthFigures DumpSummary::figures(double now) const
+{
+    return health.figures(now);
+}
+
 std::string DumpSummary::line(double now)
 {
-    const double span = intervalStart >= 0.0 && now > intervalStart ? now - intervalStart : 1.0;
+    const HealthFigures h = health.figures(now);
+    const StreamCounts& c = h.total;
     char text[512];
-    int n = std::snprintf(text, sizeof text,
-                          "datagrams %.1f/s frames %.1f/s | timeout %llu net %llu parse %llu dropped %llu",
-                          double(intervalDatagrams) / span, double(intervalFrames) / span,
-                          (unsigned long long)timeouts, (unsigned long long)netErrors,
-                          (unsigned long long)parseErrors, (unsigned long long)dropped);
+    int n = std::snprintf(
+        text, sizeof text,
+        "datagrams %.1f/s frames %.1f/s | timeout %llu net %llu parse %llu dropped %llu",
+        h.datagramsPerSecond, h.framesPerSecond, (unsigned long long)c.timeouts,
+        (unsigned long long)c.netErrors, (unsigned long long)c.parseErrors,
+        (unsigned long long)dropped);
     std::string out(text, size_t(std::max(n, 0)));
     n = std::snprintf(text, sizeof text, " | gaps %llu (%llu frames missed)",
-                      (unsigned long long)gaps, (unsigned long long)missedFrames);
+                      (unsigned long long)c.gaps, (unsigned long long)c.missedFrames);
     out.append(text, size_t(std::max(n, 0)));
-    if (!haveFrame) {
+    if (c.foreign > 0) {
+        n = std::snprintf(text, sizeof text, " | not the controller's format %llu",
+                          (unsigned long long)c.foreign);
+        out.append(text, size_t(std::max(n, 0)));
+    }
+    if (!h.haveFrame) {
         out += " | no frame yet";
     } else {
-        n = std::snprintf(text, sizeof text,
-                          " | fr %u age %.3f s | bodies %d skywands %d tools %d hands %d markers %d",
-                          lastCounter, now - lastFrameTime, counts[0], counts[1], counts[2],
-                          counts[3], counts[4]);
+        n = std::snprintf(
+            text, sizeof text,
+            " | fr %u age %.3f s | bodies %d skywands %d tools %d hands %d markers %d",
+            h.frameCounter, h.dataAge, counts[0], counts[1], counts[2], counts[3], counts[4]);
         out.append(text, size_t(std::max(n, 0)));
         if (counts[1] > 0) {
             out += " | F1 buttons ";
@@ -89,8 +113,16 @@ std::string DumpSummary::line(double now)
             }
         }
     }
-    intervalDatagrams = 0;
-    intervalFrames = 0;
-    intervalStart = now;
+    if (failure.line > 0) {
+        // The line's text comes off the network: no control byte reaches the terminal.
+        std::string where = failure.text;
+        for (char& ch : where) {
+            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+                ch = '?';
+        }
+        n = std::snprintf(text, sizeof text, " | last failure line %d column %d: %s: \"%s\"",
+                          failure.line, failure.column, failure.reason.c_str(), where.c_str());
+        out.append(text, size_t(std::max(n, 0)));
+    }
     return out;
 }

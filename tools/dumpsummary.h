@@ -1,40 +1,48 @@
 #pragma once
 
 // The running statistics behind kestrel-dump --summary: one line of text per
-// interval for people watching a controller.
+// interval for people watching a controller. The figures come from the
+// stream monitor's health computation, the same one the window shows.
 
 #include "framejson.h"
+#include "parsefailure.h"
+#include "streamhealth.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct FrameData;
+
+// What a receive knew besides its outcome and frame.
+struct OutcomeDetails
+{
+    int discarded = 0;                     // datagrams the receive dropped for a newer one
+    Endpoint sender;                       // of the datagram, when one was read
+    const ParseFailure* failure = nullptr; // for a parse error, when known
+};
 
 class DumpSummary
 {
 public:
+    // Starts the totals at now; without it they start at the first outcome.
+    void begin(double now);
     // Counts one receive outcome at time now (seconds on any steady clock).
-    // discarded: datagrams the receive dropped for a newer one.
-    void record(ErrorState outcome, const FrameData& frame, int discarded, double now);
-    // The line for the interval since the previous one, and starts the next.
+    void record(ErrorState outcome, const FrameData& frame, const OutcomeDetails& details,
+                double now);
+    // The line for the figures as they stand at now.
     std::string line(double now);
+    // The health figures at now, for a diagnosis.
+    HealthFigures figures(double now) const;
+    const ParseFailure& lastFailure() const { return failure; }
 
 private:
-    // Totals since the start.
-    uint64_t timeouts = 0;
-    uint64_t netErrors = 0;
-    uint64_t parseErrors = 0;
-    uint64_t gaps = 0;
-    uint64_t missedFrames = 0;
+    bool started = false;
+    StreamHealth health;
     uint64_t dropped = 0;
-    // This interval.
-    uint64_t intervalDatagrams = 0;
-    uint64_t intervalFrames = 0;
-    double intervalStart = -1.0;
+    ParseFailure failure; // the last one; line 0 when none yet
+    std::vector<float> quality;
     // The last decoded frame.
-    bool haveFrame = false;
-    uint32_t lastCounter = 0;
-    double lastFrameTime = 0.0;
     int32_t counts[5] = {};
     int32_t skywandButtons = 0;
     int32_t skywandButton[16] = {};

@@ -1,6 +1,7 @@
 #include "framejson.h"
 
 #include "framedecoder.h"
+#include "parsefailure.h"
 
 #include <algorithm>
 #include <charconv>
@@ -183,7 +184,27 @@ void appendJsonDouble(std::string& out, double value)
     out.append(text, r.ptr);
 }
 
-std::string frameJson(ErrorState outcome, const FrameData& frame)
+void appendJsonString(std::string& out, const std::string& text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+std::string frameJson(ErrorState outcome, const FrameData& frame, const ParseFailure* failure)
 {
     std::string out;
     out.reserve(4096);
@@ -207,6 +228,14 @@ std::string frameJson(ErrorState outcome, const FrameData& frame)
         appendRecords(o.key("hands"), frame.numHand, frame.hands);
         appendInt(o.key("numMarker"), frame.numMarker);
         appendRecords(o.key("markers"), frame.numMarker, frame.markers);
+        if (outcome == ErrorState::ParseError && failure && failure->line > 0) {
+            std::string& where = o.key("parseError");
+            ObjectWriter w(where);
+            appendInt(w.key("line"), failure->line);
+            appendInt(w.key("column"), failure->column);
+            appendJsonString(w.key("text"), failure->text);
+            appendJsonString(w.key("reason"), failure->reason);
+        }
     }
     return out;
 }

@@ -46,11 +46,13 @@ ErrorState FrameSource::receive()
     packet.timeUs = datagram.arrivalUs;
     packet.sourceAddress = datagram.sourceAddress;
     packet.sourcePort = datagram.sourcePort;
-    packet.destinationAddress = 0;
+    packet.destinationAddress = datagram.destinationAddress;
     packet.destinationPort = sdk->getDataPort();
     packet.payload = reinterpret_cast<const uint8_t*>(datagram.bytes.data());
     packet.length = datagram.bytes.size();
     snapshot();
+    copy.controllerLines = datagram.controllerLines;
+    sdk->getLastParseFailure(failure);
     return outcome;
 }
 
@@ -62,7 +64,13 @@ void FrameSource::snapshot()
     copy.numBody = sdk->getNumBody();
     copyRecords(copy.numBody, copy.bodies, [&](int32_t i) { return sdk->getBody(i); });
     copy.numSkywand = sdk->getNumSkywand();
-    copyRecords(copy.numSkywand, copy.skywands, [&](int32_t i) { return sdk->getSkywand(i); });
+    copy.skywandsInFrame = 0;
+    copyRecords(copy.numSkywand, copy.skywands, [&](int32_t i) {
+        SkywandRecord record;
+        if (sdk->getCurrentSkywand(i, record))
+            copy.skywandsInFrame = i + 1;
+        return record;
+    });
     copy.numMeasurementTool = sdk->getNumMeasurementTool();
     copyRecords(copy.numMeasurementTool, copy.measurementTools,
                 [&](int32_t i) { return sdk->getMeasurementTool(i); });

@@ -25,9 +25,11 @@ public:
     // The frame data after the last receive, as the accessors hand it out.
     const FrameData& frame() const { return copy; }
     // The datagram the last receive handed to the decoder, or null when it
-    // handed none (a timeout, or a net error such as an empty datagram). The
-    // destination address is 0.0.0.0, the address the port is bound to.
+    // handed none (a timeout, or a net error such as an empty datagram).
     const UdpPacket* lastDatagram() const { return handed ? &packet : nullptr; }
+    // Where the last receive's datagram failed to decode; line 0 unless the
+    // outcome was a parse error.
+    const ParseFailure& parseFailure() const { return failure; }
     // Datagrams the last receive dropped because a newer one was waiting.
     int discarded() const { return datagram.discarded; }
 
@@ -38,5 +40,6 @@ private:
     FrameData copy;
     ReceivedDatagram datagram;
     UdpPacket packet;
+    ParseFailure failure;
     bool handed = false;
 };

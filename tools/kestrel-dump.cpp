@@ -4,6 +4,7 @@
 
 #include "capture.h"
 #include "commandline.h"
+#include "diagnosis.h"
 #include "dumpsummary.h"
 #include "framejson.h"
 #include "framesource.h"
@@ -11,11 +12,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -31,6 +35,9 @@ struct DumpOptions
     std::string write;
     uint64_t maxSize = uint64_t(1) << 30;
     std::string read;
+    bool diagnose = false;
+    bool noCapture = false;
+    int32_t skywand = 0; // 1 for F1; 0 when none is chosen
 };
 
 // Writes one line to stdout and pushes it out at once, so that a reader at
@@ -51,11 +58,12 @@ public:
     explicit Printer(bool summaryMode) : summaryMode(summaryMode) {}
 
     // now: seconds on the clock that paces the summary lines.
-    bool outcome(ErrorState result, const FrameData& frame, int discarded, double now)
+    bool outcome(ErrorState result, const FrameData& frame, const OutcomeDetails& details,
+                 double now)
     {
         if (!summaryMode)
-            return printLine(frameJson(result, frame));
-        summary.record(result, frame, discarded, now);
+            return printLine(frameJson(result, frame, details.failure));
+        summary.record(result, frame, details, now);
         if (nextLine < 0.0)
             nextLine = now + 1.0;
         if (now < nextLine)
@@ -120,7 +128,12 @@ int runLive(const DumpOptions& options)
                 ++recorded;
             }
         }
-        if (!printer.outcome(result, source.frame(), source.discarded(), now)) {
+        OutcomeDetails details;
+        details.discarded = source.discarded();
+        details.failure = &source.parseFailure();
+        if (const UdpPacket* datagram = source.lastDatagram())
+            details.sender = {datagram->sourceAddress, datagram->sourcePort};
+        if (!printer.outcome(result, source.frame(), details, now)) {
             status = 1;
             break;
         }
@@ -172,10 +185,14 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
         // The summary's seconds are capture time here.
         now = double(packet.timeUs - firstUs) / 1e6;
         frame.beginFrame();
+        const auto* payload = reinterpret_cast<const char*>(packet.payload);
         const ErrorState result =
-            decodeDatagram(frame, reinterpret_cast<const char*>(packet.payload), packet.length,
-                           TrackingSdk::kDefaultDataBufferSize);
-        if (!printer.outcome(result, frame, 0, now)) {
+            decodeDatagram(frame, payload, packet.length, TrackingSdk::kDefaultDataBufferSize);
+        const ParseFailure failure = describeDecodeFailure(frame.failure, payload, packet.length);
+        OutcomeDetails details;
+        details.sender = {packet.sourceAddress, packet.sourcePort};
+        details.failure = &failure;
+        if (!printer.outcome(result, frame, details, now)) {
             status = 1;
             break;
         }
@@ -191,6 +208,61 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
     return status;
 }
 
+// How long --diagnose listens on the port, and captures other ports beside
+// it; with the wait for the last receive and the look-ups it stays within 5 s.
+constexpr double kDiagnoseSeconds = 2.5;
+
+// Watches the port (and, where allowed, every other UDP port) for a few
+// seconds, then prints why no usable data arrives: the sentence, then the
+// evidence. Returns the diagnosis class as the exit status.
+int runDiagnose(const DumpOptions& options)
+{
+    DiagnosisEvidence evidence;
+    evidence.port = options.port;
+    evidence.privileged = ::geteuid() == 0;
+    evidence.selectedSkywand = options.skywand - 1;
+    evidence.firewallTools = findFirewallTools();
+
+    FrameSource source;
+    std::string error;
+    evidence.portOpened = source.open(options.port, error);
+    if (!evidence.portOpened) {
+        evidence.portHolders = findPortHolders(options.port);
+    } else {
+        // The capture runs beside the receive: a controller that sends to
+        // another port shows there while this one stays silent.
+        TrafficCapture capture;
+        std::thread captureThread;
+        if (!options.noCapture && capture.open())
+            captureThread = std::thread([&capture] { capture.run(kDiagnoseSeconds); });
+        DumpSummary summary;
+        summary.begin(0.0);
+        const auto start = Clock::now();
+        double now = 0.0;
+        while (now < kDiagnoseSeconds && !stopRequested()) {
+            const ErrorState result = source.receive();
+            now = std::chrono::duration<double>(Clock::now() - start).count();
+            OutcomeDetails details;
+            details.failure = &source.parseFailure();
+            if (const UdpPacket* datagram = source.lastDatagram())
+                details.sender = {datagram->sourceAddress, datagram->sourcePort};
+            summary.record(result, source.frame(), details, now);
+        }
+        if (captureThread.joinable())
+            captureThread.join();
+        evidence.capture = capture.report();
+        evidence.health = summary.figures(now);
+        evidence.lastParseFailure = summary.lastFailure();
+    }
+    const Diagnosis diagnosis = diagnose(evidence);
+    std::string text = diagnosis.sentence;
+    for (const std::string& line : diagnosis.evidence)
+        text += "\n  " + line;
+    if (!printLine(text))
+        return int(DiagnosisClass::Undetermined);
+    return int(diagnosis.outcome);
+}
+
 int run(int argc, char** argv)
 {
     DumpOptions options;
@@ -198,7 +270,8 @@ int run(int argc, char** argv)
                  "records it as pcap or decodes a capture offline.",
                  "kestrel-dump"};
     app.footer("Exit status: 0 when done or stopped, 1 when the port, the capture, the recording "
-               "or standard output failed, 64 on bad usage.");
+               "or standard output failed, 64 on bad usage. With --diagnose: 0 when the data is "
+               "healthy, 1 when a cause was found, 2 when none could be told.");
     auto* port = app.add_option("--port", options.port,
                                 "UDP port to listen on (0: any free port); with --read, only "
                                 "datagrams sent to this port")
@@ -222,10 +295,25 @@ int run(int argc, char** argv)
                                 "Decode the UDP payloads of this pcap or pcapng capture instead of listening")
                      ->check(CLI::ExistingFile);
     read->excludes(write)->excludes(duration);
+    auto* diagnoseFlag = app.add_flag(
+        "--diagnose", options.diagnose,
+        "Watch the port for a few seconds and say in one sentence why no usable data arrives, "
+        "then the evidence");
+    app.add_option("--skywand", options.skywand,
+                   "With --diagnose: the Skywand that must be in the frames (1 for F1)")
+        ->check(CLI::Range(1, int(FrameLimits::kMaxSkywands)))
+        ->needs(diagnoseFlag);
+    app.add_flag("--no-capture", options.noCapture,
+                 "With --diagnose: do not look at the traffic for other ports")
+        ->needs(diagnoseFlag);
+    for (CLI::Option* other : {json, summary, read, write, duration})
+        diagnoseFlag->excludes(other);
 
     if (const int usage = CommandLine::parse(app, argc, argv); usage >= 0)
         return usage;
     installStopHandlers();
+    if (options.diagnose)
+        return runDiagnose(options);
     if (!options.read.empty()) {
         std::optional<uint16_t> filter;
         if (port->count())
