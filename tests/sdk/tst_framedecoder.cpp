@@ -325,6 +325,62 @@ TEST(FrameDecoder, ResetVisitsOnlyTheRecordsWritten)
     EXPECT_EQ(f.hands[500].quality, 7.0f);
 }
 
+struct FailureCase
+{
+    const char* name;
+    std::string text;
+    int line;
+    int column;
+    const char* reason;
+    std::string lineText;
+};
+
+class FailureLocation : public ::testing::TestWithParam<FailureCase>
+{
+};
+
+TEST_P(FailureLocation, NamesLineColumnAndReason)
+{
+    const FailureCase& c = GetParam();
+    FrameData f;
+    ASSERT_FALSE(decode(f, c.text));
+    EXPECT_TRUE(f.controllerLines);
+    const ParseFailure p = describeDecodeFailure(f.failure, c.text.data(), c.text.size());
+    EXPECT_EQ(p.line, c.line);
+    EXPECT_EQ(p.column, c.column);
+    EXPECT_EQ(p.reason, c.reason);
+    EXPECT_EQ(p.text, c.lineText);
+}
+
+const std::string kLong(100, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FailureLocation,
+    ::testing::Values(
+        FailureCase{"blockMissing", "fr 1\n6d 1 ", 2, 6, "block missing", "6d 1 "},
+        FailureCase{"blockNotClosed", "fr 1\r\n6d 1 [0 1", 2, 6, "block not closed", "6d 1 [0 1"},
+        FailureCase{"blockTooShort", "6d 1 [0]", 1, 8, "block of 2 values ends after 1", "6d 1 [0]"},
+        FailureCase{"valueNoNumber", "6d 1 [0 q]", 1, 9, "value 2 of the block is no number", "6d 1 [0 q]"},
+        FailureCase{"idOutOfOrder", "6df 1 [3 0.9 0]", 1, 7, "id 3 where 0 was expected", "6df 1 [3 0.9 0]"},
+        FailureCase{"tooManyButtons", "6df2 1 1 [0 1 17 0]", 1, 10, "17 buttons, at most 16", "6df2 1 1 [0 1 17 0]"},
+        FailureCase{"countAboveLimit", "6df2 1001 0", 1, 6, "count above the limit of 1000", "6df2 1001 0"},
+        FailureCase{"recordsAboveCount", "6df2 1 2", 1, 8, "record count 2 above the Skywand count 1", "6df2 1 2"},
+        FailureCase{"numberMissing", "ts\rfr x", 2, 4, "number missing", "fr x"},
+        FailureCase{"fingers", "gl 1 [0 1 0 6]", 1, 6, "6 fingers, at most 5", "gl 1 [0 1 0 6]"},
+        FailureCase{"longLineCut", "6d 1 [0 1]" + kLong, 1, 11, "block missing", ("6d 1 [0 1]" + kLong).substr(0, 80)}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST(FrameDecoder, TellsWhetherAnyLineWasTheControllers)
+{
+    FrameData f;
+    for (const auto& [text, known] : std::vector<std::pair<std::string, bool>>{
+             {"fr 3\n", true}, {"GET / HTTP/1.1\r\nHost: x\r\n", false}, {"\x17\x80 zz", false}}) {
+        ASSERT_TRUE(decode(f, text)) << text;
+        EXPECT_EQ(f.controllerLines, known) << text;
+        EXPECT_EQ(describeDecodeFailure(f.failure, text.data(), text.size()).line, 0);
+    }
+}
+
 struct HostileCase
 {
     const char* name;
@@ -342,6 +398,10 @@ TEST_P(HostileInput, FailsAsParseErrorWithinBounds)
     const std::string copy = text;
     EXPECT_FALSE(decodeFrame(f, text.data(), text.size()));
     EXPECT_EQ(text, copy);
+    // Every way of failing leaves a located reason behind.
+    const ParseFailure failure = describeDecodeFailure(f.failure, text.data(), text.size());
+    EXPECT_GT(failure.line, 0);
+    EXPECT_FALSE(failure.reason.empty());
     EXPECT_LE(f.bodies.size(), static_cast<size_t>(FrameLimits::kMaxBodies));
     EXPECT_LE(f.skywands.size(), static_cast<size_t>(FrameLimits::kMaxSkywands));
     EXPECT_LE(f.hands.size(), static_cast<size_t>(FrameLimits::kMaxHands));

@@ -131,8 +131,15 @@ TEST(TrackingSdk, LastDatagramTellsWhoSentWhatAndWhen)
     ASSERT_TRUE(sdk->getLastDatagram(d)) << "a datagram that fails to decode was still read";
     EXPECT_EQ(d.bytes, "fr 2\n6d x");
     EXPECT_EQ(d.sourceAddress, uint32_t(INADDR_LOOPBACK));
+    EXPECT_EQ(d.destinationAddress, uint32_t(INADDR_LOOPBACK));
+    EXPECT_TRUE(d.controllerLines);
     EXPECT_NE(d.sourcePort, 0);
     EXPECT_EQ(d.discarded, 1);
+    ParseFailure failure;
+    ASSERT_TRUE(sdk->getLastParseFailure(failure));
+    EXPECT_EQ(failure.line, 2);
+    EXPECT_EQ(failure.column, 4);
+    EXPECT_EQ(failure.reason, "number missing");
     EXPECT_GE(d.arrivalUs, before);
     EXPECT_LE(d.arrivalUs, after);
 
@@ -141,6 +148,8 @@ TEST(TrackingSdk, LastDatagramTellsWhoSentWhatAndWhen)
     ASSERT_TRUE(sdk->getLastDatagram(d));
     EXPECT_TRUE(d.bytes.empty());
     EXPECT_EQ(d.discarded, 0);
+    EXPECT_FALSE(sdk->getLastParseFailure(failure)) << "every receive clears the failure";
+    EXPECT_EQ(failure.line, 0);
 
     EXPECT_FALSE(sdk->receive());
     EXPECT_TRUE(sdk->isDataTimeout());
