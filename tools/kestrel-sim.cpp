@@ -295,7 +295,7 @@ void addOptions(CLI::App& app, SimOptions& options)
                                  "or one fault: stuck:K, dead:K, crossed:K:J, chatter:K, "
                                  "drift:DX:DY, noise:S, square, ellipse:E, dropouts:N, "
                                  "posenoise:MM");
-    check->excludes(replay)->excludes(skywands)->excludes(format)->excludes(damage);
+    check->excludes(replay)->excludes(skywands)->excludes(format)->excludes(damage)->excludes(frozen);
     speed->needs(replay);
     loop->needs(replay);
     replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage)->excludes(frozen);
