@@ -4,6 +4,8 @@
 # second, and the time from a key press (Down on the Skywand selector, with
 # two Skywands in the data) until the status text names F2.
 # Usage: bench/window.sh <build folder> [seconds per rate] [rates...]
+# With SKYWAND_BENCH_MONITOR=1 the stream monitor is open beside the window
+# (View, Stream monitor: Ctrl+M) while it is measured.
 set -euo pipefail
 
 build=${1:?usage: window.sh <build folder> [seconds] [rates...]}
@@ -53,6 +55,11 @@ for rate in "${rates[@]}"; do
   pids+=($app_pid)
   wid=$(timeout 10 xdotool search --sync --onlyvisible --name '^Skywandtester$' | head -n1)
   xdotool windowfocus --sync "$wid"
+  if [ "${SKYWAND_BENCH_MONITOR:-0}" = 1 ]; then
+    xdotool key ctrl+m
+    timeout 10 xdotool search --sync --onlyvisible --name '^Stream monitor$' >/dev/null
+    xdotool windowfocus --sync "$wid"
+  fi
   sleep 2 # the selector is filled and the stream is steady
 
   rss_start=$(rss_kib "$app_pid")

@@ -5,6 +5,7 @@
 #include "trackingsdk.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -126,8 +127,8 @@ void TestStreamMonitor::monitorShowsFiguresAndPauseFreezes()
     QCOMPARE(positionPoints(monitor).last().y(), -0.5);
 }
 
-// The status area's Diagnose button is there while no data arrives and goes
-// when frames come.
+// The status area's Diagnose button is there while no data or only another
+// program's traffic arrives, and goes when frames come.
 void TestStreamMonitor::diagnoseButtonFollowsData()
 {
     const quint16 port = freeUdpPort();
@@ -146,6 +147,14 @@ void TestStreamMonitor::diagnoseButtonFollowsData()
 
     auto streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}}));
     streamer->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!button->isVisible(), 5000);
+    // Another program's traffic decodes as an empty frame: no data either.
+    streamer->setFrame("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 5000);
+    auto* status = window->findChild<QLabel*>(QStringLiteral("statusLabel"));
+    QVERIFY(status->toolTip().startsWith(
+        QStringLiteral("datagrams without tracking data arrive from 127.0.0.1:")));
+    streamer->setFrame(frame6df2({Wand{}}));
     QTRY_VERIFY_WITH_TIMEOUT(!button->isVisible(), 5000);
     streamer.reset();
     QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 5000);
