@@ -7,6 +7,7 @@
 #include "paintpacer.h"
 #include "settingportdlg.h"
 #include "skywandwidget.h"
+#include "streamhealth.h"
 #include "streammonitorwindow.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
@@ -462,7 +463,6 @@ void Skywandtester::onReceiveTrackingData()
         if (monitor && sdk) {
             monitor->recordData(*sdk);
         }
-        setDiagnoseShown(false);
         showPaced();
     });
 }
@@ -510,6 +510,17 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     // A record the frame did not write holds what earlier frames left, and
     // the entries past a record's button and joystick counts likewise: the
     // panel shows neither.
+    // Another program's datagrams decode as an empty frame; the status line
+    // says so instead of looking as if all were well.
+    source->getLastDatagram(lastDatagram);
+    if (!lastDatagram.controllerLines) {
+        const Endpoint sender{lastDatagram.sourceAddress, lastDatagram.sourcePort};
+        setStatus(QStringLiteral("datagrams without tracking data arrive from %1")
+                      .arg(QString::fromStdString(endpointText(sender))));
+        setDiagnoseShown(true);
+        return;
+    }
+    setDiagnoseShown(false);
     SkywandRecord record;
     const bool tracked = source->getCurrentSkywand(selectedIndex, record);
     setStatus(statusText(ui.cboSkywand->currentIndex() + 1, tracked));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "trackingsdk.h"
 #include "ui_skywandtester.h"
 
 #include <QElapsedTimer>
@@ -96,4 +97,5 @@ private:
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;
     QElapsedTimer panelShown;
+    ReceivedDatagram lastDatagram;
 };
