@@ -131,4 +131,27 @@ TEST(FrameJson, outcomeNames)
     }
 }
 
+// The failing line comes off the network: quotes, control bytes and bytes
+// that are no UTF-8 must still give one valid JSON line, with the key last
+// and only for a parse error.
+TEST(FrameJson, parseErrorComesLastAndStaysValidJson)
+{
+    FrameData frame;
+    const std::string text = std::string("6d \"\\\x01\xff\n[");
+    frame.beginFrame();
+    ASSERT_FALSE(decodeFrame(frame, text.data(), text.size()));
+    const ParseFailure failure = describeDecodeFailure(frame.failure, text.data(), text.size());
+    const std::string line = frameJson(ErrorState::ParseError, frame, &failure);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const nlohmann::ordered_json j = nlohmann::ordered_json::parse(line);
+    EXPECT_EQ(j.items().begin().key(), "result");
+    EXPECT_EQ(std::prev(j.end()).key(), "parseError");
+    EXPECT_EQ(j["parseError"]["line"], 1);
+    EXPECT_EQ(j["parseError"]["column"], 4);
+    EXPECT_EQ(j["parseError"]["text"], "6d \"\\\u0001\u00ff");
+    EXPECT_EQ(j["parseError"]["reason"], "number missing");
+    EXPECT_FALSE(nlohmann::json::parse(frameJson(ErrorState::NoError, frame, &failure))
+                     .contains("parseError"));
+}
+
 } // namespace
