@@ -34,7 +34,7 @@ struct FrameEvent
     // the continuity figures untouched.
     uint32_t frameCounter = 0;
     // False when the datagram decoded but held no line of the controller's
-    // format at all (see hasControllerLine): another program's traffic.
+    // format at all (ReceivedDatagram::controllerLines): another program's traffic.
     bool controllerLines = true;
     Endpoint sender;
     // The Skywand count after the frame, how many of them the datagram itself
