@@ -2,6 +2,8 @@
 
 #include "checkhistory.h"
 #include "circletraceview.h"
+#include "framedecoder.h"
+#include "frameinbox.h"
 #include "framerecords.h"
 #include "trackingsdk.h"
 
@@ -94,10 +96,13 @@ int64_t atUs(int64_t originUs, double seconds)
 
 CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
     : QWizard(parent), index(skywandIndex), port(dataPort),
-      engine(std::make_unique<SkywandCheck>()), refreshTimer(new QTimer(this))
+      engine(std::make_unique<SkywandCheck>()), frames(std::make_shared<FrameInbox>()),
+      decoded(std::make_unique<FrameData>()), refreshTimer(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
     setWizardStyle(QWizard::ClassicStyle);
+    // The wand id is shown as typed.
+    setTitleFormat(Qt::PlainText);
     setOption(QWizard::NoBackButtonOnLastPage);
     setOption(QWizard::NoCancelButtonOnLastPage);
     setButtonText(QWizard::CommitButton, QStringLiteral("&Start check"));
@@ -145,6 +150,8 @@ QWizardPage* CheckWizard::createStepsPage()
     auto* page = new ConditionPage;
     page->condition = [this] { return engine->finished(); };
     page->setCommitPage(true);
+    // It moves on by itself when the check ends.
+    page->setButtonText(QWizard::CommitButton, QStringLiteral("Next"));
     stepTitle = new QLabel;
     stepTitle->setFont(scaledFont(font(), 1.3, true));
     promptLabel = new QLabel;
@@ -160,7 +167,7 @@ QWizardPage* CheckWizard::createStepsPage()
     for (int i = 0; i < 16; ++i) {
         auto* label = new QLabel(QString::number(i + 1));
         label->setAlignment(Qt::AlignCenter);
-        label->setMinimumSize(34, 34);
+        label->setFixedSize(40, 40);
         label->setFont(scaledFont(font(), 1.3, false));
         label->setStyleSheet(kStyleWaiting);
         label->hide();
@@ -177,6 +184,7 @@ QWizardPage* CheckWizard::createStepsPage()
     layout->addWidget(countdownLabel);
     layout->addLayout(buttons);
     layout->addWidget(circleView, 1);
+    layout->addStretch();
     layout->addWidget(dataLabel);
     return page;
 }
@@ -234,9 +242,7 @@ double CheckWizard::now() const
     if (clock)
         return clock();
     // Whole microseconds, as a capture holds arrival times.
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - origin);
-    return double(us.count()) / 1e6;
+    return double(FrameInbox::steadyUs() - originUs) / 1e6;
 }
 
 void CheckWizard::initializePage(int id)
@@ -250,11 +256,13 @@ void CheckWizard::initializePage(int id)
 
 void CheckWizard::startCheck()
 {
+    page(StepsPage)->setTitle(
+        QStringLiteral("Checking Skywand F%1: %2").arg(index + 1).arg(wandIdEdit->text()));
     engine = std::make_unique<SkywandCheck>();
     circleView->setTrace(&engine->circleTrace(), 0.0);
-    origin = std::chrono::steady_clock::now();
+    originUs = FrameInbox::steadyUs();
     wallOriginUs = wallClockUs();
-    haveLastArrival = false;
+    frames->clear();
     heldBits = 0;
     checking = true;
     engine->tick(now());
@@ -262,34 +270,22 @@ void CheckWizard::startCheck()
     refreshTimer->start();
 }
 
-void CheckWizard::readFrame(const TrackingSdk& sdk)
+void CheckWizard::drainFrames()
 {
-    if (!checking)
-        return;
-    // The receiver may decode the next datagram between two reads; the
-    // arrival time read before and after tells whether record and counter
-    // belong to the same one.
-    ReceivedDatagram before;
-    ReceivedDatagram after;
-    SkywandRecord record;
-    uint32_t counter = 0;
-    bool present = false;
-    bool consistent = false;
-    for (int attempt = 0; attempt < 3 && !consistent; ++attempt) {
-        if (!sdk.getLastDatagram(before))
-            return;
-        counter = sdk.getFrameCounter();
-        present = sdk.getCurrentSkywand(index, record);
-        consistent = sdk.getLastDatagram(after) && after.arrivalUs == before.arrivalUs;
+    std::vector<FrameInbox::Entry> entries;
+    frames->take(entries);
+    for (const FrameInbox::Entry& entry : entries) {
+        if (!checking || entry.arrivalUs < originUs)
+            continue;
+        // The same receive rule as the SDK's, on the datagram it decoded.
+        decoded->beginFrame();
+        if (decodeDatagram(*decoded, entry.bytes.data(), entry.bytes.size(),
+                           TrackingSdk::kDefaultDataBufferSize) != ErrorState::NoError)
+            continue;
+        const bool present = index < decoded->skywandsInFrame && index < decoded->numSkywand;
+        feedFrame(decoded->frameCounter, double(entry.arrivalUs - originUs) / 1e6,
+                  present ? &decoded->skywands[size_t(index)] : nullptr);
     }
-    if (!consistent)
-        return;
-    // With coalesced signals one frame may be announced twice.
-    if (haveLastArrival && before.arrivalUs == lastArrivalUs)
-        return;
-    haveLastArrival = true;
-    lastArrivalUs = before.arrivalUs;
-    feedFrame(counter, now(), present ? &record : nullptr);
 }
 
 void CheckWizard::feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record)
@@ -311,8 +307,12 @@ void CheckWizard::feedFrame(uint32_t frameCounter, double time, const SkywandRec
 
 void CheckWizard::refresh()
 {
+    // The time is taken before the waiting frames, so that none of them
+    // arrived after it.
+    const double time = now();
+    drainFrames();
     if (checking && !engine->finished())
-        engine->tick(now());
+        engine->tick(time);
     const SkywandCheck& c = *engine;
     stepTitle->setText(stepTitleText(c.step()));
     promptLabel->setText(QString::fromStdString(c.prompt()));
@@ -341,7 +341,7 @@ void CheckWizard::refresh()
             label->setStyleSheet(style);
     }
     const bool circle = c.step() == CheckStep::Circle;
-    circleView->setVisible(circle || c.step() == CheckStep::Hold);
+    circleView->setVisible(circle);
     if (circleView->isVisible())
         circleView->setTrace(&c.circleTrace(), c.circleCoverage());
     dataLabel->setText(

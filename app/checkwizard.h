@@ -7,18 +7,18 @@
 #include <QStringList>
 #include <QWizard>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 class CircleTraceView;
+class FrameInbox;
+struct FrameData;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
 class QWizardPage;
-class TrackingSdk;
 
 // The guided check of the Skywand chosen in the main window: who and which
 // wand, then the four steps with the live state, then the verdict, its
@@ -43,9 +43,12 @@ public:
     CheckWizard(int skywandIndex, int port, QWidget* parent = nullptr);
     ~CheckWizard() override;
 
-    // Reads the newest frame from the SDK, once per frame however often the
-    // window calls it, and passes it to the check while the steps run.
-    void readFrame(const TrackingSdk& sdk);
+    // Where the receiver thread puts every decoded datagram while the
+    // wizard is open.
+    std::shared_ptr<FrameInbox> inbox() const { return frames; }
+    // Passes the datagrams waiting in the inbox to the check, in the order
+    // and with the times they arrived.
+    void drainFrames();
     // One frame at the given time (seconds since the steps began).
     void feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record);
 
@@ -80,11 +83,11 @@ private:
     int port;
     std::unique_ptr<SkywandCheck> engine;
     std::function<double()> clock;
-    std::chrono::steady_clock::time_point origin;
+    std::shared_ptr<FrameInbox> frames;
+    std::unique_ptr<FrameData> decoded;
+    int64_t originUs = 0; // steady clock
     int64_t wallOriginUs = 0;
     bool checking = false;
-    bool haveLastArrival = false;
-    int64_t lastArrivalUs = 0;
     uint32_t heldBits = 0;
     QStringList saved;
 

@@ -3,6 +3,7 @@
 #include "checkwizard.h"
 #include "configfile.h"
 #include "elidedlabel.h"
+#include "frameinbox.h"
 #include "helpbrowser.h"
 #include "paintpacer.h"
 #include "settingportdlg.h"
@@ -353,6 +354,18 @@ void Skywandtester::openCheckWizard()
         const int port = sdk && sdk->isValid() ? int(sdk->getDataPort()) : 0;
         checkWizard = new CheckWizard(selectedIndex < 0 ? 0 : selectedIndex, port, this);
         checkWizard->setAttribute(Qt::WA_DeleteOnClose);
+        // The check judges every frame, not only the newest one the panel
+        // shows, so the receiver hands each one over as it arrives.
+        if (receiver) {
+            receiver->setFrameObserver([inbox = checkWizard->inbox()](const TrackingSdk& source) {
+                inbox->push(source);
+            });
+            connect(checkWizard, &QObject::destroyed, this, [this] {
+                if (receiver) {
+                    receiver->setFrameObserver(nullptr);
+                }
+            });
+        }
     }
     checkWizard->show();
     checkWizard->raise();
@@ -456,8 +469,8 @@ void Skywandtester::onReceiveTrackingData()
     if (receiver) {
         receiver->dataNotificationHandled();
     }
-    if (checkWizard && sdk) {
-        withoutThrowing("Check Skywand", [this] { checkWizard->readFrame(*sdk); });
+    if (checkWizard) {
+        withoutThrowing("Check Skywand", [this] { checkWizard->drainFrames(); });
     }
     withoutThrowing("Tracking data", [this] {
         if (monitor && sdk) {

@@ -54,6 +54,12 @@ void TrackReceiver::onStop()
     pauseWake.wakeAll();
 }
 
+void TrackReceiver::setFrameObserver(std::function<void(const TrackingSdk&)> observer)
+{
+    QMutexLocker lock(&observerMutex);
+    frameObserver = std::move(observer);
+}
+
 void TrackReceiver::run()
 {
     // Without an SDK there is nothing to receive from; the owner does not
@@ -70,6 +76,12 @@ void TrackReceiver::run()
         // reads the SDK after it cleared the flag, so it sees this frame or
         // a later one.
         if (sdk->receive()) {
+            {
+                QMutexLocker lock(&observerMutex);
+                if (frameObserver) {
+                    frameObserver(*sdk);
+                }
+            }
             if (!coalescing || !dataPending.exchange(true)) {
                 emit sendMessageDataArrived();
             }

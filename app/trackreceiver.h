@@ -5,6 +5,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
 
 class TrackingSdk;
 
@@ -41,6 +42,12 @@ public:
     void dataNotificationHandled();
     void errorNotificationHandled();
 
+    // Called on this thread after every receive that decoded a frame, before
+    // the signal, for a reader that must see every frame rather than the
+    // newest. It must be quick and must not throw. May change while the
+    // thread runs; an empty function removes it.
+    void setFrameObserver(std::function<void(const TrackingSdk&)> observer);
+
 signals:
     void sendMessageDataArrived();
     void sendMessageDataError();
@@ -60,6 +67,8 @@ private:
     std::atomic<bool> coalescing{false};
     std::atomic<bool> dataPending{false};
     std::atomic<bool> errorPending{false};
+    QMutex observerMutex;
+    std::function<void(const TrackingSdk&)> frameObserver;
     QMutex pauseMutex;
     QWaitCondition pauseWake;
 };
