@@ -5,6 +5,13 @@
 #include <cstring>
 #include <new>
 
+// The failure path stays out of the decoding loops' way.
+#if defined(__GNUC__)
+#define SKYWAND_COLD __attribute__((cold, noinline))
+#else
+#define SKYWAND_COLD
+#endif
+
 namespace {
 
 using namespace FrameLimits;
@@ -67,7 +74,8 @@ public:
 private:
     // Notes why the item at position at failed; returns nullptr for the
     // caller to pass on. Only the failure path comes here.
-    const char* fail(const char* at, DecodeFault fault, int64_t value = 0, int64_t limit = 0)
+    SKYWAND_COLD const char* fail(const char* at, DecodeFault fault, int64_t value = 0,
+                                  int64_t limit = 0)
     {
         f.failure.fault = fault;
         f.failure.offset = static_cast<uint32_t>(at - begin);
@@ -75,15 +83,17 @@ private:
         f.failure.limit = limit;
         return nullptr;
     }
+    SKYWAND_COLD const char* failBlock(const char* at, const char* types)
+    {
+        fail(at, DecodeFault::BlockUnreadable);
+        // Copied: the joystick block's letters live on the stack.
+        std::strncpy(f.failure.blockTypes, types, sizeof f.failure.blockTypes - 1);
+        return nullptr;
+    }
     const char* block(const char* p, const char* types, int32_t* ints, float* floats)
     {
         const char* q = readBlock(p, end, types, ints, floats);
-        if (!q) {
-            fail(p, DecodeFault::BlockUnreadable);
-            // Copied: the joystick block's letters live on the stack.
-            std::strncpy(f.failure.blockTypes, types, sizeof f.failure.blockTypes - 1);
-        }
-        return q;
+        return q ? q : failBlock(p, types);
     }
     const char* pose(const char* p, float* location, float* rotation)
     {
