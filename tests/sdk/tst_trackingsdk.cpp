@@ -131,7 +131,10 @@ TEST(TrackingSdk, LastDatagramTellsWhoSentWhatAndWhen)
     ASSERT_TRUE(sdk->getLastDatagram(d)) << "a datagram that fails to decode was still read";
     EXPECT_EQ(d.bytes, "fr 2\n6d x");
     EXPECT_EQ(d.sourceAddress, uint32_t(INADDR_LOOPBACK));
+#ifndef _WIN32
+    // WinSock gives no destination address for a datagram; it stays 0 there.
     EXPECT_EQ(d.destinationAddress, uint32_t(INADDR_LOOPBACK));
+#endif
     EXPECT_TRUE(d.controllerLines);
     EXPECT_NE(d.sourcePort, 0);
     EXPECT_EQ(d.discarded, 1);
