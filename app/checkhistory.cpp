@@ -65,7 +65,7 @@ CheckFigures checkFigures(const CheckResult& result)
     figures.coverage = result.circle.coverage;
     figures.circularityError = result.circle.circularityError;
     for (const double reach : result.circle.reach) {
-        figures.reach = std::isnan(figures.reach) ? reach : std::min(figures.reach, reach);
+        figures.reach = std::isnan(figures.reach) ? reach : std::fmin(figures.reach, reach);
     }
     figures.positionSigmaMm = result.hold.positionSigmaMm;
     figures.rotationJitterDeg = result.hold.rotationJitterDeg;
@@ -97,9 +97,11 @@ bool readCheckFigures(const QString& path, CheckFigures& figures, QString& wandI
     read.noise = largerOf(number(rest, "noiseX"), number(rest, "noiseY"));
     read.coverage = number(circle, "coverage");
     read.circularityError = number(circle, "circularityError");
-    for (const QJsonValue reach : circle.value(QLatin1String("reach")).toArray()) {
-        const double value = reach.isDouble() ? reach.toDouble() : NAN;
-        read.reach = std::isnan(read.reach) ? value : std::min(read.reach, value);
+    // The four directions by name ("+x", "-x", "+y", "-y").
+    const QJsonObject reach = circle.value(QLatin1String("reach")).toObject();
+    for (auto it = reach.begin(); it != reach.end(); ++it) {
+        const double value = it.value().isDouble() ? it.value().toDouble() : NAN;
+        read.reach = std::isnan(read.reach) ? value : std::fmin(read.reach, value);
     }
     read.positionSigmaMm = number(hold, "positionSigmaMm");
     read.rotationJitterDeg = number(hold, "rotationJitterDeg");

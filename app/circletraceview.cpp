@@ -3,7 +3,7 @@
 #include "skywandcheck.h"
 
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -57,13 +57,25 @@ void CircleTraceView::paintEvent(QPaintEvent*)
                         unit * SkywandCheck::kCircleMinRadius);
 
     if (trace && !trace->empty()) {
-        QPainterPath path(toWidget(area, trace->front().x, trace->front().y));
+        // Points closer than a pixel to the last one drawn add nothing but
+        // cost: a stroke over thousands of them takes long enough to hold up
+        // the receiver thread on a small machine.
+        QPolygonF line;
+        QPointF previous = toWidget(area, trace->front().x, trace->front().y);
+        line << previous;
         for (const JoystickPoint& p : *trace) {
-            path.lineTo(toWidget(area, p.x, p.y));
+            const QPointF point = toWidget(area, p.x, p.y);
+            if (std::abs(point.x() - previous.x()) + std::abs(point.y() - previous.y()) >= 1.5) {
+                line << point;
+                previous = point;
+            }
         }
-        painter.setPen(QPen(QColor(0, 90, 200), 2.0));
-        painter.drawPath(path);
         const JoystickPoint& last = trace->back();
+        line << toWidget(area, last.x, last.y);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(QColor(0, 90, 200), 2.0));
+        painter.drawPolyline(line);
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.setBrush(QColor(0, 90, 200));
         painter.drawEllipse(toWidget(area, last.x, last.y), 4.0, 4.0);
     }

@@ -134,6 +134,7 @@ void TestCheckWizard::verdictAndReports()
         QCOMPARE(filed.circularityError, measured.circularityError);
         QCOMPARE(filed.coverage, measured.coverage);
         QCOMPARE(filed.positionSigmaMm, measured.positionSigmaMm);
+        QCOMPARE(filed.reach, measured.reach);
     }
 }
 
@@ -152,7 +153,7 @@ void TestCheckWizard::previousReportIgnoresOthers()
         return QByteArray("{\"schema\":\"skywand-check/1\",\"wandId\":\"") + id +
                "\",\"verdict\":\"pass\",\"finished\":\"" + finished +
                "\",\"steps\":{\"circle\":{\"circularityError\":" + QByteArray::number(circularity) +
-               ",\"reach\":[0.99,1.0,null,0.98]}}}";
+               ",\"reach\":{\"+x\":0.99,\"-x\":1.0,\"+y\":null,\"-y\":0.98}}}}";
     };
     write(QStringLiteral("a.json"), report("SW-1", "2026-12-01T09:00:00.000Z", 4.1));
     write(QStringLiteral("b.json"), report("SW-1", "2026-11-01T09:00:00.000Z", 3.0));
