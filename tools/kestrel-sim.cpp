@@ -295,7 +295,8 @@ void addOptions(CLI::App& app, SimOptions& options)
                                  "or one fault: stuck:K, dead:K, crossed:K:J, chatter:K, "
                                  "drift:DX:DY, noise:S, square, ellipse:E, dropouts:N, "
                                  "posenoise:MM");
-    check->excludes(replay)->excludes(skywands)->excludes(format)->excludes(damage)->excludes(frozen);
+    for (CLI::Option* other : {replay, skywands, format, damage, frozen})
+        check->excludes(other);
     speed->needs(replay);
     loop->needs(replay);
     replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage)->excludes(frozen);
@@ -306,7 +307,8 @@ void announce(const SimOptions& options)
     if (options.quiet)
         return;
     if (!options.check.empty()) {
-        std::fprintf(stderr, "kestrel-sim: playing a Skywand under check (%s) at %g frames/s to %s:%u\n",
+        std::fprintf(stderr, "kestrel-sim: playing a Skywand under check (%s) at %g frames/s "
+                             "to %s:%u\n",
                      options.check.c_str(), options.rate, options.host.c_str(),
                      unsigned(options.port));
         return;
