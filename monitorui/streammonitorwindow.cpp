@@ -114,11 +114,28 @@ StreamMonitorWindow::StreamMonitorWindow(QWidget* parent)
     redrawTimer = new QTimer(this);
     redrawTimer->setInterval(kRedrawMs);
     connect(redrawTimer, &QTimer::timeout, this, [this] { refresh(); });
-    redrawTimer->start();
     resize(720, 900);
 }
 
-StreamMonitorWindow::~StreamMonitorWindow() = default;
+StreamMonitorWindow::~StreamMonitorWindow()
+{
+    // A capture still running ends within its time; its result goes nowhere.
+    worker->disconnect(this);
+    worker->wait();
+}
+
+void StreamMonitorWindow::showEvent(QShowEvent* event)
+{
+    redrawTimer->start();
+    QWidget::showEvent(event);
+}
+
+void StreamMonitorWindow::hideEvent(QHideEvent* event)
+{
+    // A closed monitor costs the window nothing, unless a diagnosis runs.
+    redrawTimer->stop();
+    QWidget::hideEvent(event);
+}
 
 double StreamMonitorWindow::now() const
 {
@@ -274,6 +291,8 @@ bool StreamMonitorWindow::isPaused() const
 
 void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
 {
+    if (isHidden() && !diagnosisHealth)
+        return;
     const double t = now();
     sdk.getLastDatagram(datagram);
     FrameEvent event;
@@ -317,6 +336,8 @@ void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
 
 void StreamMonitorWindow::recordError(const TrackingSdk& sdk)
 {
+    if (isHidden() && !diagnosisHealth)
+        return;
     const double t = now();
     if (sdk.isDataTimeout()) {
         health.recordTimeout(t);

@@ -46,7 +46,8 @@ public:
 
     // The data port and whether it opened, for the diagnosis.
     void setPort(int port, bool opened);
-    // The outcome of the receive that just ended, read from sdk.
+    // The outcome of the receive that just ended, read from sdk; ignored
+    // while the window is closed and no diagnosis runs.
     void recordData(const TrackingSdk& sdk);
     void recordError(const TrackingSdk& sdk);
 
@@ -56,6 +57,10 @@ public:
 
 public slots:
     void diagnose();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 signals:
     // The user chose to listen on the port the diagnosis found.
