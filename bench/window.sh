@@ -5,7 +5,9 @@
 # two Skywands in the data) until the status text names F2.
 # Usage: bench/window.sh <build folder> [seconds per rate] [rates...]
 # With SKYWAND_BENCH_MONITOR=1 the stream monitor is open beside the window
-# (View, Stream monitor: Ctrl+M) while it is measured.
+# (View, Stream monitor: Ctrl+M) while it is measured; with
+# SKYWAND_BENCH_WIZARD=1 the check wizard (Tools, Check Skywand...: Ctrl+K)
+# runs a check of F1 beside it.
 set -euo pipefail
 
 build=${1:?usage: window.sh <build folder> [seconds] [rates...]}
@@ -58,6 +60,14 @@ for rate in "${rates[@]}"; do
   if [ "${SKYWAND_BENCH_MONITOR:-0}" = 1 ]; then
     xdotool key ctrl+m
     timeout 10 xdotool search --sync --onlyvisible --name '^Stream monitor$' >/dev/null
+    xdotool windowfocus --sync "$wid"
+  fi
+  if [ "${SKYWAND_BENCH_WIZARD:-0}" = 1 ]; then
+    xdotool key ctrl+k
+    wiz=$(timeout 10 xdotool search --sync --onlyvisible --name '^Check Skywand' | head -n1)
+    xdotool windowfocus --sync "$wiz"
+    xdotool type BENCH
+    xdotool key Return
     xdotool windowfocus --sync "$wid"
   fi
   sleep 2 # the selector is filled and the stream is steady
