@@ -408,7 +408,9 @@ void StreamMonitorWindow::updateCharts(double t)
     double highest = 1.0;
     for (const QPointF& p : ageSeries->points())
         highest = std::max(highest, p.y());
-    if (auto* axis = qobject_cast<QValueAxis*>(views[Age]->chart()->axes(Qt::Vertical).value(0)))
+    // A new range lays the chart out anew; most redraws keep the old one.
+    auto* axis = qobject_cast<QValueAxis*>(views[Age]->chart()->axes(Qt::Vertical).value(0));
+    if (axis && axis->max() != std::ceil(highest))
         axis->setRange(0.0, std::ceil(highest));
 }
 
