@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 #ifndef SKYWAND_VERSION
 #define SKYWAND_VERSION "unknown"
@@ -72,6 +73,33 @@ QString stepName(const std::string& step)
 {
     const QString name = QString::fromStdString(step);
     return name.isEmpty() ? name : name.left(1).toUpper() + name.mid(1);
+}
+
+// What a failed figure means for the wand, in the words of the bench.
+QString plainFailure(const CheckFailure& failure)
+{
+    static const std::pair<const char*, const char*> kPlain[] = {
+        {"offset", "Joystick does not return to its centre"},
+        {"noiseX", "Joystick jitters at rest (left-right)"},
+        {"noiseY", "Joystick jitters at rest (up-down)"},
+        {"coverage", "Joystick did not reach around its whole edge"},
+        {"circularityError", "Joystick's edge is not round"},
+        {"reach +x", "Joystick falls short to the right"},
+        {"reach -x", "Joystick falls short to the left"},
+        {"reach +y", "Joystick falls short upwards"},
+        {"reach -y", "Joystick falls short downwards"},
+        {"trackedShare", "Wand lost by the tracking while held still"},
+        {"droppedFrames", "Frames lost while the wand was held still"},
+        {"positionSigmaMm", "Position shakes while held still"},
+        {"rotationJitterDeg", "Rotation shakes while held still"},
+    };
+    for (const auto& [item, plain] : kPlain) {
+        if (failure.item == item)
+            return QString::fromLatin1(plain);
+    }
+    const QString item = QString::fromStdString(failure.item);
+    const QString step = stepName(failure.step);
+    return item.isEmpty() ? step : step + QStringLiteral(", ") + item;
 }
 
 QFont scaledFont(const QFont& base, double factor, bool bold)
@@ -378,9 +406,8 @@ void CheckWizard::showResult()
         for (const CheckFailure& f : result.failures) {
             const QString detail =
                 QString::fromStdString(f.detail.empty() ? f.reason : f.detail).toHtmlEscaped();
-            failures += QStringLiteral("<li><b>%1, %2:</b> %3</li>")
-                            .arg(stepName(f.step).toHtmlEscaped(),
-                                 QString::fromStdString(f.item).toHtmlEscaped(), detail);
+            failures += QStringLiteral("<li><b>%1:</b> %2</li>")
+                            .arg(plainFailure(f).toHtmlEscaped(), detail);
         }
         failures += QStringLiteral("</ul>");
     }
