@@ -35,8 +35,8 @@ class StreamMonitorWindow : public QWidget
 public:
     static constexpr double kSpan = 30.0;   // seconds the charts show
     static constexpr int kSlots = 3000;     // of 10 ms each across kSpan
-    static constexpr int kRedrawMs = 50;    // 20 Hz
-    static constexpr int kTableEvery = 5;   // redraws per table update
+    static constexpr int kRedrawMs = 100;   // 10 Hz
+    static constexpr int kTableEvery = 3;   // redraws per table update
     static constexpr int kMaxSkywands = 64; // whose quality the health keeps
     static constexpr int kButtonLanes = 8;
     static constexpr int kDiagnoseWaitMs = 3000;
