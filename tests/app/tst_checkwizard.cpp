@@ -4,7 +4,9 @@
 
 #include "checkhistory.h"
 #include "checkwizard.h"
+#include "frameinbox.h"
 #include "framerecords.h"
+#include "framesender.h"
 
 #include <QFile>
 #include <QLabel>
@@ -64,6 +66,7 @@ private slots:
     void verdictAndReports_data();
     void verdictAndReports();
     void previousReportIgnoresOthers();
+    void inboxFeedsTheCheck();
 };
 
 void TestCheckWizard::verdictAndReports_data()
@@ -175,6 +178,37 @@ void TestCheckWizard::previousReportIgnoresOthers()
     now.circularityError = 7.9;
     QVERIFY(compareChecks(previous, now)
                 .contains(QStringLiteral("circularity 4.1 % before, 7.9 % now")));
+}
+
+// Datagrams from the receiver thread reach the check decoded, in order;
+// those from before the start and those that do not decode are left out, and
+// the inbox stays within its bound.
+void TestCheckWizard::inboxFeedsTheCheck()
+{
+    CheckWizard wizard(1, 5000);
+    wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-1"));
+    const std::shared_ptr<FrameInbox> inbox = wizard.inbox();
+    inbox->push(FrameInbox::steadyUs(), framesender::frame6df2({{}, {}}).toStdString());
+    wizard.show();
+    wizard.next();
+    wizard.drainFrames();
+    QCOMPARE(wizard.check().step(), CheckStep::Waiting);
+
+    framesender::Wand second;
+    second.buttons = 5;
+    inbox->push(FrameInbox::steadyUs(), "fr 1\n6df2 2 2 [0 garbage");
+    inbox->push(FrameInbox::steadyUs(), framesender::frame6df2({{}, second}, 2).toStdString());
+    wizard.drainFrames();
+    QCOMPARE(wizard.check().step(), CheckStep::Buttons);
+    QCOMPARE(wizard.check().result().numButton, 5);
+
+    const std::string big(FrameInbox::kMaxPendingBytes / 2 + 1, 'x');
+    inbox->push(0, big);
+    inbox->push(0, big);
+    QCOMPARE(inbox->lost(), int64_t(1));
+    std::vector<FrameInbox::Entry> taken;
+    inbox->take(taken);
+    QCOMPARE(taken.size(), size_t(1));
 }
 
 QTEST_MAIN(TestCheckWizard)
