@@ -382,7 +382,8 @@ void StreamMonitorWindow::refresh()
 {
     const double t = now();
     const HealthFigures figures = health.figures(t);
-    age.append(t, std::max(0.0, figures.dataAge));
+    if (figures.dataAge >= 0.0)
+        age.append(t, figures.dataAge);
     if (redraws++ % kTableEvery == 0)
         updateTable(figures);
     if (!isPaused())
