@@ -1,5 +1,6 @@
 #include "sockets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -242,8 +243,12 @@ int udpReceive(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t ti
     return udpReceiveFrom(handle, buffer, maxLength, timeoutUs, origin);
 }
 
-int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
-                   DatagramOrigin& origin)
+namespace {
+
+// Reads up to limit datagrams of those waiting (after waiting for the first),
+// each over the one before it in buffer, and returns the last one read.
+int receiveDatagrams(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
+                     DatagramOrigin& origin, int limit)
 {
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
         return SocketResult::kSocketFailed;
@@ -268,7 +273,7 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
             return SocketResult::kCallFailed;
         // Another datagram already waiting replaces this one: only the newest
         // frame counts.
-    } while (++drained < kMaxDrainedDatagrams && waitFor(handle->fd, false, 0) == 1);
+    } while (++drained < limit && waitFor(handle->fd, false, 0) == 1);
 #else
     // One recvmmsg call reads every datagram already waiting, up to a batch,
     // into the same buffer, so that the last one read stays there: the newest
@@ -294,12 +299,13 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
     msghdr* newest = nullptr;
     long length = -1;
     bool waited = false;
-    while (drained < kMaxDrainedDatagrams) {
+    while (drained < limit) {
         for (mmsghdr& m : messages) {
             m.msg_hdr.msg_namelen = sizeof(sockaddr_in);
             m.msg_hdr.msg_controllen = sizeof(Control);
         }
-        const int count = ::recvmmsg(handle->fd, messages, kBatch, MSG_DONTWAIT, nullptr);
+        const unsigned batch = std::min(kBatch, static_cast<unsigned>(limit - drained));
+        const int count = ::recvmmsg(handle->fd, messages, batch, MSG_DONTWAIT, nullptr);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
@@ -321,7 +327,7 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
         from = senders[count - 1];
         newest = &messages[count - 1].msg_hdr;
         drained += count;
-        if (static_cast<unsigned>(count) < kBatch)
+        if (static_cast<unsigned>(count) < batch)
             break;
     }
     // A later batch reuses the controls, so the newest datagram's are read
@@ -338,6 +344,31 @@ int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
     origin.port = ntohs(from.sin_port);
     origin.discarded = drained - 1;
     return length >= maxLength ? SocketResult::kTooLong : static_cast<int>(length);
+}
+
+} // namespace
+
+int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
+                   DatagramOrigin& origin)
+{
+    return receiveDatagrams(handle, buffer, maxLength, timeoutUs, origin, kMaxDrainedDatagrams);
+}
+
+int udpReceiveNext(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
+                   DatagramOrigin& origin)
+{
+    return receiveDatagrams(handle, buffer, maxLength, timeoutUs, origin, 1);
+}
+
+int udpSetReceiveBuffer(SocketHandle* handle, int32_t bytes)
+{
+    if (!handle || bytes < 1)
+        return SocketResult::kSocketFailed;
+    const int size = bytes;
+    if (::setsockopt(handle->fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
+                     sizeof size) != 0)
+        return SocketResult::kCallFailed;
+    return SocketResult::kOk;
 }
 
 int tcpConnect(SocketHandle** out, uint32_t address, uint16_t port)

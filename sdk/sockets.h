@@ -3,8 +3,10 @@
 #include <cstdint>
 
 // A thin layer over the platform's socket API: IPv4, blocking sockets, no
-// socket options but the one that tells a datagram's destination (Linux). Every function returns a small integer code and undoes, on
-// each failure path, whatever it had done before. Nothing throws or prints.
+// socket options but the one that tells a datagram's destination (Linux) and
+// a receive buffer size on request. Every function returns a small integer
+// code and undoes, on each failure path, whatever it had done before.
+// Nothing throws or prints.
 
 // Result codes. Success is kOk or, for the receives, a byte count that is
 // always below maxLength. -1 means one thing when opening, another when
@@ -56,6 +58,15 @@ struct DatagramOrigin
 // *origin tells where it came from.
 int udpReceiveFrom(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
                    DatagramOrigin& origin);
+
+// As udpReceiveFrom, but reads only the oldest waiting datagram, for a reader
+// that must see every one in the order it arrived; discarded stays 0.
+int udpReceiveNext(SocketHandle* handle, char* buffer, int32_t maxLength, int32_t timeoutUs,
+                   DatagramOrigin& origin);
+
+// Asks for a receive buffer of bytes (the system may grant less): kOk,
+// kSocketFailed for a bad argument, or kCallFailed.
+int udpSetReceiveBuffer(SocketHandle* handle, int32_t bytes);
 
 // Connects a TCP socket to address:port (host byte order). Blocks for as long
 // as the platform's connect takes. Returns what udpOpen does.

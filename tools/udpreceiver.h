@@ -3,12 +3,14 @@
 // A UDP socket that hands out every datagram in the order it arrived, one
 // per call. TrackingSdk::receive keeps only the newest of those waiting, as a
 // display wants; a check that counts the frames it missed must see each one,
-// or the count tells of its own load instead of the stream. IPv4, POSIX.
-// Nothing here throws.
+// or the count tells of its own load instead of the stream. It reads through
+// the SDK's socket layer. Nothing here throws.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+struct SocketHandle;
 
 class UdpReceiver
 {
@@ -35,6 +37,6 @@ public:
                    uint32_t& sourceAddress, uint16_t& sourcePort);
 
 private:
-    int fd = -1;
+    SocketHandle* handle = nullptr;
     uint16_t boundPort = 0;
 };

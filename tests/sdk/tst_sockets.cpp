@@ -132,6 +132,26 @@ TEST(Sockets, UdpReceiveKeepsOnlyTheNewestDatagram)
     EXPECT_EQ(udpReceive(s.handle, buffer, sizeof buffer, 0), kTimeout) << "the queue was drained";
 }
 
+TEST(Sockets, UdpReceiveNextReadsEveryDatagramInOrder)
+{
+    UdpSocket s;
+    EXPECT_EQ(udpSetReceiveBuffer(s.handle, 1 << 20), kOk);
+    UdpSender tx(s.port);
+    const std::string sent[] = {"first", "second", "third!!"};
+    for (const std::string& text : sent)
+        ASSERT_TRUE(tx.send(text));
+    char buffer[64] = {};
+    for (const std::string& text : sent) {
+        DatagramOrigin origin;
+        const int n = udpReceiveNext(s.handle, buffer, sizeof buffer, 1000000, origin);
+        ASSERT_EQ(n, int(text.size()));
+        EXPECT_EQ(std::string(buffer, n), text);
+        EXPECT_EQ(origin.discarded, 0);
+    }
+    DatagramOrigin origin;
+    EXPECT_EQ(udpReceiveNext(s.handle, buffer, sizeof buffer, 0, origin), kTimeout);
+}
+
 TEST(Sockets, UdpReceiveLengthLimits)
 {
     UdpSocket s;
