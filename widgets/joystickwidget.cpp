@@ -1,4 +1,5 @@
 #include "joystickwidget.h"
+#include "ui_joystickwidget.h"
 
 #include <QPainter>
 #include <QPen>
@@ -59,9 +60,10 @@ JoystickGeometry JoystickGeometry::compute(const QSize& size, double valueX, dou
 }
 
 JoystickWidget::JoystickWidget(QWidget* parent)
-    : QWidget(parent), pressed(false), valueX(0.0), valueY(0.0)
+    : QWidget(parent), pressed(false), valueX(0.0), valueY(0.0),
+      ui(std::make_unique<Ui::JoystickWidgetClass>())
 {
-    ui.setupUi(this);
+    ui->setupUi(this);
     setMinimumSize(100, 100);
 }
 

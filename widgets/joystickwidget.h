@@ -1,12 +1,16 @@
 #pragma once
 
-#include "ui_joystickwidget.h"
-
 #include <QColor>
 #include <QLine>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class JoystickWidgetClass;
+}
 
 // Everything the indicator draws, worked out from its size and state alone so
 // that it can be checked without a display.
@@ -52,5 +56,5 @@ private:
     bool pressed;
     double valueX;
     double valueY;
-    Ui::JoystickWidgetClass ui;
+    std::unique_ptr<Ui::JoystickWidgetClass> ui;
 };

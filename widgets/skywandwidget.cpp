@@ -1,6 +1,7 @@
 #include "skywandwidget.h"
 
 #include "joystickwidget.h"
+#include "ui_skywandwidget.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,15 +13,16 @@ constexpr int kHorizontalValueIndex = 6;
 constexpr int kButtonLabelCount = 5;
 } // namespace
 
-SkywandWidget::SkywandWidget(QWidget* parent) : QWidget(parent)
+SkywandWidget::SkywandWidget(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::ButtonWidgetClass>())
 {
-    ui.setupUi(this);
+    ui->setupUi(this);
 
     auto* outer = new QVBoxLayout(this);
 
     auto* values = new QVBoxLayout;
-    values->addWidget(ui.lbl_joyH);
-    values->addWidget(ui.lbl_joyV);
+    values->addWidget(ui->lbl_joyH);
+    values->addWidget(ui->lbl_joyV);
     outer->addLayout(values);
     outer->addStretch(0);
 
@@ -31,14 +33,14 @@ SkywandWidget::SkywandWidget(QWidget* parent) : QWidget(parent)
     outer->addStretch(0);
 
     auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(ui.lbl_btn5);
-    buttonRow->addWidget(ui.lbl_btn4);
-    buttonRow->addWidget(ui.lbl_btn3);
-    buttonRow->addWidget(ui.lbl_btn2);
+    buttonRow->addWidget(ui->lbl_btn5);
+    buttonRow->addWidget(ui->lbl_btn4);
+    buttonRow->addWidget(ui->lbl_btn3);
+    buttonRow->addWidget(ui->lbl_btn2);
     outer->addLayout(buttonRow);
 
     auto* lastRow = new QHBoxLayout;
-    lastRow->addWidget(ui.lbl_btn1);
+    lastRow->addWidget(ui->lbl_btn1);
     outer->addLayout(lastRow);
 
     initLabels();
@@ -53,8 +55,8 @@ void SkywandWidget::initLabels()
     stylePressed = QStringLiteral("background-color: red; color: white;");
     styleValue = QStringLiteral("background-color: white; color: black;;");
 
-    labels = {ui.lbl_btn1, ui.lbl_btn2, ui.lbl_btn3, ui.lbl_btn4,
-              ui.lbl_btn5, ui.lbl_joyV, ui.lbl_joyH};
+    labels = {ui->lbl_btn1, ui->lbl_btn2, ui->lbl_btn3, ui->lbl_btn4,
+              ui->lbl_btn5, ui->lbl_joyV, ui->lbl_joyH};
 
     for (int i = 0; i < kButtonLabelCount; ++i) {
         labels[i]->setStyleSheet(styleReleased);

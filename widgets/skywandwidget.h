@@ -1,14 +1,16 @@
 #pragma once
 
-#include "ui_skywandwidget.h"
-
 #include <QString>
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class JoystickWidget;
 class QLabel;
+namespace Ui {
+class ButtonWidgetClass;
+}
 
 // Panel showing one Skywand: five button labels, the two joystick values and
 // the joystick indicator. Every setter addresses a label by index: 0 to 4 are
@@ -38,7 +40,7 @@ private:
     void initLabels();
     QLabel* labelAt(int index) const;
 
-    Ui::ButtonWidgetClass ui;
+    std::unique_ptr<Ui::ButtonWidgetClass> ui;
     std::array<QLabel*, kLabelCount> labels{};
     QString styleReleased;
     QString stylePressed;

@@ -1,5 +1,6 @@
 #include "joystickwidget.h"
 #include "skywandwidget.h"
+#include "ui_skywandwidget.h"
 
 #include <QLabel>
 #include <QLayout>
