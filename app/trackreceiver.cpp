@@ -58,6 +58,7 @@ void TrackReceiver::setFrameObserver(std::function<void(const TrackingSdk&)> obs
 {
     QMutexLocker lock(&observerMutex);
     frameObserver = std::move(observer);
+    observing = bool(frameObserver);
 }
 
 void TrackReceiver::run()
@@ -70,6 +71,8 @@ void TrackReceiver::run()
     QElapsedTimer clock;
     while (running) {
         clock.start();
+        // Applied on every cycle, since the owner may hand over another SDK.
+        sdk->setReceiveEveryDatagram(observing);
         // Without coalescing a slow receiver of the signals would collect
         // one queued event per frame without end. With it, a frame decoded
         // while a notification still waits is covered by that one: the slot

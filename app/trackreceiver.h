@@ -45,7 +45,8 @@ public:
     // Called on this thread after every receive that decoded a frame, before
     // the signal, for a reader that must see every frame rather than the
     // newest. It must be quick and must not throw. May change while the
-    // thread runs; an empty function removes it.
+    // thread runs; an empty function removes it. While one is set, the SDK
+    // hands over every datagram in turn instead of only the newest.
     void setFrameObserver(std::function<void(const TrackingSdk&)> observer);
 
 signals:
@@ -69,6 +70,7 @@ private:
     std::atomic<bool> errorPending{false};
     QMutex observerMutex;
     std::function<void(const TrackingSdk&)> frameObserver;
+    std::atomic<bool> observing{false};
     QMutex pauseMutex;
     QWaitCondition pauseWake;
 };

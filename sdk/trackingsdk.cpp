@@ -114,6 +114,8 @@ const FrameData& TrackingSdk::frameData() const
     return frame ? *frame : empty;
 }
 
+void TrackingSdk::setReceiveEveryDatagram(bool on) { everyDatagram = on; }
+
 bool TrackingSdk::receive()
 {
     if (!isValid()) {
@@ -130,7 +132,9 @@ bool TrackingSdk::receive()
     // buffer belongs to this thread alone.
     DatagramOrigin origin;
     const int n =
-        udpReceiveFrom(dataSocket, dataBuffer, dataBufferSize - 1, dataTimeoutUs, origin);
+        everyDatagram
+            ? udpReceiveNext(dataSocket, dataBuffer, dataBufferSize - 1, dataTimeoutUs, origin)
+            : udpReceiveFrom(dataSocket, dataBuffer, dataBufferSize - 1, dataTimeoutUs, origin);
     const auto arrival = std::chrono::system_clock::now().time_since_epoch();
 
     std::lock_guard<std::mutex> lock(frameMutex);

@@ -4,6 +4,7 @@
 #include "framerecords.h"
 #include "parsefailure.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,11 @@ public:
     // Waits up to the data timeout for the newest datagram and decodes it.
     // True when a frame was decoded; otherwise the data error tells why.
     bool receive();
+    // Off (the default): receive() takes the newest waiting datagram and
+    // drops the older ones, as a live display wants. On: it takes the oldest,
+    // one per call, for a reader that must judge every frame. Safe to call
+    // from any thread; the next receive() follows it.
+    void setReceiveEveryDatagram(bool on);
     // Copies the datagram the last receive() read; false, with datagram
     // cleared, when it read none that fitted the buffer (a timeout, a socket
     // failure or a datagram too long).
@@ -139,6 +145,7 @@ private:
     // frameCounter, timestamp, the five counts and the record arrays.
     std::unique_ptr<FrameData> frame;
     bool haveDatagram = false;
+    std::atomic<bool> everyDatagram{false};
     ReceivedDatagram lastDatagram;
     ErrorState dataError = ErrorState::NoError;
     // Guards frame, dataError and the last datagram between receive() and

@@ -112,6 +112,19 @@ TEST(TrackingSdk, OnlyTheLastOfThreeQueuedDatagramsIsDecoded)
     EXPECT_EQ(sdk->getNumMarker(), 0) << "the markers of the skipped frames never arrived";
 }
 
+TEST(TrackingSdk, EveryDatagramModeDecodesEachInTurn)
+{
+    auto sdk = makeSdk();
+    sdk->setReceiveEveryDatagram(true);
+    UdpSender tx(sdk->getDataPort());
+    for (const char* frame : {"fr 1", "fr 2", "fr 3"})
+        ASSERT_TRUE(tx.send(frame));
+    for (uint32_t counter = 1; counter <= 3; ++counter) {
+        ASSERT_TRUE(sdk->receive());
+        EXPECT_EQ(sdk->getFrameCounter(), counter);
+    }
+}
+
 TEST(TrackingSdk, LastDatagramTellsWhoSentWhatAndWhen)
 {
     const auto wallUs = [] {
