@@ -9,6 +9,7 @@
 #include "settingportdlg.h"
 #include "skywandwidget.h"
 #include "streamhealth.h"
+#include "ui_skywandtester.h"
 #include "streammonitorwindow.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
@@ -84,7 +85,8 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
       panelLayout(nullptr)
 {
     setPortText(QByteArrayLiteral("5000"));
-    ui.setupUi(this);
+    ui = std::make_unique<Ui::SkywandtesterClass>();
+    ui->setupUi(this);
     panelTimer = new QTimer(this);
     panelTimer->setSingleShot(true);
     connect(panelTimer, &QTimer::timeout, this, [this] {
@@ -150,16 +152,16 @@ void Skywandtester::setStatus(const QString& text)
 
 void Skywandtester::connectActions()
 {
-    connect(ui.action_exit, SIGNAL(triggered(bool)), this, SLOT(onActionExit()));
-    connect(ui.action_port, SIGNAL(triggered(bool)), this, SLOT(openSettingsPortDlg()));
-    connect(ui.action_info, SIGNAL(triggered(bool)), this, SLOT(onInfo()));
+    connect(ui->action_exit, SIGNAL(triggered(bool)), this, SLOT(onActionExit()));
+    connect(ui->action_port, SIGNAL(triggered(bool)), this, SLOT(openSettingsPortDlg()));
+    connect(ui->action_info, SIGNAL(triggered(bool)), this, SLOT(onInfo()));
 }
 
 void Skywandtester::setupStatusAndPanel()
 {
     statusLabel = new ElidedLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    ui.statusBar->addPermanentWidget(statusLabel, 0);
+    ui->statusBar->addPermanentWidget(statusLabel, 0);
     // Shown while no usable data arrives, where the user looks for the cause.
     diagnoseButton = new QPushButton(QStringLiteral("Diagnose"));
     diagnoseButton->setObjectName(QStringLiteral("diagnoseButton"));
@@ -173,11 +175,11 @@ void Skywandtester::setupStatusAndPanel()
             monitor->diagnose();
         });
     });
-    ui.statusBar->addWidget(diagnoseButton, 0);
+    ui->statusBar->addWidget(diagnoseButton, 0);
     setStatus(QStringLiteral(" Version ") + version + QStringLiteral(" - Skywand ID: F0 - Port: ") +
               QString::fromLatin1(portText) + QStringLiteral(" "));
-    ui.frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
-    panelLayout = new QVBoxLayout(ui.frame_main);
+    ui->frame_main->setStyleSheet(QStringLiteral("background-color: white;"));
+    panelLayout = new QVBoxLayout(ui->frame_main);
     skywandWidget = new SkywandWidget;
     panelLayout->addWidget(skywandWidget, 0);
 }
@@ -233,7 +235,7 @@ void Skywandtester::retryDataPort()
         stopReceiver();
         delete sdk;
         sdk = next.release();
-        setStatus(statusText(ui.cboSkywand->currentIndex() + 1));
+        setStatus(statusText(ui->cboSkywand->currentIndex() + 1));
         receiver->setSdk(sdk);
         receiver->setRunning(true);
         receiver->start(QThread::InheritPriority);
@@ -250,9 +252,9 @@ void Skywandtester::fillSkywandSelector()
         return;
     }
     for (int i = 0; i < count; ++i) {
-        ui.cboSkywand->addItem(QStringLiteral("F%1").arg(i + 1), QVariant());
+        ui->cboSkywand->addItem(QStringLiteral("F%1").arg(i + 1), QVariant());
     }
-    ui.cboSkywand->setCurrentIndex(selectedIndex);
+    ui->cboSkywand->setCurrentIndex(selectedIndex);
     buttonCount = sdk->getSkywand(0).numButton;
 }
 
@@ -292,7 +294,7 @@ void Skywandtester::createMonitorEntries()
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     connect(action, &QAction::triggered, this,
             [this] { withoutThrowing("Stream monitor", [this] { openStreamMonitor(); }); });
-    menuBar()->insertMenu(ui.menu_Help->menuAction(), view);
+    menuBar()->insertMenu(ui->menu_Help->menuAction(), view);
 }
 
 void Skywandtester::openStreamMonitor()
@@ -343,7 +345,7 @@ void Skywandtester::createCheckEntry()
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
     connect(action, &QAction::triggered, this,
             [this] { withoutThrowing("Check Skywand", [this] { openCheckWizard(); }); });
-    menuBar()->insertMenu(ui.menu_Help->menuAction(), tools);
+    menuBar()->insertMenu(ui->menu_Help->menuAction(), tools);
 }
 
 void Skywandtester::openCheckWizard()
@@ -417,7 +419,7 @@ void Skywandtester::openSettingsPortDlg()
 void Skywandtester::RestartDataReceiver()
 {
     withoutThrowing("Restart", [this] {
-        setStatus(statusText(ui.cboSkywand->currentIndex() + 1));
+        setStatus(statusText(ui->cboSkywand->currentIndex() + 1));
         receiver->onStop();
         receiver->quit();
         receiver->wait();
@@ -516,7 +518,7 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     if (!source) {
         return;
     }
-    if (ui.cboSkywand->count() == 0) {
+    if (ui->cboSkywand->count() == 0) {
         selectedIndex = 0;
         fillSkywandSelector();
     }
@@ -536,7 +538,7 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     setDiagnoseShown(false);
     SkywandRecord record;
     const bool tracked = source->getCurrentSkywand(selectedIndex, record);
-    setStatus(statusText(ui.cboSkywand->currentIndex() + 1, tracked));
+    setStatus(statusText(ui->cboSkywand->currentIndex() + 1, tracked));
     skywandWidget->setEnabled(tracked);
 
     if (record.numButton >= 7) {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "trackingsdk.h"
-#include "ui_skywandtester.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+
+#include <memory>
 
 class CheckWizard;
 class QByteArray;
@@ -18,6 +19,9 @@ class SkywandWidget;
 class StreamMonitorWindow;
 class TrackReceiver;
 class TrackingSdk;
+namespace Ui {
+class SkywandtesterClass;
+}
 
 // The main window: owns the SDK on the configured data port, the receiver
 // thread that drives it and the panel that shows the selected Skywand.
@@ -80,7 +84,7 @@ private:
     // Shows the newest frame at most once per paint interval.
     void showPaced();
 
-    Ui::SkywandtesterClass ui;
+    std::unique_ptr<Ui::SkywandtesterClass> ui;
     char portText[kPortTextMax + 1];
     QString version;
     int selectedIndex;

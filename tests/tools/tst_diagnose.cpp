@@ -64,8 +64,9 @@ TEST_P(Diagnose, namesTheCauseWithinFiveSeconds)
     ASSERT_NE(other, 0);
     SocketHandle* held = nullptr;
     uint16_t heldPort = c.target == Target::OtherPort ? other : port;
-    if (c.holdPort || c.target == Target::OtherPort)
+    if (c.holdPort || c.target == Target::OtherPort) {
         ASSERT_EQ(udpOpen(&held, &heldPort), SocketResult::kOk);
+    }
 
     std::vector<std::unique_ptr<Process>> sims;
     const uint16_t simPort = c.target == Target::OtherPort ? other : port;
@@ -111,8 +112,9 @@ TEST_P(Diagnose, namesTheCauseWithinFiveSeconds)
     EXPECT_EQ(rc, c.exitCode) << all;
     EXPECT_NE(lines[0].find(c.sentence), std::string::npos) << all;
     EXPECT_LT(seconds, 5.0);
-    if (c.target == Target::OtherPort)
+    if (c.target == Target::OtherPort) {
         EXPECT_NE(lines[0].find("port " + std::to_string(other)), std::string::npos) << all;
+    }
 }
 
 const std::string kHttp = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
