@@ -9,10 +9,10 @@
 #include "settingportdlg.h"
 #include "skywandwidget.h"
 #include "streamhealth.h"
-#include "ui_skywandtester.h"
 #include "streammonitorwindow.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
+#include "ui_skywandtester.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -44,8 +44,7 @@ const QString kStyleValue = QStringLiteral("background-color: white; color: blac
 const QString kStyleValueNotTracked = QStringLiteral("background-color: white; color: gray;");
 
 // Slots run inside Qt's event delivery, where an exception must not arrive.
-template <typename Body>
-void withoutThrowing(const char* where, Body body)
+template <typename Body> void withoutThrowing(const char* where, Body body)
 {
     try {
         body();
@@ -73,15 +72,8 @@ bool readPort(const char* text, int* port)
 } // namespace
 
 Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
-    : QMainWindow(parent, flags),
-      portText{},
-      version(QStringLiteral("V01")),
-      selectedIndex(0),
-      buttonCount(0),
-      sdk(nullptr),
-      receiver(nullptr),
-      statusLabel(nullptr),
-      skywandWidget(nullptr),
+    : QMainWindow(parent, flags), portText{}, version(QStringLiteral("V01")), selectedIndex(0),
+      buttonCount(0), sdk(nullptr), receiver(nullptr), statusLabel(nullptr), skywandWidget(nullptr),
       panelLayout(nullptr)
 {
     setPortText(QByteArrayLiteral("5000"));
@@ -195,8 +187,9 @@ void Skywandtester::createTrackingSdk()
 {
     int port = 0;
     if (!readPort(portText, &port)) {
-        QMessageBox::warning(this, QStringLiteral("Skywand tester"), QStringLiteral("Wrong data port"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::warning(this, QStringLiteral("Skywand tester"),
+                             QStringLiteral("Wrong data port"), QMessageBox::Ok,
+                             QMessageBox::NoButton);
         qDebug() << "Wrong data port";
         return;
     }
@@ -302,8 +295,9 @@ void Skywandtester::openStreamMonitor()
     if (!monitor) {
         // A window of its own that closes with the main one.
         monitor = new StreamMonitorWindow(this);
-        connect(monitor, &StreamMonitorWindow::switchPortRequested, this,
-                [this](int port) { withoutThrowing("Switch port", [this, port] { switchToPort(port); }); });
+        connect(monitor, &StreamMonitorWindow::switchPortRequested, this, [this](int port) {
+            withoutThrowing("Switch port", [this, port] { switchToPort(port); });
+        });
     }
     int port = 0;
     const bool opened = sdk && sdk->isValid();
@@ -359,9 +353,8 @@ void Skywandtester::openCheckWizard()
         // The check judges every frame, not only the newest one the panel
         // shows, so the receiver hands each one over as it arrives.
         if (receiver) {
-            receiver->setFrameObserver([inbox = checkWizard->inbox()](const TrackingSdk& source) {
-                inbox->push(source);
-            });
+            receiver->setFrameObserver(
+                [inbox = checkWizard->inbox()](const TrackingSdk& source) { inbox->push(source); });
             connect(checkWizard, &QObject::destroyed, this, [this] {
                 if (receiver) {
                     receiver->setFrameObserver(nullptr);
@@ -438,9 +431,10 @@ void Skywandtester::RestartDataReceiver()
 
 void Skywandtester::onInfo()
 {
-    QMessageBox::information(this, QStringLiteral("Skywandtester"),
-                             QStringLiteral("Skywand tester tool.\nBuilt for the lab's Skywand checks."),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox::information(
+        this, QStringLiteral("Skywandtester"),
+        QStringLiteral("Skywand tester tool.\nBuilt for the lab's Skywand checks."),
+        QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void Skywandtester::on_cboSkywand_currentIndexChanged(int index)

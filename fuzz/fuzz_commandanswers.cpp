@@ -42,12 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const char* bytes = reinterpret_cast<const char*>(data);
     const void* split = std::memchr(bytes, 0x01, size);
-    const size_t answerLength = split ? static_cast<size_t>(static_cast<const char*>(split) - bytes) : size;
+    const size_t answerLength =
+        split ? static_cast<size_t>(static_cast<const char*>(split) - bytes) : size;
     std::string answerText(bytes, answerLength);
     answerText = answerText.substr(0, std::strlen(answerText.c_str()));
     if (answerText.size() >= static_cast<size_t>(CommandChannel::kAnswerSize))
         answerText.resize(CommandChannel::kAnswerSize - 1);
-    std::string parameter = split ? std::string(bytes + answerLength + 1, size - answerLength - 1) : "";
+    std::string parameter =
+        split ? std::string(bytes + answerLength + 1, size - answerLength - 1) : "";
     parameter.erase(std::remove(parameter.begin(), parameter.end(), '\0'), parameter.end());
 
     const auto answer = terminated(answerText);

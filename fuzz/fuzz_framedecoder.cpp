@@ -18,14 +18,13 @@ constexpr uint8_t kSeparator = 0xFF;
 void checkInvariants(const FrameData& f)
 {
     using namespace FrameLimits;
-    const bool ok = f.numBody >= 0 && f.numBody <= kMaxBodies &&
-                    f.numSkywand >= 0 && f.numSkywand <= kMaxSkywands &&
-                    static_cast<size_t>(f.numSkywand) <= f.skywands.size() &&
-                    f.numMeasurementTool >= 0 && f.numMeasurementTool <= kMaxMeasurementTools &&
-                    static_cast<size_t>(f.numMeasurementTool) <= f.measurementTools.size() &&
-                    f.numHand >= 0 && f.numHand <= kMaxHands &&
-                    f.numMarker >= 0 && f.numMarker <= kMaxMarkers &&
-                    static_cast<size_t>(f.numMarker) <= f.markers.size();
+    const bool ok =
+        f.numBody >= 0 && f.numBody <= kMaxBodies && f.numSkywand >= 0 &&
+        f.numSkywand <= kMaxSkywands && static_cast<size_t>(f.numSkywand) <= f.skywands.size() &&
+        f.numMeasurementTool >= 0 && f.numMeasurementTool <= kMaxMeasurementTools &&
+        static_cast<size_t>(f.numMeasurementTool) <= f.measurementTools.size() && f.numHand >= 0 &&
+        f.numHand <= kMaxHands && f.numMarker >= 0 && f.numMarker <= kMaxMarkers &&
+        static_cast<size_t>(f.numMarker) <= f.markers.size();
     if (!ok)
         std::abort();
     for (int32_t i = 0; i < f.numSkywand; ++i) {
@@ -69,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t start = 0;
     while (start <= size) {
         const void* found = std::memchr(data + start, kSeparator, size - start);
-        const size_t stop = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
+        const size_t stop =
+            found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
         const size_t length = stop - start;
         // An exactly sized copy, so that any read past the datagram is caught.
         std::unique_ptr<char[]> datagram(new char[length ? length : 1]);

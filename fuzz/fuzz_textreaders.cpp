@@ -34,7 +34,9 @@ void compareInt(const char* begin, const char* end, const std::string& text)
     errno = 0;
     const long ref = std::strtol(text.c_str(), &stop, 0);
     const size_t used = static_cast<size_t>(stop - text.c_str());
-    const int32_t expected = ref > INT32_MAX ? INT32_MAX : ref < INT32_MIN ? INT32_MIN : static_cast<int32_t>(ref);
+    const int32_t expected = ref > INT32_MAX   ? INT32_MAX
+                             : ref < INT32_MIN ? INT32_MIN
+                                               : static_cast<int32_t>(ref);
     int32_t value = 12345;
     const char* p = readInt(begin, end, value);
     if ((p != nullptr) != (used != 0))
@@ -87,8 +89,8 @@ void compareReal(const char* begin, const char* end, const std::string& text)
 
 void exerciseBlockAndLines(const char* begin, const char* end, uint8_t selector)
 {
-    static const char* const kTypes[] = {"if", "fff", "fffffffff", "ifi", "ifii", "ffffff",
-                                         "iiiiiiiiiiiiiiiiffffffff", "x", ""};
+    static const char* const kTypes[] = {
+        "if", "fff", "fffffffff", "ifi", "ifii", "ffffff", "iiiiiiiiiiiiiiiiffffffff", "x", ""};
     const char* types = kTypes[selector % (sizeof kTypes / sizeof kTypes[0])];
     int32_t ints[32];
     float floats[32];

@@ -48,7 +48,7 @@ struct DiagnosisEvidence
     // The stream while it was watched: the totals since the health's start,
     // the flags as they stood at the end.
     HealthFigures health;
-    int32_t selectedSkywand = -1; // 0 for F1; -1 when none is chosen
+    int32_t selectedSkywand = -1;  // 0 for F1; -1 when none is chosen
     ParseFailure lastParseFailure; // line 0 when unknown
     CaptureReport capture;
     std::vector<FirewallTool> firewallTools;

@@ -16,8 +16,7 @@ namespace {
 
 using namespace FrameLimits;
 
-template <typename Record>
-void resetRecord(Record& record, int32_t index)
+template <typename Record> void resetRecord(Record& record, int32_t index)
 {
     record = Record{};
     record.id = index;
@@ -25,8 +24,7 @@ void resetRecord(Record& record, int32_t index)
 }
 
 // Makes records [from, to) reset, growing the array when it is shorter.
-template <typename Record>
-void growAndReset(std::vector<Record>& records, int32_t from, int32_t to)
+template <typename Record> void growAndReset(std::vector<Record>& records, int32_t from, int32_t to)
 {
     if (records.size() < static_cast<size_t>(to))
         records.resize(static_cast<size_t>(to));
@@ -64,8 +62,7 @@ void resizeZeroed(std::vector<Record>& records, int32_t& current, int32_t count)
 class Decoder
 {
 public:
-    Decoder(FrameData& frame, const char* begin, const char* end)
-        : f(frame), begin(begin), end(end)
+    Decoder(FrameData& frame, const char* begin, const char* end) : f(frame), begin(begin), end(end)
     {
     }
 

@@ -17,24 +17,24 @@
 // it into words when someone asks.
 enum class DecodeFault : uint8_t
 {
-    None,               // the datagram decoded, or was never decoded
-    NumberMissing,      // no number where the line needs one
-    CountNegative,      // a count below zero (value)
-    CountAboveLimit,    // a count above its limit (value, limit)
-    CountAboveSkywands, // a "6df2" record count above its Skywand count (value, limit)
-    IdOutOfRange,       // an id below zero or above its highest (value, limit)
-    IdOutOfOrder,       // an id other than its position (value, limit: the expected one)
-    ButtonsOutOfRange,  // a button count below zero or above its limit (value, limit)
+    None,                // the datagram decoded, or was never decoded
+    NumberMissing,       // no number where the line needs one
+    CountNegative,       // a count below zero (value)
+    CountAboveLimit,     // a count above its limit (value, limit)
+    CountAboveSkywands,  // a "6df2" record count above its Skywand count (value, limit)
+    IdOutOfRange,        // an id below zero or above its highest (value, limit)
+    IdOutOfOrder,        // an id other than its position (value, limit: the expected one)
+    ButtonsOutOfRange,   // a button count below zero or above its limit (value, limit)
     JoysticksOutOfRange, // a joystick value count below zero or above its limit
-    FingersOutOfRange,  // a finger count below zero or above its limit
-    BlockUnreadable,    // the block of blockTypes searched for from offset could not be read
-    NoMemory,           // the records could not grow
+    FingersOutOfRange,   // a finger count below zero or above its limit
+    BlockUnreadable,     // the block of blockTypes searched for from offset could not be read
+    NoMemory,            // the records could not grow
 };
 
 struct DecodeFailure
 {
     DecodeFault fault = DecodeFault::None;
-    uint32_t offset = 0;              // where the failing item starts, from the first byte
+    uint32_t offset = 0;      // where the failing item starts, from the first byte
     char blockTypes[16] = {}; // BlockUnreadable: the block's type letters
     int64_t value = 0;
     int64_t limit = 0;

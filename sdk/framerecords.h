@@ -19,7 +19,7 @@ struct SkywandRecord
     int32_t id = 0;
     float quality = 0.0f;
     int32_t numButton = 0;
-    int32_t button[16] = {};     // 1 pressed, 0 released
+    int32_t button[16] = {}; // 1 pressed, 0 released
     int32_t numJoystick = 0;
     float joystickValue[8] = {}; // [0] horizontal (X), [1] vertical (Y)
     float location[3] = {};

@@ -18,8 +18,8 @@ using IoLength = int;
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/select.h>
-#include <sys/uio.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 using NativeSocket = int;
 constexpr NativeSocket kInvalidSocket = -1;
@@ -230,8 +230,14 @@ int udpOpen(SocketHandle** out, uint16_t* port)
     return SocketResult::kOk;
 }
 
-int udpClose(SocketHandle* handle) { return closeHandle(handle); }
-int tcpClose(SocketHandle* handle) { return closeHandle(handle); }
+int udpClose(SocketHandle* handle)
+{
+    return closeHandle(handle);
+}
+int tcpClose(SocketHandle* handle)
+{
+    return closeHandle(handle);
+}
 
 // A sender that never pauses could keep the drain going for ever; past this
 // many datagrams in one call the newest one read so far is returned.

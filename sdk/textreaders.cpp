@@ -23,7 +23,10 @@ inline int digitValue(char c)
     return 99;
 }
 
-inline bool isHexDigit(char c) { return digitValue(c) < 16; }
+inline bool isHexDigit(char c)
+{
+    return digitValue(c) < 16;
+}
 
 inline const char* skipSpace(const char* p, const char* end)
 {
@@ -93,7 +96,10 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+inline bool isDigit(char c)
+{
+    return static_cast<unsigned char>(c - '0') <= 9;
+}
 
 // A plain decimal whose digits, read as one integer, fit 53 bits and whose
 // point stands at most 22 places from the end is the quotient of two doubles
@@ -188,10 +194,12 @@ const char* readInt(const char* position, const char* end, int32_t& value)
     if (!p)
         return nullptr;
     if (negative)
-        value = (saturated || magnitude > 0x80000000ull) ? INT32_MIN
-                                                         : static_cast<int32_t>(-static_cast<int64_t>(magnitude));
+        value = (saturated || magnitude > 0x80000000ull)
+                    ? INT32_MIN
+                    : static_cast<int32_t>(-static_cast<int64_t>(magnitude));
     else
-        value = (saturated || magnitude > 0x7FFFFFFFull) ? INT32_MAX : static_cast<int32_t>(magnitude);
+        value =
+            (saturated || magnitude > 0x7FFFFFFFull) ? INT32_MAX : static_cast<int32_t>(magnitude);
     return p;
 }
 
@@ -220,17 +228,19 @@ const char* generalDouble(const char* p, const char* end, bool negative, double&
 {
     double parsed = 0.0;
     std::from_chars_result r;
-    const bool hex = end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
-                     ((end - p >= 3 && isHexDigit(p[2])) ||
-                      (end - p >= 4 && p[2] == '.' && isHexDigit(p[3])));
+    const bool hex =
+        end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+        ((end - p >= 3 && isHexDigit(p[2])) || (end - p >= 4 && p[2] == '.' && isHexDigit(p[3])));
     if (hex) {
         r = std::from_chars(p + 2, end, parsed, std::chars_format::hex);
         // libstdc++ takes a second sign after "p+" ("0x5p+-8"); strtod ends
         // the number before such a "p", so only the significand counts.
-        const char* e = static_cast<const char*>(std::memchr(p, 'p', static_cast<size_t>(r.ptr - p)));
+        const char* e =
+            static_cast<const char*>(std::memchr(p, 'p', static_cast<size_t>(r.ptr - p)));
         if (!e)
             e = static_cast<const char*>(std::memchr(p, 'P', static_cast<size_t>(r.ptr - p)));
-        const bool signedDigits = e && e + 2 < r.ptr && (e[1] == '+' || e[1] == '-') && isDigit(e[2]);
+        const bool signedDigits =
+            e && e + 2 < r.ptr && (e[1] == '+' || e[1] == '-') && isDigit(e[2]);
         if (e && !(e + 1 < r.ptr && isDigit(e[1])) && !signedDigits)
             r = std::from_chars(p + 2, e, parsed, std::chars_format::hex);
     } else {
@@ -294,7 +304,8 @@ const char* readBlock(const char* position, const char* end, const char* types, 
         open = static_cast<const char*>(std::memchr(open, '[', static_cast<size_t>(end - open)));
     if (!open)
         return nullptr;
-    const char* close = static_cast<const char*>(std::memchr(open + 1, ']', static_cast<size_t>(end - open - 1)));
+    const char* close =
+        static_cast<const char*>(std::memchr(open + 1, ']', static_cast<size_t>(end - open - 1)));
     if (!close)
         return nullptr;
     // The values are read up to the "]" only, so none can run past the block.

@@ -12,8 +12,7 @@ static_assert(TrackingSdk::kMaxRequestLength == CommandChannel::kMaxRequestLengt
 
 namespace {
 
-template <typename Record>
-Record outOfRange(int32_t id)
+template <typename Record> Record outOfRange(int32_t id)
 {
     Record r{};
     r.id = id;
@@ -83,8 +82,14 @@ void TrackingSdk::closeAll()
         channel->close();
 }
 
-bool TrackingSdk::isValid() const { return dataSocket != nullptr; }
-uint16_t TrackingSdk::getDataPort() const { return dataPort; }
+bool TrackingSdk::isValid() const
+{
+    return dataSocket != nullptr;
+}
+uint16_t TrackingSdk::getDataPort() const
+{
+    return dataPort;
+}
 
 bool TrackingSdk::isDataTimeout() const
 {
@@ -104,7 +109,10 @@ bool TrackingSdk::isDataParseError() const
     return dataError == ErrorState::ParseError;
 }
 
-void TrackingSdk::setDataError(ErrorState state) { dataError = state; }
+void TrackingSdk::setDataError(ErrorState state)
+{
+    dataError = state;
+}
 
 const FrameData& TrackingSdk::frameData() const
 {
@@ -114,7 +122,10 @@ const FrameData& TrackingSdk::frameData() const
     return frame ? *frame : empty;
 }
 
-void TrackingSdk::setReceiveEveryDatagram(bool on) { everyDatagram = on; }
+void TrackingSdk::setReceiveEveryDatagram(bool on)
+{
+    everyDatagram = on;
+}
 
 bool TrackingSdk::receive()
 {
@@ -150,8 +161,7 @@ bool TrackingSdk::receive()
     lastDatagram.sourceAddress = origin.address;
     lastDatagram.sourcePort = origin.port;
     lastDatagram.destinationAddress = origin.destination;
-    lastDatagram.arrivalUs =
-        std::chrono::duration_cast<std::chrono::microseconds>(arrival).count();
+    lastDatagram.arrivalUs = std::chrono::duration_cast<std::chrono::microseconds>(arrival).count();
     lastDatagram.discarded = origin.discarded;
     lastDatagram.bytes.assign(dataBuffer, static_cast<size_t>(n));
     dataBuffer[n] = '\0';

@@ -25,7 +25,10 @@ constexpr uint8_t kProtocolUdp = 17;
 constexpr size_t kUdpHeader = 8;
 constexpr size_t kMinIpv4Header = 20;
 
-uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+uint16_t be16(const uint8_t* p)
+{
+    return uint16_t(p[0] << 8 | p[1]);
+}
 uint32_t be32(const uint8_t* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -109,19 +112,25 @@ PacketStatus findIpv4(int linkType, const uint8_t* data, size_t length, size_t& 
 const char* packetStatusName(PacketStatus status)
 {
     switch (status) {
-    case PacketStatus::Udp: return "udp";
-    case PacketStatus::UnsupportedLink: return "unsupported link type";
-    case PacketStatus::NotIpv4: return "not IPv4";
-    case PacketStatus::NotUdp: return "not UDP";
-    case PacketStatus::Fragment: return "fragment";
-    case PacketStatus::Truncated: return "truncated";
-    case PacketStatus::Malformed: return "malformed";
+    case PacketStatus::Udp:
+        return "udp";
+    case PacketStatus::UnsupportedLink:
+        return "unsupported link type";
+    case PacketStatus::NotIpv4:
+        return "not IPv4";
+    case PacketStatus::NotUdp:
+        return "not UDP";
+    case PacketStatus::Fragment:
+        return "fragment";
+    case PacketStatus::Truncated:
+        return "truncated";
+    case PacketStatus::Malformed:
+        return "malformed";
     }
     return "unknown";
 }
 
-PacketStatus extractUdp(int linkType, const uint8_t* data, size_t capturedLength,
-                        UdpPacket& packet)
+PacketStatus extractUdp(int linkType, const uint8_t* data, size_t capturedLength, UdpPacket& packet)
 {
     if (!data)
         return PacketStatus::Truncated;
@@ -207,10 +216,10 @@ CaptureReader::Next CaptureReader::next(UdpPacket& packet, std::string& error)
             return Next::Packet;
         }
         if (status == PacketStatus::UnsupportedLink) {
-            error = "unsupported link type " + std::to_string(linkType) + " ("
-                    + (pcap_datalink_val_to_name(linkType) ? pcap_datalink_val_to_name(linkType)
-                                                           : "unknown")
-                    + ")";
+            error = "unsupported link type " + std::to_string(linkType) + " (" +
+                    (pcap_datalink_val_to_name(linkType) ? pcap_datalink_val_to_name(linkType)
+                                                         : "unknown") +
+                    ")";
             return Next::Error;
         }
         ++skippedCount;
@@ -219,7 +228,10 @@ CaptureReader::Next CaptureReader::next(UdpPacket& packet, std::string& error)
     }
 }
 
-CaptureWriter::~CaptureWriter() { close(); }
+CaptureWriter::~CaptureWriter()
+{
+    close();
+}
 
 bool CaptureWriter::open(const std::string& path, std::string& error)
 {

@@ -8,7 +8,8 @@
 #include <string>
 
 // What a captured packet turned out to be. Only Udp carries a payload.
-enum class PacketStatus {
+enum class PacketStatus
+{
     Udp,             // a complete, unfragmented IPv4/UDP datagram
     UnsupportedLink, // a link type this reader does not know
     NotIpv4,         // another network protocol (IPv6, ARP, ...)
@@ -22,7 +23,7 @@ const char* packetStatusName(PacketStatus status);
 
 struct UdpPacket
 {
-    int64_t timeUs = 0; // capture time, microseconds since the Unix epoch
+    int64_t timeUs = 0;              // capture time, microseconds since the Unix epoch
     uint32_t sourceAddress = 0;      // host byte order
     uint32_t destinationAddress = 0; // host byte order
     uint16_t sourcePort = 0;
@@ -48,7 +49,12 @@ public:
 
     bool open(const std::string& path, std::string& error);
 
-    enum class Next { Packet, End, Error };
+    enum class Next
+    {
+        Packet,
+        End,
+        Error
+    };
     // Moves to the next UDP datagram, skipping and counting everything else.
     // The payload stays valid until the next call.
     Next next(UdpPacket& packet, std::string& error);

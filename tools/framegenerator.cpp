@@ -13,8 +13,8 @@ void appendFixed(std::string& out, double value, int decimals)
 {
     char text[64];
     // Adding zero turns -0.0 into 0.0.
-    const auto r = std::to_chars(text, text + sizeof text, value + 0.0, std::chars_format::fixed,
-                                 decimals);
+    const auto r =
+        std::to_chars(text, text + sizeof text, value + 0.0, std::chars_format::fixed, decimals);
     out.append(text, r.ptr);
 }
 
@@ -206,7 +206,8 @@ void FrameGenerator::hands(std::string& out, uint32_t number, double t) const
     appendLocation(out, -400.0, 900.0 + 30.0 * std::sin(t), 200.0);
     appendRotation(out, 0.3 * std::sin(t));
     for (int f = 0; f < kFingers; ++f) {
-        appendLocation(out, -400.0 + 20.0 * f, 980.0 - 40.0 * grip, 200.0 + noise(config.seed, number, 300 + f));
+        appendLocation(out, -400.0 + 20.0 * f, 980.0 - 40.0 * grip,
+                       200.0 + noise(config.seed, number, 300 + f));
         appendRotation(out, grip * (0.2 + 0.1 * f));
         out += '[';
         for (int v = 0; v < 6; ++v) {

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-enum class SkywandFormat {
+enum class SkywandFormat
+{
     TwoCount, // "6df2 ": button count, joystick count, a button word and the joystick values
     OneCount, // "6df ": eight button bits, joystick derived from bits 4 to 7
 };

@@ -42,8 +42,7 @@ void appendInt(std::string& out, long long value)
     out.append(text, r.ptr);
 }
 
-template <size_t N>
-void appendFloats(std::string& out, const float (&values)[N])
+template <size_t N> void appendFloats(std::string& out, const float (&values)[N])
 {
     out += '[';
     for (size_t i = 0; i < N; ++i) {
@@ -54,8 +53,7 @@ void appendFloats(std::string& out, const float (&values)[N])
     out += ']';
 }
 
-template <size_t N>
-void appendInts(std::string& out, const int32_t (&values)[N])
+template <size_t N> void appendInts(std::string& out, const int32_t (&values)[N])
 {
     out += '[';
     for (size_t i = 0; i < N; ++i) {
@@ -154,10 +152,14 @@ void appendRecords(std::string& out, int32_t count, const std::vector<Record>& r
 const char* outcomeName(ErrorState outcome)
 {
     switch (outcome) {
-    case ErrorState::NoError: return "none";
-    case ErrorState::Timeout: return "timeout";
-    case ErrorState::NetError: return "net";
-    case ErrorState::ParseError: return "parse";
+    case ErrorState::NoError:
+        return "none";
+    case ErrorState::Timeout:
+        return "timeout";
+    case ErrorState::NetError:
+        return "net";
+    case ErrorState::ParseError:
+        return "parse";
     }
     return "unknown";
 }
@@ -222,8 +224,7 @@ std::string frameJson(ErrorState outcome, const FrameData& frame, const ParseFai
         appendInt(o.key("numSkywand"), frame.numSkywand);
         appendRecords(o.key("skywands"), frame.numSkywand, frame.skywands);
         appendInt(o.key("numMeasurementTool"), frame.numMeasurementTool);
-        appendRecords(o.key("measurementTools"), frame.numMeasurementTool,
-                      frame.measurementTools);
+        appendRecords(o.key("measurementTools"), frame.numMeasurementTool, frame.measurementTools);
         appendInt(o.key("numHand"), frame.numHand);
         appendRecords(o.key("hands"), frame.numHand, frame.hands);
         appendInt(o.key("numMarker"), frame.numMarker);

@@ -58,7 +58,13 @@ int reportFailure(const TrackingSdk& sdk, int timeoutMs)
     return kExitTransport;
 }
 
-enum class Action { Get, Set, Command, Messages };
+enum class Action
+{
+    Get,
+    Set,
+    Command,
+    Messages
+};
 
 struct CtlOptions
 {

@@ -44,8 +44,8 @@ struct DumpOptions
 // the other end of a pipe sees every outcome as it happens.
 bool printLine(const std::string& line)
 {
-    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fputc('\n', stdout) == EOF
-        || std::fflush(stdout) != 0) {
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+        std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "kestrel-dump: cannot write to standard output\n");
         return false;
     }
@@ -74,10 +74,7 @@ public:
         return printLine(summary.line(now));
     }
 
-    bool finish(double now)
-    {
-        return !summaryMode || printLine(summary.line(now));
-    }
+    bool finish(double now) { return !summaryMode || printLine(summary.line(now)); }
 
 private:
     bool summaryMode;
@@ -117,9 +114,9 @@ int runLive(const DumpOptions& options)
                 // A flood must not fill the disk; the monitor itself goes on.
                 recording = false;
                 writer.close();
-                std::fprintf(stderr,
-                             "kestrel-dump: %s reached --max-size (%llu bytes): recording stopped\n",
-                             options.write.c_str(), (unsigned long long)options.maxSize);
+                std::fprintf(
+                    stderr, "kestrel-dump: %s reached --max-size (%llu bytes): recording stopped\n",
+                    options.write.c_str(), (unsigned long long)options.maxSize);
             } else if (!writer.write(*datagram)) {
                 std::fprintf(stderr, "kestrel-dump: cannot write to %s\n", options.write.c_str());
                 status = 1;
@@ -203,7 +200,9 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
     if (status == 0 && !printer.finish(now))
         status = 1;
     if (reader.skipped())
-        std::fprintf(stderr, "kestrel-dump: skipped %zu packets that were not complete UDP datagrams (%zu cut short by the capture)\n",
+        std::fprintf(stderr,
+                     "kestrel-dump: skipped %zu packets that were not complete UDP datagrams (%zu "
+                     "cut short by the capture)\n",
                      reader.skipped(), reader.truncated());
     return status;
 }
@@ -284,16 +283,19 @@ int run(int argc, char** argv)
         ->check(CommandLine::wholeNumber(1));
     auto* duration = app.add_option("--duration", options.duration, "Stop after this many seconds")
                          ->check(CommandLine::number(0.001, 1e9));
-    auto* write = app.add_option("--write", options.write,
-                                 "Record every datagram that reached the decoder to this pcap file");
+    auto* write =
+        app.add_option("--write", options.write,
+                       "Record every datagram that reached the decoder to this pcap file");
     app.add_option("--max-size", options.maxSize,
                    "Stop recording before the file grows past this many bytes")
         ->check(CommandLine::wholeNumber(24))
         ->capture_default_str()
         ->needs(write);
-    auto* read = app.add_option("--read", options.read,
-                                "Decode the UDP payloads of this pcap or pcapng capture instead of listening")
-                     ->check(CLI::ExistingFile);
+    auto* read =
+        app.add_option(
+               "--read", options.read,
+               "Decode the UDP payloads of this pcap or pcapng capture instead of listening")
+            ->check(CLI::ExistingFile);
     read->excludes(write)->excludes(duration);
     auto* diagnoseFlag = app.add_flag(
         "--diagnose", options.diagnose,

@@ -30,10 +30,10 @@ struct SimOptions
     double rate = 60.0;
     int skywands = 2;
     std::string format = "6df2";
-    uint64_t frames = 0;    // 0: no limit
-    double duration = 0.0;  // 0: no limit
+    uint64_t frames = 0;   // 0: no limit
+    double duration = 0.0; // 0: no limit
     uint64_t seed = 1;
-    double damage = 0.0; // probability that a generated frame is damaged
+    double damage = 0.0;        // probability that a generated frame is damaged
     bool frozenCounter = false; // every frame carries counter 1, as a hung controller's
     bool quiet = false;
     std::string replay;
@@ -135,10 +135,9 @@ bool runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats
     settings.seed = options.seed;
     const FrameGenerator generator(settings);
     const RunLimits limits(options, stats.start);
-    const auto period = options.rate > 0.0
-                            ? std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(1.0 / options.rate))
-                            : Clock::duration::zero();
+    const auto period = options.rate > 0.0 ? std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(1.0 / options.rate))
+                                           : Clock::duration::zero();
     auto deadline = stats.start;
     uint32_t number = 0;
     uint64_t generated = 0;
@@ -222,8 +221,8 @@ bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
                 first = false;
             }
             // Packets recorded out of order go out at once.
-            const double offset = std::max<double>(0.0, double(packet.timeUs - firstUs) / 1e6)
-                                  / options.speed;
+            const double offset =
+                std::max<double>(0.0, double(packet.timeUs - firstUs) / 1e6) / options.speed;
             const auto due = later(passStart, offset);
             if (!sleepUntil(std::min(due, limits.end())) || limits.reached(attempted))
                 return true;
@@ -234,7 +233,8 @@ bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
             packetThisPass = true;
         }
         if (reader.skipped() && !options.quiet)
-            std::fprintf(stderr, "kestrel-sim: skipped %zu packets that were not complete UDP datagrams\n",
+            std::fprintf(stderr,
+                         "kestrel-sim: skipped %zu packets that were not complete UDP datagrams\n",
                          reader.skipped());
         anyPacket = anyPacket || packetThisPass;
         passStart = Clock::now();
@@ -260,21 +260,24 @@ void addOptions(CLI::App& app, SimOptions& options)
     auto* skywands = app.add_option("--skywands", options.skywands, "Number of Skywands")
                          ->check(CLI::Range(0, FrameGenerator::kMaxSkywands))
                          ->capture_default_str();
-    auto* format = app.add_option("--format", options.format,
-                                  "Skywand line: 6df2 (6 buttons, 2 joystick values) or 6df (8 button bits)")
-                       ->check(CLI::IsMember({"6df2", "6df"}))
-                       ->capture_default_str();
+    auto* format =
+        app.add_option("--format", options.format,
+                       "Skywand line: 6df2 (6 buttons, 2 joystick values) or 6df (8 button bits)")
+            ->check(CLI::IsMember({"6df2", "6df"}))
+            ->capture_default_str();
     app.add_option("--frames", options.frames, "Stop after this many datagrams")
         ->check(CommandLine::wholeNumber(1));
     app.add_option("--duration", options.duration, "Stop after this many seconds")
         ->check(CommandLine::number(0.001, 1e9));
-    auto* seed = app.add_option("--seed", options.seed, "Seed of the simulated measurement noise and of --damage")
+    auto* seed = app.add_option("--seed", options.seed,
+                                "Seed of the simulated measurement noise and of --damage")
                      ->capture_default_str();
-    auto* damage = app.add_option("--damage", options.damage,
-                                  "Probability (0 to 1) that a frame is sent damaged: a dropped bracket, "
-                                  "a junk number, a raised count, a truncation, a stray NUL or a byte burst")
-                       ->check(CommandLine::number(0.0, 1.0))
-                       ->capture_default_str();
+    auto* damage =
+        app.add_option("--damage", options.damage,
+                       "Probability (0 to 1) that a frame is sent damaged: a dropped bracket, "
+                       "a junk number, a raised count, a truncation, a stray NUL or a byte burst")
+            ->check(CommandLine::number(0.0, 1.0))
+            ->capture_default_str();
     auto* frozen = app.add_flag("--frozen-counter", options.frozenCounter,
                                 "Send every frame with frame counter 1, as a controller that hangs "
                                 "while its network part goes on");
@@ -299,7 +302,8 @@ void addOptions(CLI::App& app, SimOptions& options)
         check->excludes(other);
     speed->needs(replay);
     loop->needs(replay);
-    replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage)->excludes(frozen);
+    replay->excludes(skywands)->excludes(format)->excludes(seed)->excludes(damage)->excludes(
+        frozen);
 }
 
 void announce(const SimOptions& options)
@@ -307,8 +311,9 @@ void announce(const SimOptions& options)
     if (options.quiet)
         return;
     if (!options.check.empty()) {
-        std::fprintf(stderr, "kestrel-sim: playing a Skywand under check (%s) at %g frames/s "
-                             "to %s:%u\n",
+        std::fprintf(stderr,
+                     "kestrel-sim: playing a Skywand under check (%s) at %g frames/s "
+                     "to %s:%u\n",
                      options.check.c_str(), options.rate, options.host.c_str(),
                      unsigned(options.port));
         return;
@@ -361,8 +366,8 @@ int simulate(const SimOptions& options)
     announce(options);
     SendStats stats;
     const bool ok = !options.check.empty()   ? runCheck(options, sender, stats)
-                     : options.replay.empty() ? runGenerated(options, sender, stats)
-                                              : runReplay(options, sender, stats);
+                    : options.replay.empty() ? runGenerated(options, sender, stats)
+                                             : runReplay(options, sender, stats);
     printSummary(stats);
     return ok ? 0 : 1;
 }

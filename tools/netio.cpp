@@ -1,6 +1,5 @@
 #include "netio.h"
 
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -53,8 +52,8 @@ bool UdpSender::send(const char* data, size_t length)
     to.sin_addr.s_addr = htonl(address);
     to.sin_port = htons(port);
     for (;;) {
-        const ssize_t n = ::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
-                                   sizeof to);
+        const ssize_t n =
+            ::sendto(fd, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (n >= 0) {
             lastFailure = "the datagram went out cut short";
             return static_cast<size_t>(n) == length;

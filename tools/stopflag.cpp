@@ -5,7 +5,10 @@
 namespace {
 volatile std::sig_atomic_t stopFlag = 0;
 
-extern "C" void onStopSignal(int) { stopFlag = 1; }
+extern "C" void onStopSignal(int)
+{
+    stopFlag = 1;
+}
 } // namespace
 
 void installStopHandlers()
@@ -19,4 +22,7 @@ void installStopHandlers()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool stopRequested() { return stopFlag != 0; }
+bool stopRequested()
+{
+    return stopFlag != 0;
+}

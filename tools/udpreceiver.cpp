@@ -11,7 +11,10 @@ constexpr int32_t kReceiveBufferBytes = 4 << 20;
 
 } // namespace
 
-UdpReceiver::~UdpReceiver() { udpClose(handle); }
+UdpReceiver::~UdpReceiver()
+{
+    udpClose(handle);
+}
 
 bool UdpReceiver::open(uint16_t port, std::string& error)
 {

@@ -60,7 +60,8 @@ inline QByteArray frame6df(const QVector<unsigned>& bits, int frameNumber = 1)
     QByteArray out = "fr " + QByteArray::number(frameNumber) + "\nts 1.000\n6df ";
     out += QByteArray::number(bits.size());
     for (int i = 0; i < bits.size(); ++i) {
-        out += " [" + QByteArray::number(i) + " 1.000 " + QByteArray::number(bits[i]) + "][0 0 0][1 0 0 0 1 0 0 0 1]";
+        out += " [" + QByteArray::number(i) + " 1.000 " + QByteArray::number(bits[i]) +
+               "][0 0 0][1 0 0 0 1 0 0 0 1]";
     }
     return out + '\n';
 }

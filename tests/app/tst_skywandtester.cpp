@@ -56,8 +56,7 @@ void writeConfig(const QByteArray& content)
 // Acts on the next modal dialog of type T, from a timer that fires inside the
 // dialog's own event loop; gives up after a few seconds so that a test fails
 // instead of hanging.
-template <typename T>
-void whenModal(std::function<void(T*)> act)
+template <typename T> void whenModal(std::function<void(T*)> act)
 {
     auto* timer = new QTimer;
     auto* clock = new QElapsedTimer;
@@ -119,8 +118,14 @@ private slots:
 
 private:
     QLabel* status() const { return window->findChild<QLabel*>(QStringLiteral("statusLabel")); }
-    QComboBox* selector() const { return window->findChild<QComboBox*>(QStringLiteral("cboSkywand")); }
-    QLabel* label(const char* name) const { return window->findChild<QLabel*>(QLatin1String(name)); }
+    QComboBox* selector() const
+    {
+        return window->findChild<QComboBox*>(QStringLiteral("cboSkywand"));
+    }
+    QLabel* label(const char* name) const
+    {
+        return window->findChild<QLabel*>(QLatin1String(name));
+    }
     TrackReceiver* receiver() const { return window->findChild<TrackReceiver*>(); }
     void openWindowOn(quint16 port);
     void waitForShownFrame();
@@ -162,8 +167,9 @@ void TestSkywandtester::waitForShownFrame()
     // called in the receiver thread and could race with its own destruction.
     int arrived = 0;
     QObject counter;
-    QObject::connect(receiver(), &TrackReceiver::sendMessageDataArrived, &counter,
-                     [&arrived] { ++arrived; }, Qt::QueuedConnection);
+    QObject::connect(
+        receiver(), &TrackReceiver::sendMessageDataArrived, &counter, [&arrived] { ++arrived; },
+        Qt::QueuedConnection);
     QTRY_VERIFY(arrived >= 1);
     // The window's queued call was posted before the counter's.
 }
@@ -175,39 +181,44 @@ void TestSkywandtester::missingConfigFileIsCreated()
     // Port 5000 may be in use by another program on this machine; either way
     // the window listens, or tries to, on 5000.
     const QString text = status()->text();
-    QVERIFY2(text.contains(QLatin1String("Port: 5000 ")) || text == QLatin1String("Kestrel init error")
-                 || text.endsWith(QLatin1String("tracking data")),
+    QVERIFY2(text.contains(QLatin1String("Port: 5000 ")) ||
+                 text == QLatin1String("Kestrel init error") ||
+                 text.endsWith(QLatin1String("tracking data")),
              qPrintable(text));
 }
 
 void TestSkywandtester::configContent_data()
 {
-    QTest::addColumn<QByteArray>("content");    // %P: a free port that frames go to
-    QTest::addColumn<bool>("warns");            // the "Wrong data port" box
-    QTest::addColumn<QString>("firstStatus");   // right after construction
+    QTest::addColumn<QByteArray>("content");  // %P: a free port that frames go to
+    QTest::addColumn<bool>("warns");          // the "Wrong data port" box
+    QTest::addColumn<QString>("firstStatus"); // right after construction
     QTest::addColumn<bool>("receives");
     QTest::addColumn<QByteArray>("savedAtExit");
 
     const QString idle = statusFor(0, QStringLiteral("%1"));
-    QTest::newRow("port") << QByteArray("%P") << false << statusFor(1, "%P") << true << QByteArray("%P");
-    QTest::newRow("trailing letters") << QByteArray("%Pxyz") << false << statusFor(1, "%Pxyz") << true
-                                      << QByteArray("%Pxyz");
-    QTest::newRow("line end kept") << QByteArray("%P\n") << false << statusFor(1, "%P\n") << true
-                                   << QByteArray("%P\n");
-    QTest::newRow("outside Latin-1") << QByteArray("%P\xe2\x82\xac") << false << statusFor(1, "%P?") << true
-                                     << QByteArray("%P?");
-    QTest::newRow("placeholder in text") << QByteArray("%P%0") << false << statusFor(1, "%P%0") << true
-                                         << QByteArray("%P%0");
-    QTest::newRow("zero") << QByteArray("0") << false << QString("Illegal data port") << false << QByteArray("0");
-    QTest::newRow("above 65535") << QByteArray("70000") << false << QString("Illegal data port") << false
-                                 << QByteArray("70000");
-    QTest::newRow("letters") << QByteArray("abc") << true << idle.arg("abc") << false << QByteArray("abc");
+    QTest::newRow("port") << QByteArray("%P") << false << statusFor(1, "%P") << true
+                          << QByteArray("%P");
+    QTest::newRow("trailing letters")
+        << QByteArray("%Pxyz") << false << statusFor(1, "%Pxyz") << true << QByteArray("%Pxyz");
+    QTest::newRow("line end kept")
+        << QByteArray("%P\n") << false << statusFor(1, "%P\n") << true << QByteArray("%P\n");
+    QTest::newRow("outside Latin-1") << QByteArray("%P\xe2\x82\xac") << false << statusFor(1, "%P?")
+                                     << true << QByteArray("%P?");
+    QTest::newRow("placeholder in text")
+        << QByteArray("%P%0") << false << statusFor(1, "%P%0") << true << QByteArray("%P%0");
+    QTest::newRow("zero") << QByteArray("0") << false << QString("Illegal data port") << false
+                          << QByteArray("0");
+    QTest::newRow("above 65535") << QByteArray("70000") << false << QString("Illegal data port")
+                                 << false << QByteArray("70000");
+    QTest::newRow("letters") << QByteArray("abc") << true << idle.arg("abc") << false
+                             << QByteArray("abc");
     QTest::newRow("empty") << QByteArray() << true << idle.arg("") << false << QByteArray();
     const QByteArray longDigits(250, '7');
-    QTest::newRow("too long, cut") << longDigits << true << idle.arg(QString(199, '7')) << false
-                                   << longDigits.left(199);
-    QTest::newRow("port and padding, cut") << QByteArray("%P") + QByteArray(250, ' ') << false << QString() << true
-                                           << QByteArray("%P") + QByteArray(199 - 5, ' ');
+    QTest::newRow("too long, cut")
+        << longDigits << true << idle.arg(QString(199, '7')) << false << longDigits.left(199);
+    QTest::newRow("port and padding, cut")
+        << QByteArray("%P") + QByteArray(250, ' ') << false << QString() << true
+        << QByteArray("%P") + QByteArray(199 - 5, ' ');
 }
 
 void TestSkywandtester::configContent()
@@ -407,7 +418,8 @@ void TestSkywandtester::buttonCounts_data()
 
     // 6df bits: 2 is button 2, 32 is button 6, which also means X = -1.
     QTest::newRow("8 buttons (6df)") << frame6df({2 | 32}) << false << false << "lbl_btn2";
-    QTest::newRow("6 buttons") << frame6df2({Wand{6, 0b110000, 0, 0}}) << true << true << "lbl_btn5";
+    QTest::newRow("6 buttons") << frame6df2({Wand{6, 0b110000, 0, 0}}) << true << true
+                               << "lbl_btn5";
     QTest::newRow("4 buttons") << frame6df2({Wand{4, 0b1000, 0, 0}}) << true << false << "lbl_btn4";
     QTest::newRow("no buttons") << frame6df2({Wand{0, 0, 0.5, 0}}) << true << false << "";
 }
@@ -428,11 +440,13 @@ void TestSkywandtester::buttonCounts()
     QTRY_COMPARE(label("lbl_btn5")->isHidden(), !button5Shown);
     QCOMPARE(window->findChild<JoystickWidget*>()->isPressed(), joystickPressed);
     for (const char* name : {"lbl_btn1", "lbl_btn2", "lbl_btn3", "lbl_btn4", "lbl_btn5"}) {
-        QCOMPARE(label(name)->styleSheet(), pressedLabel == QLatin1String(name) ? kPressed : kReleased);
+        QCOMPARE(label(name)->styleSheet(),
+                 pressedLabel == QLatin1String(name) ? kPressed : kReleased);
     }
     // Whatever the button count, buttons 1 to 4 and both joystick values stay
     // on show.
-    for (const char* name : {"lbl_btn1", "lbl_btn2", "lbl_btn3", "lbl_btn4", "lbl_joyH", "lbl_joyV"}) {
+    for (const char* name :
+         {"lbl_btn1", "lbl_btn2", "lbl_btn3", "lbl_btn4", "lbl_joyH", "lbl_joyV"}) {
         QVERIFY2(!label(name)->isHidden(), name);
     }
 }
@@ -450,7 +464,8 @@ void TestSkywandtester::portDialog_data()
     QTest::newRow("cancelled") << "%Q" << false << "%P";
     QTest::newRow("leading zero") << "0%P" << true << "0%P";
     QTest::newRow("other port") << "%Q" << true << "%Q";
-    QTest::newRow("too long, cut before the check") << QString(190, '0') + "%Q" << true << QString(190, '0') + "%Q";
+    QTest::newRow("too long, cut before the check")
+        << QString(190, '0') + "%Q" << true << QString(190, '0') + "%Q";
     QTest::newRow("too long, zeros left after the cut") << QString(199, '0') + "%Q" << true << "%P";
 }
 

@@ -25,10 +25,12 @@ struct SignalCounter
 {
     explicit SignalCounter(TrackReceiver& receiver)
     {
-        QObject::connect(&receiver, &TrackReceiver::sendMessageDataArrived, &receiver, [this] { ++arrived; },
-                         Qt::DirectConnection);
-        QObject::connect(&receiver, &TrackReceiver::sendMessageDataError, &receiver, [this] { ++errors; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            &receiver, &TrackReceiver::sendMessageDataArrived, &receiver, [this] { ++arrived; },
+            Qt::DirectConnection);
+        QObject::connect(
+            &receiver, &TrackReceiver::sendMessageDataError, &receiver, [this] { ++errors; },
+            Qt::DirectConnection);
     }
     std::atomic<int> arrived{0};
     std::atomic<int> errors{0};

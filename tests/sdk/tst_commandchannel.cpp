@@ -91,10 +91,7 @@ public:
     }
 
 private:
-    static bool readable(int fd)
-    {
-        return waitReadable(fd, 10000);
-    }
+    static bool readable(int fd) { return waitReadable(fd, 10000); }
 
     // Reads one request up to its zero byte; false when the client went away.
     bool readRequest(int fd, std::string& pending, std::string& request)
@@ -499,18 +496,34 @@ const std::string kLongError = "kestrel err 1 \"" + std::string(182, 'x') + "\""
 INSTANTIATE_TEST_SUITE_P(
     CommandChannel, AnswerInPartsTest,
     ::testing::Values(
-        PartsCase{"ValueCutShort", Op::GetParam1, {"kestrel set output ch1  o", "n"s + '\0'}, true,
-                  kOk, "on"},
+        PartsCase{"ValueCutShort",
+                  Op::GetParam1,
+                  {"kestrel set output ch1  o", "n"s + '\0'},
+                  true,
+                  kOk,
+                  "on"},
         PartsCase{"OkCutAfterPrefix", Op::Command, {"kestrel ", "ok"s + '\0'}, true, kOk, ""},
-        PartsCase{"MessageInThreeParts", Op::Message, {"kestrel msg a b ", "1 2 \"te", "xt\""s + '\0'},
-                  true, kOk, "text"},
+        PartsCase{"MessageInThreeParts",
+                  Op::Message,
+                  {"kestrel msg a b ", "1 2 \"te", "xt\""s + '\0'},
+                  true,
+                  kOk,
+                  "text"},
         PartsCase{"ZeroByteAlone", Op::Command, {"kestrel ok", "\0"s}, true, kOk, ""},
-        PartsCase{"LongestAnswer", Op::Command, {kLongError.substr(0, 100), kLongError.substr(100) + '\0'},
-                  false, kOk, ""},
-        PartsCase{"OneByteTooLong", Op::Command, {kLongError.substr(0, 100), kLongError.substr(100) + "y" + '\0'},
-                  false, ErrorState::NetError, ""},
-        PartsCase{"NoZeroByte", Op::Command, {"kestrel ", "ok"}, false, ErrorState::Timeout, "",
-                  300000}),
+        PartsCase{"LongestAnswer",
+                  Op::Command,
+                  {kLongError.substr(0, 100), kLongError.substr(100) + '\0'},
+                  false,
+                  kOk,
+                  ""},
+        PartsCase{"OneByteTooLong",
+                  Op::Command,
+                  {kLongError.substr(0, 100), kLongError.substr(100) + "y" + '\0'},
+                  false,
+                  ErrorState::NetError,
+                  ""},
+        PartsCase{
+            "NoZeroByte", Op::Command, {"kestrel ", "ok"}, false, ErrorState::Timeout, "", 300000}),
     [](const ::testing::TestParamInfo<PartsCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandChannel, NoAnswerTimesOutAndALateAnswerIsDropped)

@@ -16,7 +16,10 @@ bool decode(FrameData& f, const std::string& text)
     return decodeFrame(f, text.data(), text.size());
 }
 
-std::string skywand6df(int id, int bits) { return "[" + std::to_string(id) + " 0.9 " + std::to_string(bits) + "]" + kPose; }
+std::string skywand6df(int id, int bits)
+{
+    return "[" + std::to_string(id) + " 0.9 " + std::to_string(bits) + "]" + kPose;
+}
 
 std::string body(int id, const char* quality)
 {
@@ -37,7 +40,8 @@ TEST(FrameDecoder, HeaderLinesAndUnknownLines)
     EXPECT_EQ(f.timestamp, -1.0);
 
     EXPECT_TRUE(decode(f, "  fr 5\nxyz 1 2\nfr  99\r\nts 12.5\n"));
-    EXPECT_EQ(f.frameCounter, 99u) << "a line with a leading blank is skipped, the later fr line counts";
+    EXPECT_EQ(f.frameCounter, 99u)
+        << "a line with a leading blank is skipped, the later fr line counts";
     EXPECT_EQ(f.timestamp, 12.5);
 
     EXPECT_TRUE(decode(f, "fr 010\nts 0x10"));
@@ -100,19 +104,21 @@ TEST(FrameDecoder, OneCountSkywandsDecodeButtonBitsAndJoystick)
     EXPECT_EQ(f.skywands[0].joystickValue[1], 1.0f);
     EXPECT_EQ(f.skywands[0].button[0], 1);
 
-    EXPECT_FALSE(decode(f, "6df 2 " + skywand6df(0, 0) + skywand6df(0, 0))) << "id must equal position";
+    EXPECT_FALSE(decode(f, "6df 2 " + skywand6df(0, 0) + skywand6df(0, 0)))
+        << "id must equal position";
 }
 
 std::string skywand6df2(int id, int buttons, int joysticks, const std::string& last)
 {
-    return "[" + std::to_string(id) + " 1.0 " + std::to_string(buttons) + " " + std::to_string(joysticks) + "]" +
-           kPose + "[" + last + "]";
+    return "[" + std::to_string(id) + " 1.0 " + std::to_string(buttons) + " " +
+           std::to_string(joysticks) + "]" + kPose + "[" + last + "]";
 }
 
 TEST(FrameDecoder, TwoCountSkywandsKeepRecordsBeyondTheRecordCount)
 {
     FrameData f;
-    ASSERT_TRUE(decode(f, "6df2 3 3 " + skywand6df2(0, 6, 2, "33 0.25 -1") + skywand6df2(1, 16, 8, "0xFFFF 1 2 3 4 5 6 7 8") +
+    ASSERT_TRUE(decode(f, "6df2 3 3 " + skywand6df2(0, 6, 2, "33 0.25 -1") +
+                              skywand6df2(1, 16, 8, "0xFFFF 1 2 3 4 5 6 7 8") +
                               skywand6df2(2, 0, 0, "")));
     ASSERT_EQ(f.numSkywand, 3);
     EXPECT_EQ(f.skywands[0].numButton, 6);
@@ -133,7 +139,8 @@ TEST(FrameDecoder, TwoCountSkywandsKeepRecordsBeyondTheRecordCount)
 
     EXPECT_FALSE(decode(f, "6df2 1 1 " + skywand6df2(0, 17, 0, "0")));
     EXPECT_FALSE(decode(f, "6df2 1 1 " + skywand6df2(0, 0, 9, "1 2 3 4 5 6 7 8 9")));
-    EXPECT_FALSE(decode(f, "6df2 1 1 " + std::string("[0 1.0 0 0]") + kPose)) << "the empty fourth block is required";
+    EXPECT_FALSE(decode(f, "6df2 1 1 " + std::string("[0 1.0 0 0]") + kPose))
+        << "the empty fourth block is required";
     EXPECT_FALSE(decode(f, "6df2 1 2 " + skywand6df2(0, 0, 0, "") + skywand6df2(1, 0, 0, "")))
         << "more records than Skywands";
 }
@@ -143,7 +150,8 @@ TEST(FrameDecoder, ToolsHandsAndMarkers)
     FrameData f;
     std::string finger = std::string(kPose) + "[1 2 3 4 5 6]";
     std::string hand = "[1 0.7 1 2]" + std::string(kPose) + finger + finger;
-    ASSERT_TRUE(decode(f, "6dmt 1 [0 0.5 3]" + std::string(kPose) + "\ngl 1 " + hand + "\n3d 2 [7 1.0][1 2 3] [9 0.5][4 5 6]"));
+    ASSERT_TRUE(decode(f, "6dmt 1 [0 0.5 3]" + std::string(kPose) + "\ngl 1 " + hand +
+                              "\n3d 2 [7 1.0][1 2 3] [9 0.5][4 5 6]"));
     ASSERT_EQ(f.numMeasurementTool, 1);
     EXPECT_EQ(f.measurementTools[0].button[0], 1);
     EXPECT_EQ(f.measurementTools[0].numButton, 1);
@@ -170,12 +178,14 @@ TEST(FrameDecoder, ToolsHandsAndMarkers)
 TEST(FrameDecoder, EndOfFrameAdjustsCounts)
 {
     FrameData f;
-    ASSERT_TRUE(decode(f, "6dcal 5\n6df 2 " + skywand6df(0, 0) + skywand6df(1, 0) + "\n6dmt 1 [0 1 0]" + kPose));
+    ASSERT_TRUE(decode(f, "6dcal 5\n6df 2 " + skywand6df(0, 0) + skywand6df(1, 0) +
+                              "\n6dmt 1 [0 1 0]" + kPose));
     EXPECT_EQ(f.numBody, 2);
     EXPECT_EQ(f.bodies[1].quality, -1.0f);
 
     FrameData g;
-    ASSERT_TRUE(decode(g, "6dcal 5\n6df2 2 2 " + skywand6df2(0, 0, 0, "") + skywand6df2(1, 0, 0, "")));
+    ASSERT_TRUE(
+        decode(g, "6dcal 5\n6df2 2 2 " + skywand6df2(0, 0, 0, "") + skywand6df2(1, 0, 0, "")));
     EXPECT_EQ(g.numBody, 5) << "two-count Skywands are not subtracted";
 
     ASSERT_TRUE(decode(g, "glcal 3"));
@@ -292,20 +302,25 @@ INSTANTIATE_TEST_SUITE_P(
     FrameDecoder, ResetAcrossFrames,
     ::testing::Values(
         ResetCase{"SameIdTwice", {"6d 2 " + body(1, "0.2") + body(1, "0.3"), "6d 0"}, {-1, -1}, {}},
-        ResetCase{"TwoLinesInOneFrame", {"6d 1 " + body(0, "0.1") + "\n6d 1 " + body(1, "0.2")},
-                  {-1, 0.2f}, {}},
+        ResetCase{"TwoLinesInOneFrame",
+                  {"6d 1 " + body(0, "0.1") + "\n6d 1 " + body(1, "0.2")},
+                  {-1, 0.2f},
+                  {}},
         ResetCase{"FailedLine", {"6d 2 " + body(0, "0.4") + "[1 0.5][7 8", "6d 0"}, {-1, -1}, {}},
         ResetCase{"ShrunkThenGrownByALine",
                   {"6d 3 " + body(0, "0.1") + body(1, "0.2") + body(2, "0.3"), "6dcal 1",
                    "6d 1 " + body(1, "0.5")},
-                  {-1, 0.5f}, {}},
+                  {-1, 0.5f},
+                  {}},
         ResetCase{"ShrunkThenGrownByCalibration",
                   {"6d 2 " + body(0, "0.1") + body(4, "0.5"), "6dcal 2", "6dcal 4",
                    "6d 1 " + body(3, "0.3"), "6d 1 " + body(4, "0.7")},
-                  {-1, -1, -1, -1, 0.7f}, {}},
+                  {-1, -1, -1, -1, 0.7f},
+                  {}},
         ResetCase{"Hands",
                   {"gl 2 " + hand(0, "0.1") + hand(2, "0.3"), "glcal 1", "gl 1 " + hand(1, "0.5")},
-                  {}, {-1, 0.5f}}),
+                  {},
+                  {-1, 0.5f}}),
     ::testing::PrintToStringParamName());
 
 // What a "6d " or "gl " line costs follows the records written since the
@@ -359,15 +374,22 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"blockMissing", "fr 1\n6d 1 ", 2, 6, "block missing", "6d 1 "},
         FailureCase{"blockNotClosed", "fr 1\r\n6d 1 [0 1", 2, 6, "block not closed", "6d 1 [0 1"},
-        FailureCase{"blockTooShort", "6d 1 [0]", 1, 8, "block of 2 values ends after 1", "6d 1 [0]"},
-        FailureCase{"valueNoNumber", "6d 1 [0 q]", 1, 9, "value 2 of the block is no number", "6d 1 [0 q]"},
-        FailureCase{"idOutOfOrder", "6df 1 [3 0.9 0]", 1, 7, "id 3 where 0 was expected", "6df 1 [3 0.9 0]"},
-        FailureCase{"tooManyButtons", "6df2 1 1 [0 1 17 0]", 1, 10, "17 buttons, at most 16", "6df2 1 1 [0 1 17 0]"},
-        FailureCase{"countAboveLimit", "6df2 1001 0", 1, 6, "count above the limit of 1000", "6df2 1001 0"},
-        FailureCase{"recordsAboveCount", "6df2 1 2", 1, 8, "record count 2 above the Skywand count 1", "6df2 1 2"},
+        FailureCase{"blockTooShort", "6d 1 [0]", 1, 8, "block of 2 values ends after 1",
+                    "6d 1 [0]"},
+        FailureCase{"valueNoNumber", "6d 1 [0 q]", 1, 9, "value 2 of the block is no number",
+                    "6d 1 [0 q]"},
+        FailureCase{"idOutOfOrder", "6df 1 [3 0.9 0]", 1, 7, "id 3 where 0 was expected",
+                    "6df 1 [3 0.9 0]"},
+        FailureCase{"tooManyButtons", "6df2 1 1 [0 1 17 0]", 1, 10, "17 buttons, at most 16",
+                    "6df2 1 1 [0 1 17 0]"},
+        FailureCase{"countAboveLimit", "6df2 1001 0", 1, 6, "count above the limit of 1000",
+                    "6df2 1001 0"},
+        FailureCase{"recordsAboveCount", "6df2 1 2", 1, 8,
+                    "record count 2 above the Skywand count 1", "6df2 1 2"},
         FailureCase{"numberMissing", "ts\rfr x", 2, 4, "number missing", "fr x"},
         FailureCase{"fingers", "gl 1 [0 1 0 6]", 1, 6, "6 fingers, at most 5", "gl 1 [0 1 0 6]"},
-        FailureCase{"longLineCut", "6d 1 [0 1]" + kLong, 1, 11, "block missing", ("6d 1 [0 1]" + kLong).substr(0, 80)}),
+        FailureCase{"longLineCut", "6d 1 [0 1]" + kLong, 1, 11, "block missing",
+                    ("6d 1 [0 1]" + kLong).substr(0, 80)}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST(FrameDecoder, TellsWhetherAnyLineWasTheControllers)
@@ -421,14 +443,15 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"hugeSkywandCount", "6df 2000000000"},
                       HostileCase{"hugeTwoCount", "6df2 99999999 0"},
                       HostileCase{"recordsAboveSkywands", "6df2 1 2"},
-                      HostileCase{"negativeButtons", "6df2 1 1 [0 1 -1 0]" + std::string(kPose) + "[]"},
+                      HostileCase{"negativeButtons",
+                                  "6df2 1 1 [0 1 -1 0]" + std::string(kPose) + "[]"},
                       HostileCase{"hugeMarkerCount", "3d 4000000000"},
                       HostileCase{"negativeMarkerCount", "3d -5"},
                       HostileCase{"hugeCalibration", "6dcal 2147483647"},
                       HostileCase{"hugeHandCalibration", "glcal 99999999"},
                       HostileCase{"negativeFingers", "gl 1 [0 1 0 -1]" + std::string(kPose)},
                       HostileCase{"negativeHandId", "gl 1 [-3 1 0 0]" + std::string(kPose)},
-                      HostileCase{"missingBracket", "6d 1 [0 1" },
+                      HostileCase{"missingBracket", "6d 1 [0 1"},
                       HostileCase{"openBrackets", "6d 1 " + std::string(19993, '[')},
                       HostileCase{"digits", "3d " + std::string(19995, '9')},
                       HostileCase{"nulInBlock", std::string("6d 1 [0 1\0]", 11) + kPose}),

@@ -68,7 +68,10 @@ TEST(Sockets, UdpReceiveTimesOutAndPolls)
 
 #ifndef _WIN32
 std::atomic<int> handledSignals{0};
-void countSignal(int) { ++handledSignals; }
+void countSignal(int)
+{
+    ++handledSignals;
+}
 
 // A signal handled by the process while the receiver waits (a debugger, a
 // profiler, a child ending) cuts select short with EINTR. That is no network
@@ -205,7 +208,8 @@ TEST(Sockets, TcpSendReceiveAndPeerClose)
     char buffer[8];
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 0), kTimeout);
     ASSERT_EQ(::send(peer, "0123456789", 10, 0), 10);
-    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), kTooLong) << "a full buffer means it did not fit";
+    EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), kTooLong)
+        << "a full buffer means it did not fit";
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), 2);
     closeSocket(peer);
     EXPECT_EQ(tcpReceive(h, buffer, sizeof buffer, 1000000), kPeerClosed);

@@ -33,7 +33,8 @@ size_t standardUsed(const std::string& s, size_t used)
     size_t i = s.find_first_not_of(" \t\n\v\f\r");
     if (i != std::string::npos && (s[i] == '+' || s[i] == '-'))
         ++i;
-    if (i != std::string::npos && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X'))
+    if (i != std::string::npos && i + 1 < s.size() && s[i] == '0' &&
+        (s[i + 1] == 'x' || s[i + 1] == 'X'))
         return i + 1;
     return used;
 }
@@ -124,7 +125,8 @@ void expectLikeLibrary(const std::string& s)
         EXPECT_TRUE(sameDouble(d, rd)) << d << " vs " << rd;
         float f = 0.0f;
         readFloat(begin, end, f);
-        EXPECT_TRUE(sameDouble(static_cast<double>(f), static_cast<double>(static_cast<float>(rd))));
+        EXPECT_TRUE(
+            sameDouble(static_cast<double>(f), static_cast<double>(static_cast<float>(rd))));
     }
 }
 
@@ -132,26 +134,25 @@ TEST(TextReaders, HandPickedTextsMatchTheCLibrary)
 {
     const std::vector<std::string> texts = {
         "", " ", "-", "+", "0", "-0", "+17", "  \t\r\n 42", "010", "08", "0x", "0x1f", "0XfF",
-        "0xg", "-0x10", "2147483647", "2147483648", "-2147483648", "-2147483649",
-        "4294967295", "4294967296", "-4294967295", "-4294967296", "99999999999999999999999",
+        "0xg", "-0x10", "2147483647", "2147483648", "-2147483648", "-2147483649", "4294967295",
+        "4294967296", "-4294967295", "-4294967296", "99999999999999999999999",
         "-99999999999999999999999", "0x7fffffffffffffffffff", "1.5", "-0.25", ".5", "1.", ".",
-        "-.5e1", "1e5", "1E-5", "1e", "1e+", "1e-x", "3.14159265358979323846264338",
-        "0.1", "0.30000000000000004", "123456789012345", "1234567890123456",
-        "9007199254740993", "1e22", "1e23", "1e-22", "1e-23", "1e308", "1e309", "-1e309",
-        "1e-400", "4.9e-324", "2.4e-324", "2.5e-324", "2.2250738585072011e-308", "inf",
-        "-Infinity", "INFINITY", "nan", "-nan", "NaN(123)", "nanx", "0x1.8p3", "0x.8", "0x1p",
+        "-.5e1", "1e5", "1E-5", "1e", "1e+", "1e-x", "3.14159265358979323846264338", "0.1",
+        "0.30000000000000004", "123456789012345", "1234567890123456", "9007199254740993", "1e22",
+        "1e23", "1e-22", "1e-23", "1e308", "1e309", "-1e309", "1e-400", "4.9e-324", "2.4e-324",
+        "2.5e-324", "2.2250738585072011e-308", "inf", "-Infinity", "INFINITY", "nan", "-nan",
+        "NaN(123)", "nanx", "0x1.8p3", "0x.8", "0x1p",
         // A second sign after "p+" ends the number before the "p" (found by fuzzing).
-        "0x5p+-8", "0x5p+-8014", "0X1.8P-+2 7", "0x5p--1",
-        "0x1p-1074", "0x1p-1080", "0x1p1024", "-0x1.fffffffffffffp1023", "0x1.0000000000000800001",
+        "0x5p+-8", "0x5p+-8014", "0X1.8P-+2 7", "0x5p--1", "0x1p-1074", "0x1p-1080", "0x1p1024",
+        "-0x1.fffffffffffffp1023", "0x1.0000000000000800001",
         // Out of range either way: a long hexadecimal significand overflows
         // despite a small negative exponent, a long zero fraction underflows
         // despite a positive one (found by fuzzing).
         "0x1" + std::string(300, 'f') + "p-1", "-0x" + std::string(260, 'F') + "p-7",
         "0x." + std::string(300, '0') + "1p8", "1" + std::string(400, '9') + "e-5",
-        "0." + std::string(400, '0') + "1e40",
-        "12abc", "5 6", "7]", "1.5.5", "--5", "+-5", "0.000000000000000000000000001",
-        "00000000000000000000001.5", "1000000000000000000000000", "3.4028235e38", "3.4028236e38",
-        "1e-46", "1.401298464324817e-45", "0.0000001192092896",
+        "0." + std::string(400, '0') + "1e40", "12abc", "5 6", "7]", "1.5.5", "--5", "+-5",
+        "0.000000000000000000000000001", "00000000000000000000001.5", "1000000000000000000000000",
+        "3.4028235e38", "3.4028236e38", "1e-46", "1.401298464324817e-45", "0.0000001192092896",
         // Edges of the short-decimal path: 2^53 as digits, nineteen digits,
         // the point 22 and 23 places from the end.
         "9007199254740992", "900719925474099.2", "900719925474099.3", "-90071992547409.93",
@@ -180,18 +181,27 @@ TEST(TextReaders, GeneratedTextsMatchTheCLibrary)
     for (int round = 0; round < 20000; ++round) {
         std::string body;
         switch (pick(6)) {
-        case 0: body = digits("0123456789", 25); break;
-        case 1: body = "0x" + digits("0123456789abcdefABCDEF", 20); break;
-        case 2: body = "0" + digits("01234567", 14); break;
+        case 0:
+            body = digits("0123456789", 25);
+            break;
+        case 1:
+            body = "0x" + digits("0123456789abcdefABCDEF", 20);
+            break;
+        case 2:
+            body = "0" + digits("01234567", 14);
+            break;
         case 3:
             body = digits("0123456789", 18) + "." + digits("0123456789", 18);
             if (pick(2))
                 body += std::string(pick(2) ? "e" : "E") + signs[pick(4)] + digits("0123456789", 3);
             break;
-        case 4: body = "0x" + digits("0123456789abcdef", 15) + "." + digits("0123456789abcdef", 15) +
-                       "p" + signs[pick(4)] + digits("0123456789", 4);
+        case 4:
+            body = "0x" + digits("0123456789abcdef", 15) + "." + digits("0123456789abcdef", 15) +
+                   "p" + signs[pick(4)] + digits("0123456789", 4);
             break;
-        default: body = digits("0123456789abcdefxXpPeE+-. \t\ninf", 12); break;
+        default:
+            body = digits("0123456789abcdefxXpPeE+-. \t\ninf", 12);
+            break;
         }
         expectLikeLibrary(std::string(spaces[pick(5)]) + signs[pick(4)] + body + suffixes[pick(9)]);
         if (HasFailure())
@@ -213,7 +223,8 @@ TEST(TextReaders, NeverReadPastTheEnd)
     EXPECT_EQ(d, 12.0);
     EXPECT_EQ(readDouble(text.data(), text.data(), d), nullptr);
     const std::string hex = "0x1p3";
-    EXPECT_EQ(readDouble(hex.data(), hex.data() + 2, d), hex.data() + 1) << "\"0x\" alone is a zero";
+    EXPECT_EQ(readDouble(hex.data(), hex.data() + 2, d), hex.data() + 1)
+        << "\"0x\" alone is a zero";
     EXPECT_EQ(d, 0.0);
 }
 

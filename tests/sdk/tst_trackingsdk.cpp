@@ -188,7 +188,8 @@ TEST(TrackingSdk, AccessorsOutOfRangeGiveDefaultRecords)
 {
     auto sdk = makeSdk();
     UdpSender tx(sdk->getDataPort());
-    ASSERT_TRUE(tx.send("6df2 2 2 [0 0.5 6 2]" + kPose + "[1 0.5 0] [1 0.5 6 2]" + kPose + "[0 0 0]\n3d 1 [42 1][0 0 0]"));
+    ASSERT_TRUE(tx.send("6df2 2 2 [0 0.5 6 2]" + kPose + "[1 0.5 0] [1 0.5 6 2]" + kPose +
+                        "[0 0 0]\n3d 1 [42 1][0 0 0]"));
     ASSERT_TRUE(sdk->receive());
     ASSERT_EQ(sdk->getNumSkywand(), 2);
     const SkywandRecord past = sdk->getSkywand(2);
@@ -219,7 +220,8 @@ TEST(TrackingSdk, RealsDecodeUnderADecimalCommaLocale)
         << commaLocale << " is missing: scripts/bootstrap generates it";
     auto sdk = makeSdk();
     UdpSender tx(sdk->getDataPort());
-    ASSERT_TRUE(tx.send("ts 12.625\n6df2 1 1 [0 0.5 0 2][0.25 1.5 -2.75][1 0 0 0 1 0 0 0 1][0.5 -0.125]"));
+    ASSERT_TRUE(
+        tx.send("ts 12.625\n6df2 1 1 [0 0.5 0 2][0.25 1.5 -2.75][1 0 0 0 1 0 0 0 1][0.5 -0.125]"));
     const bool ok = sdk->receive();
     std::setlocale(LC_ALL, previous.c_str());
     ASSERT_TRUE(ok);
@@ -260,8 +262,9 @@ TEST(TrackingSdk, ReceiveAndAccessorsOnTwoThreads)
     std::thread sender([port, &done] {
         UdpSender tx(port);
         for (uint32_t i = 1; !done.load(); ++i) {
-            tx.send("fr " + std::to_string(i) + "\n6df2 1 1 [0 0.5 6 2][1 2 3][1 0 0 0 1 0 0 0 1][" +
-                    std::to_string(i % 64) + " 0.5 -0.5]\n6d 2 [0 1][1 2 3][1 0 0 0 1 0 0 0 1] [1 1]" +
+            tx.send("fr " + std::to_string(i) +
+                    "\n6df2 1 1 [0 0.5 6 2][1 2 3][1 0 0 0 1 0 0 0 1][" + std::to_string(i % 64) +
+                    " 0.5 -0.5]\n6d 2 [0 1][1 2 3][1 0 0 0 1 0 0 0 1] [1 1]" +
                     "[1 2 3][1 0 0 0 1 0 0 0 1]");
             std::this_thread::yield();
         }

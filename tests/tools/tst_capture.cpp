@@ -4,9 +4,9 @@
 #include <pcap/pcap.h>
 
 #include <cstdio>
-#include <unistd.h>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #ifndef DLT_LINUX_SLL2
@@ -106,12 +106,14 @@ TEST_P(ExtractUdpByLink, findsPayloadAndEndpoints)
 
 INSTANTIATE_TEST_SUITE_P(
     LinkTypes, ExtractUdpByLink,
-    testing::Values(LinkCase{"ethernet", DLT_EN10MB, [](const Bytes& b) { return withLink(DLT_EN10MB, b); }},
-                    LinkCase{"vlan", DLT_EN10MB, vlanTagged},
-                    LinkCase{"sll", DLT_LINUX_SLL, [](const Bytes& b) { return withLink(DLT_LINUX_SLL, b); }},
-                    LinkCase{"sll2", DLT_LINUX_SLL2, [](const Bytes& b) { return withLink(DLT_LINUX_SLL2, b); }},
-                    LinkCase{"raw", DLT_RAW, [](const Bytes& b) { return b; }},
-                    LinkCase{"null", DLT_NULL, [](const Bytes& b) { return withLink(DLT_NULL, b); }}),
+    testing::Values(
+        LinkCase{"ethernet", DLT_EN10MB, [](const Bytes& b) { return withLink(DLT_EN10MB, b); }},
+        LinkCase{"vlan", DLT_EN10MB, vlanTagged},
+        LinkCase{"sll", DLT_LINUX_SLL, [](const Bytes& b) { return withLink(DLT_LINUX_SLL, b); }},
+        LinkCase{"sll2", DLT_LINUX_SLL2,
+                 [](const Bytes& b) { return withLink(DLT_LINUX_SLL2, b); }},
+        LinkCase{"raw", DLT_RAW, [](const Bytes& b) { return b; }},
+        LinkCase{"null", DLT_NULL, [](const Bytes& b) { return withLink(DLT_NULL, b); }}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });
 
 struct DamagedCase
@@ -137,8 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
     Headers, ExtractUdpDamaged,
     testing::Values(
         DamagedCase{"ipv6", [](Bytes& p) { p[0] = 0x60; }, PacketStatus::NotIpv4},
-        DamagedCase{"headerLengthBelowMinimum", [](Bytes& p) { p[0] = 0x44; }, PacketStatus::Malformed},
-        DamagedCase{"headerLengthPastCapture", [](Bytes& p) { p[0] = 0x4F; }, PacketStatus::Malformed},
+        DamagedCase{"headerLengthBelowMinimum", [](Bytes& p) { p[0] = 0x44; },
+                    PacketStatus::Malformed},
+        DamagedCase{"headerLengthPastCapture", [](Bytes& p) { p[0] = 0x4F; },
+                    PacketStatus::Malformed},
         DamagedCase{"totalLengthPastCapture", [](Bytes& p) { p[3] += 1; }, PacketStatus::Truncated},
         DamagedCase{"tcp", [](Bytes& p) { p[9] = 6; }, PacketStatus::NotUdp},
         DamagedCase{"moreFragments", [](Bytes& p) { p[6] = 0x20; }, PacketStatus::Fragment},
@@ -147,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"udpLengthPastIp", [](Bytes& p) { p[25] += 1; }, PacketStatus::Malformed},
         // Padding after the IP datagram (as short Ethernet frames carry) is
         // not part of the payload.
-        DamagedCase{"trailingPadding", [](Bytes& p) { p.resize(p.size() + 10, 0); }, PacketStatus::Udp}),
+        DamagedCase{"trailingPadding", [](Bytes& p) { p.resize(p.size() + 10, 0); },
+                    PacketStatus::Udp}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
 TEST(ExtractUdp, unknownLinkTypeIsReported)

@@ -73,9 +73,9 @@ INSTANTIATE_TEST_SUITE_P(FrameDamage, FrameDamageRate,
 TEST(FrameDamage, EveryKindOccursAndTheRunRepeatsWithItsSeed)
 {
     const DamageRun r = run(1.0, 3, 3000, SkywandFormat::TwoCount);
-    for (const FrameDamage kind : {FrameDamage::DroppedBracket, FrameDamage::JunkNumber,
-                                   FrameDamage::RaisedCount, FrameDamage::Truncation,
-                                   FrameDamage::StrayNul, FrameDamage::ByteBurst})
+    for (const FrameDamage kind :
+         {FrameDamage::DroppedBracket, FrameDamage::JunkNumber, FrameDamage::RaisedCount,
+          FrameDamage::Truncation, FrameDamage::StrayNul, FrameDamage::ByteBurst})
         EXPECT_GT(r.kinds.count(kind) ? r.kinds.at(kind) : 0, 300) << static_cast<int>(kind);
 
     const FrameGenerator generator(GeneratorSettings{});

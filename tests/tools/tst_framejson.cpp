@@ -38,8 +38,8 @@ TEST_P(FloatText, readsBackToTheSameBits)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, FloatText,
-                         testing::Values(0.1f, 1.0f / 3.0f, -0.0f, 123.456f, 16777216.0f,
-                                         FLT_MIN, FLT_MAX, -FLT_MAX,
+                         testing::Values(0.1f, 1.0f / 3.0f, -0.0f, 123.456f, 16777216.0f, FLT_MIN,
+                                         FLT_MAX, -FLT_MAX,
                                          std::numeric_limits<float>::denorm_min(), 0.999999f,
                                          -1e-7f));
 
@@ -120,9 +120,9 @@ TEST(FrameJson, outcomeNames)
 {
     const FrameData empty;
     const std::pair<ErrorState, const char*> rows[] = {{ErrorState::NoError, "none"},
-                                                           {ErrorState::Timeout, "timeout"},
-                                                           {ErrorState::NetError, "net"},
-                                                           {ErrorState::ParseError, "parse"}};
+                                                       {ErrorState::Timeout, "timeout"},
+                                                       {ErrorState::NetError, "net"},
+                                                       {ErrorState::ParseError, "parse"}};
     for (const auto& [outcome, name] : rows) {
         const nlohmann::json j = nlohmann::json::parse(frameJson(outcome, empty));
         EXPECT_EQ(j["error"], name);

@@ -3,9 +3,9 @@
 
 #include "capture.h"
 #include "childprocess.h"
+#include "framedecoder.h"
 #include "framegenerator.h"
 #include "framejson.h"
-#include "framedecoder.h"
 #include "netio.h"
 #include "trackingsdk.h"
 
@@ -65,8 +65,8 @@ int runToEnd(const std::vector<std::string>& args, std::vector<std::string>* out
 // afresh, since every simulated frame carries every line type.
 std::string expectedJson(const FrameGenerator& generator, const json& line)
 {
-    const std::string text = generator.frame(line["frameCounter"].get<uint32_t>(),
-                                             line["timestamp"].get<double>());
+    const std::string text =
+        generator.frame(line["frameCounter"].get<uint32_t>(), line["timestamp"].get<double>());
     FrameData frame;
     const bool ok = decodeFrame(frame, text.data(), text.size());
     return frameJson(ok ? ErrorState::NoError : ErrorState::ParseError, frame);
@@ -223,7 +223,7 @@ TEST_P(TcpdumpCapture, decodesWithRead)
     const std::string capture = tempPath(std::string("tcpdump_") + c.name);
     const int frames = 20;
 
-    std::vector<std::string> args = {TCPDUMP_PATH, "-i", c.interface, "-U", "-n", "-c",
+    std::vector<std::string> args = {TCPDUMP_PATH,           "-i", c.interface, "-U", "-n", "-c",
                                      std::to_string(frames), "-w", capture};
     if (*c.linkType)
         args.insert(args.end(), {"-y", c.linkType});
@@ -278,8 +278,8 @@ TEST(Replay, reproducesThePayloadsInOrder)
         std::string error;
         ASSERT_TRUE(writer.open(capture, error)) << error;
         for (int i = 0; i < 12; ++i) {
-            payloads.push_back("fr " + std::to_string(i + 1) + "\n3d 1 [" + std::to_string(i)
-                               + " 1.0][1 2 3]\n");
+            payloads.push_back("fr " + std::to_string(i + 1) + "\n3d 1 [" + std::to_string(i) +
+                               " 1.0][1 2 3]\n");
             UdpPacket packet;
             // Out-of-order times go out at once; they must not reorder the replay.
             packet.timeUs = 1000000 + (i == 5 ? 0 : i * 20000);
@@ -294,8 +294,8 @@ TEST(Replay, reproducesThePayloadsInOrder)
 
     const auto started = Clock::now();
     Process sim({KESTREL_SIM_PATH, "--replay", capture, "--port",
-                 std::to_string(receiver.getDataPort()), "--speed", "2", "--loop", "--frames",
-                 "24", "--quiet"});
+                 std::to_string(receiver.getDataPort()), "--speed", "2", "--loop", "--frames", "24",
+                 "--quiet"});
     // The receiver keeps only the newest of the datagrams waiting and says how
     // many it dropped, so each one it hands over has a known place in the order.
     ReceivedDatagram datagram;
@@ -391,14 +391,15 @@ TEST(Summary, showsCountsAndTheFirstSkywand)
     Process dump({KESTREL_DUMP_PATH, "--port", "0", "--summary", "--duration", "3"});
     const uint16_t port = startDump(dump);
     ASSERT_NE(port, 0);
-    Process sim({KESTREL_SIM_PATH, "--port", std::to_string(port), "--rate", "100",
-                 "--duration", "2.5", "--quiet"});
+    Process sim({KESTREL_SIM_PATH, "--port", std::to_string(port), "--rate", "100", "--duration",
+                 "2.5", "--quiet"});
     const std::vector<std::string> lines = dump.readAllLines(0);
     EXPECT_EQ(sim.finish(), 0) << sim.errorText;
     EXPECT_EQ(dump.finish(), 0) << dump.errorText;
     ASSERT_GE(lines.size(), 2u);
     const std::string& last = lines.back();
-    for (const char* part : {"frames", "timeout", "parse", "gaps", "age", "skywands 2", "F1 buttons"})
+    for (const char* part :
+         {"frames", "timeout", "parse", "gaps", "age", "skywands 2", "F1 buttons"})
         EXPECT_NE(last.find(part), std::string::npos) << part << " missing from: " << last;
 }
 
@@ -438,27 +439,53 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"simNegativeRate", {"--rate", "-1"}, true, 64, "--rate"},
         RefusalCase{"simRateNotANumber", {"--rate", "nan"}, true, 64, "--rate: \"nan\""},
         RefusalCase{"simRateTooSlow", {"--rate", "1e-10"}, true, 64, "--rate: \"1e-10\""},
-        RefusalCase{"simDurationNotANumber", {"--duration", "nan"}, true, 64, "--duration: \"nan\""},
-        RefusalCase{"simDurationHuge", {"--duration", "-1e300"}, true, 64, "--duration: \"-1e300\""},
+        RefusalCase{
+            "simDurationNotANumber", {"--duration", "nan"}, true, 64, "--duration: \"nan\""},
+        RefusalCase{
+            "simDurationHuge", {"--duration", "-1e300"}, true, 64, "--duration: \"-1e300\""},
         RefusalCase{"simFramesNegative", {"--frames", "-1"}, true, 64, "--frames: \"-1\""},
-        RefusalCase{"simSpeedNotANumber", {"--replay", "/etc/hostname", "--speed", "nan"}, true, 64, "--speed: \"nan\""},
-        RefusalCase{"simRateWithReplay", {"--replay", "/etc/hostname", "--rate", "5"}, true, 64, "--rate"},
+        RefusalCase{"simSpeedNotANumber",
+                    {"--replay", "/etc/hostname", "--speed", "nan"},
+                    true,
+                    64,
+                    "--speed: \"nan\""},
+        RefusalCase{
+            "simRateWithReplay", {"--replay", "/etc/hostname", "--rate", "5"}, true, 64, "--rate"},
         RefusalCase{"simUnknownFormat", {"--format", "6dx"}, true, 64, "--format"},
         RefusalCase{"simTooManySkywands", {"--skywands", "51"}, true, 64, "--skywands"},
         RefusalCase{"simSpeedWithoutReplay", {"--speed", "2"}, true, 64, "--replay"},
-        RefusalCase{"simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, 64, "/nonexistent.pcap"},
-        RefusalCase{"simUnknownHost", {"--host", "no-such-host.invalid", "--frames", "1"}, true, 1, "resolve"},
-        RefusalCase{"simSendRefused", {"--host", "255.255.255.255", "--frames", "1"}, true, 1, "cannot send"},
+        RefusalCase{
+            "simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, 64, "/nonexistent.pcap"},
+        RefusalCase{"simUnknownHost",
+                    {"--host", "no-such-host.invalid", "--frames", "1"},
+                    true,
+                    1,
+                    "resolve"},
+        RefusalCase{"simSendRefused",
+                    {"--host", "255.255.255.255", "--frames", "1"},
+                    true,
+                    1,
+                    "cannot send"},
         RefusalCase{"simNotANumber", {"--frames", "many"}, true, 64, "--frames"},
         RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, 64, "--summary"},
         RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, 64, "--port"},
         RefusalCase{"dumpCountZero", {"--count", "0"}, false, 64, "--count"},
         RefusalCase{"dumpCountNegative", {"--count", "-1"}, false, 64, "--count: \"-1\""},
-        RefusalCase{"dumpDurationNotANumber", {"--duration", "nan"}, false, 64, "--duration: \"nan\""},
-        RefusalCase{"dumpDurationInfinite", {"--duration", "-inf"}, false, 64, "--duration: \"-inf\""},
-        RefusalCase{"dumpReadAndWrite", {"--read", "/etc/hostname", "--write", "/tmp/x.pcap"}, false, 64, "--write"},
+        RefusalCase{
+            "dumpDurationNotANumber", {"--duration", "nan"}, false, 64, "--duration: \"nan\""},
+        RefusalCase{
+            "dumpDurationInfinite", {"--duration", "-inf"}, false, 64, "--duration: \"-inf\""},
+        RefusalCase{"dumpReadAndWrite",
+                    {"--read", "/etc/hostname", "--write", "/tmp/x.pcap"},
+                    false,
+                    64,
+                    "--write"},
         RefusalCase{"dumpReadNoCapture", {"--read", "/etc/hostname"}, false, 1, "/etc/hostname"},
-        RefusalCase{"dumpUnwritableRecording", {"--port", "0", "--write", "/nonexistent/dir/x.pcap"}, false, 1, "/nonexistent/dir/x.pcap"},
+        RefusalCase{"dumpUnwritableRecording",
+                    {"--port", "0", "--write", "/nonexistent/dir/x.pcap"},
+                    false,
+                    1,
+                    "/nonexistent/dir/x.pcap"},
         RefusalCase{"dumpUnknownOption", {"--bogus"}, false, 64, "--bogus"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
