@@ -29,7 +29,7 @@ enum class Verdict
     NotRun,     // the check ended before this part began
     Pass,       // every figure within its limit
     Fail,       // at least one failure
-    Incomplete, // the check ended while this part ran
+    Incomplete, // the check ended while this part ran, or its data could not support a figure
 };
 
 // "not run", "pass", "fail", "incomplete".
@@ -87,8 +87,11 @@ struct CircleResult
 struct HoldResult
 {
     Verdict verdict = Verdict::NotRun;
-    int64_t frames = 0;
+    int64_t frames = 0; // frames of the stream that arrived in the window
+    // Counters expected from the last frame before the window to the first
+    // frame after it, modulo 2^32, that never arrived.
     int64_t droppedFrames = 0;
+    int64_t lateFrames = 0; // late frames that filled a gap in the hold window
     int64_t trackedFrames = 0;
     double trackedShare = NAN;
     double qualityMin = NAN;
@@ -101,6 +104,9 @@ struct HoldResult
 
 struct CheckResult
 {
+    // Incomplete when the check stopped before its end; otherwise fail when
+    // the wand failed anywhere, incomplete when a step had too few samples to
+    // be judged, and pass when neither.
     Verdict verdict = Verdict::Incomplete;
     int numButton = 0;
     int numJoystick = 0;
@@ -112,7 +118,8 @@ struct CheckResult
     RestResult rest;
     CircleResult circle;
     HoldResult hold;
-    // Most important first: why the check stopped, then button faults, then
-    // figures outside their limits in the order of the steps.
+    // Most important first: why the check stopped and which steps had too
+    // few samples (item "data", reason "incomplete"), then button faults,
+    // then figures outside their limits in the order of the steps.
     std::vector<CheckFailure> failures;
 };

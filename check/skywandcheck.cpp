@@ -53,6 +53,38 @@ int stepSlot(CheckStep step)
 
 constexpr CheckStep kTimedSteps[] = {CheckStep::Rest, CheckStep::Circle, CheckStep::Hold};
 
+// The joystick values and the poses arrive as floats: a figure that equals
+// its limit at float precision meets it, although the double read from the
+// profile ("0.95") and the float sent ("0.95") differ in their last bits.
+bool meets(double value, double limit, bool atMost)
+{
+    constexpr double kFloatMax = 3.4028234663852886e38;
+    if (std::fabs(value) <= kFloatMax && std::fabs(limit) <= kFloatMax &&
+        float(value) == float(limit))
+        return true;
+    return atMost ? value <= limit : value >= limit;
+}
+
+// The angle of the turn from one rotation to the next, from the Frobenius
+// norm of their difference, |Rp - R| = 2 sqrt(2) sin(angle / 2): exact near
+// zero, where acos of the trace loses half the digits. The sum over the nine
+// elements needs no order of them.
+double turnDegrees(const float* previous, const float* next)
+{
+    double squares = 0.0;
+    for (int i = 0; i < 9; ++i) {
+        const double d = double(next[i]) - double(previous[i]);
+        squares += d * d;
+    }
+    const double half = std::sqrt(squares) / (2.0 * std::sqrt(2.0));
+    return 2.0 * std::asin(std::min(half, 1.0)) * kDegrees;
+}
+
+std::string count(int64_t n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 } // namespace
 
 const char* checkStepName(CheckStep step)
@@ -90,13 +122,14 @@ const char* verdictName(Verdict verdict)
 }
 
 // What one record says, reduced to what the check looks at. Entries at or
-// past the record's own counts are what earlier frames left, so they count
-// as released and as 0.
+// past the record's own counts are what earlier frames left: buttons there
+// count as released, and joystick values there are absent.
 struct SkywandCheck::Sample
 {
     uint32_t bits = 0;
     double x = 0.0;
     double y = 0.0;
+    bool joystickPresent = false;
     bool joystickValid = false;
 
     Sample(const SkywandRecord& record, uint32_t mask)
@@ -107,10 +140,12 @@ struct SkywandCheck::Sample
             if (record.button[j] != 0)
                 bits |= 1u << j;
         bits &= mask;
-        const int32_t values = record.numJoystick;
-        x = values > 0 ? record.joystickValue[0] : 0.0;
-        y = values > 1 ? record.joystickValue[1] : 0.0;
-        joystickValid = std::isfinite(x) && std::isfinite(y);
+        joystickPresent = record.numJoystick >= 2;
+        if (joystickPresent) {
+            x = record.joystickValue[0];
+            y = record.joystickValue[1];
+        }
+        joystickValid = joystickPresent && std::isfinite(x) && std::isfinite(y);
     }
 };
 
@@ -125,6 +160,7 @@ void SkywandCheck::Running::add(double value)
 SkywandCheck::SkywandCheck(const CheckProfile& profile) : limits(profile)
 {
     outcome.circle.sectorRadius.fill(NAN);
+    filledRadius.fill(NAN);
 }
 
 double SkywandCheck::sane(double time)
@@ -147,14 +183,31 @@ void SkywandCheck::frame(uint32_t frameCounter, double time, const SkywandRecord
     advance(time);
     if (finished())
         return;
+    const bool ahead = !haveNewest || int32_t(frameCounter - newest) > 0;
     if (current == CheckStep::Waiting) {
         if (record) {
             lastRecord = time;
             begin(time, *record);
         }
-        return;
+    } else {
+        apply(frameCounter, ahead, time, record);
     }
-    apply(frameCounter, time, record);
+    if (ahead) {
+        newest = frameCounter;
+        haveNewest = true;
+    }
+}
+
+void SkywandCheck::lateFrame(uint32_t frameCounter)
+{
+    // Only a counter behind the newest one can fill a gap; the bit set keeps
+    // a counter from filling twice.
+    if (current != CheckStep::Hold || !holdOpen || int32_t(frameCounter - newest) >= 0)
+        return;
+    if (markHoldCounter(frameCounter)) {
+        ++holdCounters;
+        ++outcome.hold.lateFrames;
+    }
 }
 
 void SkywandCheck::tick(double time)
@@ -260,8 +313,6 @@ double SkywandCheck::nextDeadline(ButtonEvent& event, int& button) const
         return stepStart + kRestTo;
     case CheckStep::Circle:
         return stepStart + kCircleLimit;
-    case CheckStep::Hold:
-        return stepStart + kHoldTo;
     case CheckStep::Buttons:
         break;
     default:
@@ -297,10 +348,6 @@ void SkywandCheck::fire(double at, ButtonEvent event, int button)
     case CheckStep::Circle:
         finishCircle();
         startStep(CheckStep::Hold, at);
-        return;
-    case CheckStep::Hold:
-        finishHold();
-        finish(at, true);
         return;
     case CheckStep::Buttons:
         break;
@@ -352,19 +399,22 @@ void SkywandCheck::begin(double time, const SkywandRecord& record)
     startStep(CheckStep::Buttons, time);
 }
 
-void SkywandCheck::apply(uint32_t frameCounter, double time, const SkywandRecord* record)
+void SkywandCheck::apply(uint32_t frameCounter, bool ahead, double time,
+                         const SkywandRecord* record)
 {
     if (record)
         lastRecord = time;
-    if (current == CheckStep::Hold)
-        holdFrame(frameCounter, time, record);
+    if (current == CheckStep::Hold && holdFrame(frameCounter, ahead, time, record))
+        return;
     if (!record)
         return;
     const Sample sample(*record, buttonMask);
-    switch (current) {
-    case CheckStep::Buttons:
+    if (current == CheckStep::Buttons) {
         buttonEdges(time, sample.bits);
-        return;
+        // A press that came after the last button's clean release belongs
+        // to the rest step, which this frame already is in.
+    }
+    switch (current) {
     case CheckStep::Rest:
         countUnprompted(sample.bits);
         restSample(time, sample);
@@ -392,46 +442,64 @@ void SkywandCheck::failButton(int index, int rank, const char* reason, const std
     addFailure(rank, CheckStep::Buttons, buttonName(index), reason, detail);
 }
 
+// Releases before presses: when one frame shows both, the press came last.
 void SkywandCheck::buttonEdges(double time, uint32_t now)
 {
     const uint32_t changed = (now ^ bits) & ~stuck;
-    ButtonResult& result = outcome.buttons[size_t(prompted)];
     for (int j = 0; j < outcome.numButton; ++j) {
         const uint32_t bit = 1u << j;
-        if (!(changed & bit))
+        if (!(changed & bit) || (now & bit))
             continue;
-        const bool pressed = now & bit;
-        if (pressed)
-            heldSince[size_t(j)] = time;
-        if (j != prompted) {
-            if (pressed) {
-                failButton(prompted, kRankCrossed, "crossed",
-                           buttonName(j) + " pressed instead of " + buttonName(prompted));
-                otherPressed = true;
-            }
-            continue;
-        }
-        if (pressed) {
-            ++result.pressCount;
-            if (std::isnan(result.pressedAt))
-                result.pressedAt = time - outcome.startTime;
-            if (promptedReleased && time - lastRelease <= kChatterGap)
-                failButton(prompted, kRankChatter, "chatter",
-                           "pressed again " + number(time - lastRelease) + " s after its release");
-            promptedPressed = true;
-            promptedReleased = false;
-        } else if (promptedPressed) {
+        bits &= ~bit;
+        if (j != prompted || !promptedPressed) {
             // A release without a press in this prompt is left over from an
             // earlier one and proves nothing.
-            if (std::isnan(result.releasedAt))
-                result.releasedAt = time - outcome.startTime;
-            promptedReleased = true;
-            lastRelease = time;
+            continue;
         }
+        ButtonResult& result = outcome.buttons[size_t(prompted)];
+        if (std::isnan(result.releasedAt))
+            result.releasedAt = time - outcome.startTime;
+        promptedReleased = true;
+        lastRelease = time;
+    }
+    for (int j = 0; j < outcome.numButton; ++j) {
+        const uint32_t bit = 1u << j;
+        if (!(changed & bit) || !(now & bit))
+            continue;
+        // The prompted button was pressed and released and every button is
+        // up: a press of another one, even before the settle time is over,
+        // answers the next prompt.
+        if (j != prompted && promptedReleased && !otherPressed && (bits & ~stuck) == 0) {
+            moveOnFromButton(time);
+            if (current != CheckStep::Buttons)
+                return;
+        }
+        bits |= bit;
+        buttonPress(time, j);
     }
     bits = now;
     if (otherPressed && (bits & ~stuck) == 0)
         moveOnFromButton(time);
+}
+
+void SkywandCheck::buttonPress(double time, int button)
+{
+    heldSince[size_t(button)] = time;
+    if (button != prompted) {
+        failButton(prompted, kRankCrossed, "crossed",
+                   buttonName(button) + " pressed instead of " + buttonName(prompted));
+        otherPressed = true;
+        return;
+    }
+    ButtonResult& result = outcome.buttons[size_t(prompted)];
+    ++result.pressCount;
+    if (std::isnan(result.pressedAt))
+        result.pressedAt = time - outcome.startTime;
+    if (promptedReleased && time - lastRelease <= kChatterGap)
+        failButton(prompted, kRankChatter, "chatter",
+                   "pressed again " + number(time - lastRelease) + " s after its release");
+    promptedPressed = true;
+    promptedReleased = false;
 }
 
 void SkywandCheck::promptButton(double time)
@@ -480,12 +548,28 @@ void SkywandCheck::startStep(CheckStep step, double time)
     if (step == CheckStep::Buttons) {
         prompted = 0;
         promptButton(time);
+        return;
+    }
+    // A wand that reports fewer than two joystick values gives nothing to
+    // measure at rest or on the circle; waiting out those steps would only
+    // keep the person holding it.
+    if (outcome.numJoystick >= 2)
+        return;
+    if (step == CheckStep::Rest) {
+        finishRest();
+        startStep(CheckStep::Circle, time);
+    } else if (step == CheckStep::Circle) {
+        finishCircle();
+        startStep(CheckStep::Hold, time);
     }
 }
 
 void SkywandCheck::restSample(double time, const Sample& sample)
 {
-    if (time < stepStart + kRestFrom || !sample.joystickValid)
+    if (time < stepStart + kRestFrom || !sample.joystickPresent)
+        return;
+    ++restPresent;
+    if (!sample.joystickValid)
         return;
     restX.add(sample.x);
     restY.add(sample.y);
@@ -493,6 +577,9 @@ void SkywandCheck::restSample(double time, const Sample& sample)
 
 void SkywandCheck::circleSample(double time, const Sample& sample)
 {
+    if (!sample.joystickPresent)
+        return;
+    ++circlePresent;
     if (!sample.joystickValid)
         return;
     CircleResult& circle = outcome.circle;
@@ -504,16 +591,19 @@ void SkywandCheck::circleSample(double time, const Sample& sample)
     if (trace.size() < kMaxTracePoints)
         trace.push_back({float(sample.x), float(sample.y)});
     const double r = std::hypot(sample.x, sample.y);
-    if (!(r >= kCircleMinRadius))
+    if (!(r >= kCircleMinRadius)) {
+        // The stick left the edge: no travel along it until the next sample.
+        lastRadius = NAN;
         return;
+    }
     ++circle.counted;
     const double angle = std::atan2(sample.y, sample.x);
     double degrees = angle * kDegrees;
     if (degrees < 0.0)
         degrees += 360.0;
-    const int sector = std::clamp(int(degrees / 5.0), 0, CircleResult::kSectors - 1);
-    double& radius = circle.sectorRadius[size_t(sector)];
-    if (std::isnan(radius))
+    const size_t sector = size_t(std::clamp(int(degrees / 5.0), 0, CircleResult::kSectors - 1));
+    double& radius = circle.sectorRadius[sector];
+    if (std::isnan(radius) && std::isnan(filledRadius[sector]))
         ++covered;
     radius = std::fmax(radius, r);
     if (!std::isnan(lastAngle)) {
@@ -522,26 +612,67 @@ void SkywandCheck::circleSample(double time, const Sample& sample)
             turn -= 2.0 * kPi;
         else if (turn <= -kPi)
             turn += 2.0 * kPi;
+        if (!std::isnan(lastRadius) && std::fabs(turn) * kDegrees <= kCircleFillDeg)
+            fillSectors(lastAngle, turn, std::fmin(lastRadius, r));
         sweptRad += turn;
         circle.sweptDeg = sweptRad * kDegrees;
     }
     lastAngle = angle;
-    if (std::fabs(sweptRad) >= kCircleSweepDeg / kDegrees) {
+    lastRadius = r;
+    if (std::fabs(sweptRad) >= kCircleSweepDeg / kDegrees && covered == CircleResult::kSectors) {
         finishCircle();
         startStep(CheckStep::Hold, time);
     }
 }
 
-void SkywandCheck::holdFrame(uint32_t frameCounter, double time, const SkywandRecord* record)
+// The sectors strictly between the one at fromAngle and the one a turn
+// further; the two ends hold samples of their own. A filled sector takes the
+// smaller radius of the two samples, which the stick passed on its way.
+void SkywandCheck::fillSectors(double fromAngle, double turn, double radius)
+{
+    double from = fromAngle * kDegrees;
+    if (from < 0.0)
+        from += 360.0;
+    const int first = int(std::floor(from / 5.0));
+    const int last = int(std::floor((from + turn * kDegrees) / 5.0));
+    // At most kCircleFillDeg / 5 sectors lie between the two.
+    const int direction = last > first ? 1 : -1;
+    for (int k = first + direction; direction * (last - k) > 0; k += direction) {
+        const size_t sector = size_t(((k % CircleResult::kSectors) + CircleResult::kSectors) %
+                                     CircleResult::kSectors);
+        if (std::isnan(outcome.circle.sectorRadius[sector]) && std::isnan(filledRadius[sector]))
+            ++covered;
+        filledRadius[sector] = std::fmax(filledRadius[sector], radius);
+    }
+}
+
+// Frames from kHoldFrom to kHoldTo after the prompt are the window; the
+// first frame at or after its end closes it, and its counter bounds the
+// frames the window should have held. Returns true when the check ended.
+bool SkywandCheck::holdFrame(uint32_t frameCounter, bool ahead, double time,
+                             const SkywandRecord* record)
 {
     if (time < stepStart + kHoldFrom)
-        return;
+        return false;
+    if (!holdOpen) {
+        holdOpen = true;
+        holdBase = newest;
+    }
+    if (time >= stepStart + kHoldTo) {
+        finishHold(ahead ? frameCounter : newest + 1u);
+        finish(time, true);
+        return true;
+    }
     HoldResult& hold = outcome.hold;
     ++hold.frames;
-    if (holdSeenFrame && frameCounter > lastCounter)
-        hold.droppedFrames += int64_t(frameCounter - lastCounter - 1);
-    holdSeenFrame = true;
-    lastCounter = frameCounter;
+    // A counter ahead of every other one is new; one that goes back counts
+    // only if it fills a gap.
+    if (ahead) {
+        markHoldCounter(frameCounter);
+        ++holdCounters;
+    } else if (markHoldCounter(frameCounter)) {
+        ++holdCounters;
+    }
     const bool tracked = record && std::isfinite(record->quality) && record->quality > 0.0f &&
                          finite(record->location, 3) && finite(record->rotation, 9);
     if (record && std::isfinite(record->quality)) {
@@ -551,7 +682,7 @@ void SkywandCheck::holdFrame(uint32_t frameCounter, double time, const SkywandRe
     }
     if (!tracked) {
         havePrevious = false;
-        return;
+        return false;
     }
     ++hold.trackedFrames;
     posX.add(record->location[0]);
@@ -563,12 +694,7 @@ void SkywandCheck::holdFrame(uint32_t frameCounter, double time, const SkywandRe
             const double d = double(record->location[i]) - previousLocation[i];
             squares += d * d;
         }
-        // trace(Rp^T R) is the sum of the element-wise products, whatever
-        // the order the nine values are sent in.
-        double trace = 0.0;
-        for (int i = 0; i < 9; ++i)
-            trace += double(previousRotation[i]) * record->rotation[i];
-        const double angle = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * kDegrees;
+        const double angle = turnDegrees(previousRotation, record->rotation);
         jumpSquares += squares;
         angleSquares += angle * angle;
         hold.largestJumpMm = std::fmax(hold.largestJumpMm, std::sqrt(squares));
@@ -577,6 +703,17 @@ void SkywandCheck::holdFrame(uint32_t frameCounter, double time, const SkywandRe
     std::copy(record->location, record->location + 3, previousLocation);
     std::copy(record->rotation, record->rotation + 9, previousRotation);
     havePrevious = true;
+    return false;
+}
+
+// True when the counter lies in the window's span and was not seen before.
+bool SkywandCheck::markHoldCounter(uint32_t frameCounter)
+{
+    const uint32_t offset = frameCounter - holdBase;
+    if (offset == 0 || offset > kHoldCounterSpan || holdSeen.test(offset - 1))
+        return false;
+    holdSeen.set(offset - 1);
+    return true;
 }
 
 void SkywandCheck::judge(CheckStep step, const char* item, double value, double limit, bool atMost)
@@ -586,18 +723,41 @@ void SkywandCheck::judge(CheckStep step, const char* item, double value, double 
                    std::string(item) + " could not be measured");
         return;
     }
-    if (atMost ? value <= limit : value >= limit)
+    if (meets(value, limit, atMost))
         return;
     addFailure(kRankFigure, step, item, atMost ? "above limit" : "below limit",
                std::string(item) + " " + number(value) + (atMost ? ", at most " : ", at least ") +
                    number(limit));
 }
 
+bool SkywandCheck::isShort(CheckStep step) const
+{
+    return shortStep[size_t(stepSlot(step))];
+}
+
+void SkywandCheck::tooFew(CheckStep step, int64_t n, int64_t needed, const char* what)
+{
+    shortStep[size_t(stepSlot(step))] = true;
+    const std::string where = step == CheckStep::Circle
+                                  ? " in the circle step"
+                                  : std::string(" in the ") + checkStepName(step) + " window";
+    const std::string detail =
+        outcome.numJoystick < 2 && step != CheckStep::Hold
+            ? "the Skywand reports " + count(outcome.numJoystick, "joystick value") + ", 2 needed"
+            : count(n, what) + where + ", at least " + std::to_string(needed) + " needed";
+    addFailure(kRankData, step, "data", "incomplete", detail);
+}
+
 void SkywandCheck::finishRest()
 {
     RestResult& rest = outcome.rest;
     rest.samples = restX.n;
-    if (restX.n > 0) {
+    if (restPresent < kMinRestSamples) {
+        tooFew(CheckStep::Rest, restPresent, kMinRestSamples, "sample");
+        return;
+    }
+    // Present but not finite: what the wand sent cannot be measured.
+    if (restX.n >= kMinRestSamples) {
         rest.centreX = restX.mean;
         rest.centreY = restY.mean;
         rest.offset = std::hypot(rest.centreX, rest.centreY);
@@ -613,11 +773,17 @@ void SkywandCheck::finishCircle()
 {
     CircleResult& circle = outcome.circle;
     circle.coverage = circleCoverage();
+    if (circlePresent < kMinCircleSamples) {
+        tooFew(CheckStep::Circle, circlePresent, kMinCircleSamples, "sample");
+        return;
+    }
     double sum = 0.0;
     std::array<double, 4> quadrantSum = {};
     std::array<int, 4> quadrantCount = {};
     for (int i = 0; i < CircleResult::kSectors; ++i) {
-        const double radius = circle.sectorRadius[size_t(i)];
+        const double radius = std::isnan(circle.sectorRadius[size_t(i)])
+                                  ? filledRadius[size_t(i)]
+                                  : circle.sectorRadius[size_t(i)];
         if (std::isnan(radius))
             continue;
         sum += std::fabs(radius - 1.0);
@@ -637,9 +803,28 @@ void SkywandCheck::finishCircle()
         judge(CheckStep::Circle, kReach[i], circle.reach[i], limits.minReach, false);
 }
 
-void SkywandCheck::finishHold()
+void SkywandCheck::finishHold(uint32_t bound)
 {
     HoldResult& hold = outcome.hold;
+    // Every counter after the last frame before the window and before the
+    // first one after it was due in the window.
+    const int64_t expected = int64_t(uint32_t(bound - holdBase)) - 1;
+    hold.droppedFrames = std::max<int64_t>(0, expected - holdCounters);
+    const auto judgeDropped = [&] {
+        const int64_t received = hold.frames + hold.lateFrames;
+        const double limit = limits.maxDroppedShare * double(received);
+        if (hold.droppedFrames > 0 && !meets(double(hold.droppedFrames), limit, true))
+            addFailure(kRankFigure, CheckStep::Hold, "droppedFrames", "above limit",
+                       std::to_string(hold.droppedFrames) + " frames dropped beside " +
+                           std::to_string(received) + " received, at most " + number(limit));
+    };
+    // Frames lost are the stream's own figure and fail even where too few
+    // arrived to judge the rest.
+    if (hold.frames < kMinHoldFrames) {
+        judgeDropped();
+        tooFew(CheckStep::Hold, hold.frames, kMinHoldFrames, "frame");
+        return;
+    }
     if (hold.frames > 0)
         hold.trackedShare = double(hold.trackedFrames) / double(hold.frames);
     if (qualityCount > 0)
@@ -651,11 +836,7 @@ void SkywandCheck::finishHold()
         hold.rotationJitterDeg = std::sqrt(angleSquares / double(steps));
     }
     judge(CheckStep::Hold, "trackedShare", hold.trackedShare, limits.minTrackedShare, false);
-    const double droppedLimit = limits.maxDroppedShare * double(hold.frames);
-    if (hold.frames > 0 && double(hold.droppedFrames) > droppedLimit)
-        addFailure(kRankFigure, CheckStep::Hold, "droppedFrames", "above limit",
-                   std::to_string(hold.droppedFrames) + " frames dropped beside " +
-                       std::to_string(hold.frames) + " received, at most " + number(droppedLimit));
+    judgeDropped();
     judge(CheckStep::Hold, "positionSigmaMm", hold.positionSigmaMm, limits.maxPositionSigmaMm,
           true);
     judge(CheckStep::Hold, "rotationJitterDeg", hold.rotationJitterDeg, limits.maxRotationJitterDeg,
@@ -664,6 +845,10 @@ void SkywandCheck::finishHold()
 
 void SkywandCheck::incomplete(double time, const std::string& detail)
 {
+    // The frames lost so far, up to the newest one.
+    if (current == CheckStep::Hold && holdOpen)
+        outcome.hold.droppedFrames =
+            std::max<int64_t>(0, int64_t(uint32_t(newest - holdBase)) - holdCounters);
     const CheckStep step = current == CheckStep::Waiting ? CheckStep::Buttons : current;
     addFailure(kRankData, step, "data", "incomplete", detail);
     finish(time, false);
@@ -701,14 +886,24 @@ void SkywandCheck::finish(double time, bool complete)
     for (const RankedFailure& entry : ranked)
         outcome.failures.push_back(entry.failure);
 
+    // A "data" failure of a step says it could not be judged; any other is
+    // a fault of the wand.
+    bool wandFault = false;
+    for (const CheckFailure& failure : outcome.failures)
+        wandFault = wandFault || failure.reason != "incomplete";
+    bool anyShort = false;
+    for (const CheckStep step : kTimedSteps)
+        anyShort = anyShort || isShort(step);
     const auto stepVerdict = [&](CheckStep step) {
         if (int(step) > int(reached))
             return Verdict::NotRun;
         if (step == reached && !complete)
             return Verdict::Incomplete;
         for (const CheckFailure& failure : outcome.failures)
-            if (failure.step == checkStepName(step))
+            if (failure.step == checkStepName(step) && failure.reason != "incomplete")
                 return Verdict::Fail;
+        if (step != CheckStep::Buttons && isShort(step))
+            return Verdict::Incomplete;
         return Verdict::Pass;
     };
     outcome.buttonsVerdict = stepVerdict(CheckStep::Buttons);
@@ -718,9 +913,10 @@ void SkywandCheck::finish(double time, bool complete)
     if (reached == CheckStep::Buttons && !complete && prompted < outcome.numButton &&
         outcome.buttons[size_t(prompted)].verdict == Verdict::NotRun)
         outcome.buttons[size_t(prompted)].verdict = Verdict::Incomplete;
-    outcome.verdict = !complete                  ? Verdict::Incomplete
-                      : outcome.failures.empty() ? Verdict::Pass
-                                                 : Verdict::Fail;
+    outcome.verdict = !complete   ? Verdict::Incomplete
+                      : wandFault ? Verdict::Fail
+                      : anyShort  ? Verdict::Incomplete
+                                  : Verdict::Pass;
 }
 
 void SkywandCheck::addFailure(int rank, CheckStep step, const std::string& item,

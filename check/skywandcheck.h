@@ -5,12 +5,21 @@
 // frame's arrival time (seconds on any steady clock, or a capture's times)
 // and, between frames, ticks with the time, so that timeouts and a stop of
 // the data are seen. Nothing inside reads a clock: the same frames at the
-// same times give the same result to the last digit. Never throws.
+// same times give the same result to the last digit. Never throws; its
+// memory is bounded (the hold step remembers at most kHoldCounterSpan frame
+// counters, one bit each).
+//
+// A verdict judges the wand. Where the data cannot support a figure (too few
+// samples, no joystick values) the step ends incomplete with a "data"
+// failure that says how many samples there were and how many are needed,
+// and the check goes on; the check then ends incomplete unless the wand
+// failed elsewhere.
 
 #include "checkprofile.h"
 #include "checkresult.h"
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,8 +48,23 @@ public:
     static constexpr double kCircleMinRadius = 0.5;
     static constexpr double kCircleSweepDeg = 720.0;
     static constexpr double kCircleLimit = 20.0;
+    // A turn of at most this much between two consecutive counted samples
+    // is travel along the edge: the sectors between them count as covered.
+    // Even a straight chord over 30 degrees stays above 0.96 of the radius of
+    // its ends, and it allows 5 turns a second at 60 frames a second.
+    static constexpr double kCircleFillDeg = 30.0;
     static constexpr double kHoldFrom = 0.5;
     static constexpr double kHoldTo = 5.5;
+    // The fewest samples a step measures from: 10 a second over the rest
+    // and hold windows, and two turns of the circle in steps of
+    // kCircleFillDeg.
+    static constexpr int64_t kMinRestSamples = 20;
+    static constexpr int64_t kMinCircleSamples = 24;
+    static constexpr int64_t kMinHoldFrames = 50;
+    // Frame counters the hold window tells apart, one bit each (8 KiB): 5 s
+    // at 13 kHz. A late frame further than this past the last frame before
+    // the window is not matched to its gap and stays counted as dropped.
+    static constexpr uint32_t kHoldCounterSpan = 65536;
     // 20 s at 1 kHz; faster streams still measure every sample but draw fewer.
     static constexpr size_t kMaxTracePoints = 20000;
 
@@ -49,8 +73,12 @@ public:
     // One decoded frame. record is null when the frame held no record of this
     // Skywand. Times that are not finite or go backwards count as the latest
     // time seen. A sample at the very instant a window or limit ends counts
-    // after it.
+    // after it. Counters are compared modulo 2^32; a counter that is not
+    // ahead of the newest one seen leaves no gap in the hold count.
     void frame(uint32_t frameCounter, double time, const SkywandRecord* record);
+    // A frame of the stream that arrived after a later one: it fills the gap it left in the hold
+    // count and is no sample.
+    void lateFrame(uint32_t frameCounter);
     // Time passes without a frame.
     void tick(double time);
     // Ends the check as incomplete (a person or a signal stopped it, or the
@@ -98,8 +126,9 @@ private:
     double nextDeadline(ButtonEvent& event, int& button) const;
     void fire(double at, ButtonEvent event, int button);
     void begin(double time, const SkywandRecord& record);
-    void apply(uint32_t frameCounter, double time, const SkywandRecord* record);
+    void apply(uint32_t frameCounter, bool ahead, double time, const SkywandRecord* record);
     void buttonEdges(double time, uint32_t now);
+    void buttonPress(double time, int button);
     void failButton(int index, int rank, const char* reason, const std::string& detail);
     void promptButton(double time);
     void moveOnFromButton(double time);
@@ -107,15 +136,19 @@ private:
     void startStep(CheckStep step, double time);
     void restSample(double time, const Sample& sample);
     void circleSample(double time, const Sample& sample);
-    void holdFrame(uint32_t frameCounter, double time, const SkywandRecord* record);
+    void fillSectors(double fromAngle, double toAngle, double radius);
+    bool holdFrame(uint32_t frameCounter, bool ahead, double time, const SkywandRecord* record);
+    bool markHoldCounter(uint32_t frameCounter);
     void finishRest();
     void finishCircle();
-    void finishHold();
+    void finishHold(uint32_t bound);
+    void tooFew(CheckStep step, int64_t count, int64_t needed, const char* what);
     void finish(double time, bool complete);
     void incomplete(double time, const std::string& detail);
     void addFailure(int rank, CheckStep step, const std::string& item, const std::string& reason,
                     const std::string& detail);
     void judge(CheckStep step, const char* item, double value, double limit, bool atMost);
+    bool isShort(CheckStep step) const;
     double sane(double time);
 
     CheckProfile limits;
@@ -137,17 +170,33 @@ private:
     bool otherPressed = false; // moves on once every button is up again
     double lastRelease = NAN;
 
+    // The newest frame counter seen, modulo 2^32.
+    bool haveNewest = false;
+    uint32_t newest = 0;
+
     // Unprompted presses per step (rest, circle, hold) and button.
     std::array<std::array<int, 16>, 3> unprompted = {};
 
+    // Steps that ended without the samples to judge them, by stepSlot.
+    std::array<bool, 3> shortStep = {};
+
+    int64_t restPresent = 0; // records with joystick values in the window
     Running restX, restY;
+    int64_t circlePresent = 0; // records with joystick values in the step
     double lastAngle = NAN;
+    double lastRadius = NAN;
     double sweptRad = 0.0;
     std::vector<JoystickPoint> trace;
     int covered = 0;
+    // Sectors no sample reached but the stick passed between two samples.
+    std::array<double, CircleResult::kSectors> filledRadius = {};
 
-    bool holdSeenFrame = false;
-    uint32_t lastCounter = 0;
+    // The hold window's counters lie after holdBase, the newest counter
+    // before the window's first frame.
+    bool holdOpen = false;
+    uint32_t holdBase = 0;
+    int64_t holdCounters = 0; // distinct counters in the window
+    std::bitset<kHoldCounterSpan> holdSeen;
     Running posX, posY, posZ;
     double qualitySum = 0.0;
     int64_t qualityCount = 0;
