@@ -175,7 +175,22 @@ INSTANTIATE_TEST_SUITE_P(
         ButtonRow{"double press",
                   {{0.5, 1}, {0.6, 0}, {0.8, 1}, {0.9, 0}, {1.4, 2}, {1.5, 0}, {2.0, 4}, {2.1, 0}},
                   {{"", 2}, {"", 1}, {"", 1}},
-                  ""}),
+                  ""},
+        // The next button 150 ms after a clean release, before the 300 ms
+        // settle: it answers the next prompt.
+        ButtonRow{"next pressed early",
+                  {{0.5, 1}, {0.6, 0}, {0.75, 2}, {0.85, 0}, {1.4, 4}, {1.5, 0}},
+                  {{"", 1}, {"", 1}, {"", 1}},
+                  ""},
+        // The same in one frame with the release: still the next prompt's.
+        ButtonRow{"next pressed with the release",
+                  {{0.5, 1}, {0.6, 2}, {0.7, 0}, {1.4, 4}, {1.5, 0}},
+                  {{"", 1}, {"", 1}, {"", 1}},
+                  ""},
+        ButtonRow{"wrong button pressed early",
+                  {{0.5, 1}, {0.6, 0}, {0.75, 4}, {0.85, 0}, {1.4, 4}, {1.5, 0}},
+                  {{"", 1}, {"crossed", 0}, {"", 1}},
+                  "button 3 pressed instead of button 2"}),
     [](const ::testing::TestParamInfo<ButtonRow>& info) {
         std::string name = info.param.name;
         for (char& c : name)
@@ -263,6 +278,14 @@ INSTANTIATE_TEST_SUITE_P(
                 0.02,
                 -0.04,
                 0.005,
+                0.0,
+                {}},
+        // 0.05f is a little above 0.05 and still meets a limit of 0.05.
+        RestRow{"drift at the limit",
+                [](int64_t) { return std::make_pair(0.05, 0.0); },
+                0.05,
+                0.0,
+                0.0,
                 0.0,
                 {}},
         RestRow{"drift too far",
@@ -389,6 +412,43 @@ INSTANTIATE_TEST_SUITE_P(
                   3.0,
                   {3, 3, NAN, NAN},
                   {"circle/coverage/below limit", "circle/reach -y/below limit"}},
+        // Two turns of a second each at 60 frames a second: 6 degrees a
+        // sample skips sectors the stick passed through on the edge. (The
+        // floats leave the sum of the turns a hair under 720 degrees at the
+        // 121st sample, here and below.)
+        CircleRow{"brisk",
+                  [](int n) {
+                      const double a = 6.0 * n * kPi / 180.0;
+                      return std::make_pair(0.98 * std::cos(a), 0.98 * std::sin(a));
+                  },
+                  122,
+                  1.0,
+                  2.0,
+                  {2, 2, 2, 2},
+                  {}},
+        // 40 degrees a sample is no travel along the edge: the gaps stay, and
+        // the step goes on after 720 degrees until its time is up.
+        CircleRow{"jumps",
+                  [](int n) {
+                      const double a = (2.5 + 40.0 * n) * kPi / 180.0;
+                      return std::make_pair(std::cos(a), std::sin(a));
+                  },
+                  0,
+                  9.0 / 72,
+                  0.0,
+                  {0, 0, 0, 0},
+                  {"circle/coverage/below limit"}},
+        // The largest y is the float 0.95, which meets a limit of 0.95.
+        CircleRow{"reach at the limit",
+                  [](int n) {
+                      const double a = n * kPi / 180.0;
+                      return std::make_pair(std::cos(a), 0.95 * std::sin(a));
+                  },
+                  722,
+                  1.0,
+                  -1,
+                  {-1, -1, -1, -1},
+                  {}},
         // A degree a sample, so that the squeezed angles still reach every sector.
         CircleRow{"short vertically",
                   [](int n) {
