@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
@@ -479,6 +480,9 @@ struct HoldRow
     int64_t frames, dropped;
     double trackedShare, sigma, jitter, rotationJitter, largestJump;
     std::set<std::string> failures;
+    // Frames n that overtake the one before them: the counter skips one,
+    // and the skipped frame comes late right after.
+    std::vector<int> swapped = {};
 };
 
 class HoldStep : public ::testing::TestWithParam<HoldRow>
@@ -494,39 +498,57 @@ void turnAboutZ(SkywandRecord& r, double degrees)
     r.rotation[4] = float(std::cos(a));
 }
 
+// Every row runs twice: with counters far from 2^32, and with the counter
+// passing 2^32 at the hold's 301st frame.
 TEST_P(HoldStep, FiguresOverTheWindow)
 {
     const HoldRow& row = GetParam();
-    Feeder f;
-    idealRest(f);
-    idealCircle(f);
-    ASSERT_EQ(f.check.step(), CheckStep::Hold);
-    // The prompt came with the last frame; frame n arrives n + 1 periods later.
-    const double start = f.now() - 1.0 / 128;
-    for (int n = 0; !f.check.finished() && n < 1000; ++n) {
-        SkywandRecord r = wand(0);
-        const uint32_t step = row.shape(n, r);
-        // Before 0.5 s nothing counts: a wild record there proves it.
-        if (n < 63) {
-            r.quality = -1.0f;
-            r.location[0] = 5000.0f;
+    uint32_t promptCounter = 0; // the counter after the circle, from 1 on
+    for (const bool wraps : {false, true}) {
+        SCOPED_TRACE(wraps ? "across 2^32" : "from 1");
+        Feeder f;
+        if (wraps)
+            f.counter = uint32_t(1u - promptCounter + (0u - 301u));
+        idealRest(f);
+        idealCircle(f);
+        ASSERT_EQ(f.check.step(), CheckStep::Hold);
+        promptCounter = f.counter;
+        // The prompt came with the last frame; frame n arrives n + 1 periods later.
+        const double start = f.now() - 1.0 / 128;
+        for (int n = 0; !f.check.finished() && n < 1000; ++n) {
+            SkywandRecord r = wand(0);
+            const uint32_t step = row.shape(n, r);
+            // Before 0.5 s nothing counts: a wild record there proves it.
+            if (n < 63) {
+                r.quality = -1.0f;
+                r.location[0] = 5000.0f;
+            }
+            const bool swap =
+                std::find(row.swapped.begin(), row.swapped.end(), n) != row.swapped.end();
+            f.counter += swap ? step + 1 : step;
+            f.check.frame(f.counter, f.now(), &r);
+            if (swap) {
+                // Only the first of these fills the gap.
+                for (const uint32_t late :
+                     {f.counter - 1, f.counter - 1, f.counter, f.counter + 5, f.counter - 100000})
+                    f.check.lateFrame(late);
+            }
+            ++f.index;
         }
-        f.counter += step;
-        f.check.frame(f.counter, f.now(), &r);
-        ++f.index;
+        ASSERT_TRUE(f.check.finished());
+        EXPECT_NEAR(f.check.result().finishTime, start + 5.5, 1e-9);
+        const HoldResult& h = f.check.result().hold;
+        EXPECT_EQ(h.frames, row.frames);
+        EXPECT_EQ(h.droppedFrames, row.dropped);
+        EXPECT_EQ(h.lateFrames, int64_t(row.swapped.size()));
+        EXPECT_NEAR(h.trackedShare, row.trackedShare, 1e-12);
+        EXPECT_NEAR(h.positionSigmaMm, row.sigma, 1e-4);
+        EXPECT_NEAR(h.positionJitterMm, row.jitter, 1e-4);
+        EXPECT_NEAR(h.rotationJitterDeg, row.rotationJitter, 2e-3);
+        EXPECT_NEAR(h.largestJumpMm, row.largestJump, 1e-4);
+        EXPECT_EQ(failedItems(f.check.result()), row.failures);
+        EXPECT_EQ(f.check.result().verdict, row.failures.empty() ? Verdict::Pass : Verdict::Fail);
     }
-    ASSERT_TRUE(f.check.finished());
-    EXPECT_NEAR(f.check.result().finishTime, start + 5.5, 1e-9);
-    const HoldResult& h = f.check.result().hold;
-    EXPECT_EQ(h.frames, row.frames);
-    EXPECT_EQ(h.droppedFrames, row.dropped);
-    EXPECT_NEAR(h.trackedShare, row.trackedShare, 1e-12);
-    EXPECT_NEAR(h.positionSigmaMm, row.sigma, 1e-4);
-    EXPECT_NEAR(h.positionJitterMm, row.jitter, 1e-4);
-    EXPECT_NEAR(h.rotationJitterDeg, row.rotationJitter, 2e-3);
-    EXPECT_NEAR(h.largestJumpMm, row.largestJump, 1e-4);
-    EXPECT_EQ(failedItems(f.check.result()), row.failures);
-    EXPECT_EQ(f.check.result().verdict, row.failures.empty() ? Verdict::Pass : Verdict::Fail);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -584,6 +606,57 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 0,
                 {"hold/droppedFrames/above limit"}},
+        // 20 lost in one gap: the 301st frame is the one past 2^32 in the
+        // second run.
+        HoldRow{"gap of 20",
+                [](int n, SkywandRecord&) { return n == 300 ? 21u : 1u; },
+                640,
+                20,
+                1.0,
+                0,
+                0,
+                0,
+                0,
+                {"hold/droppedFrames/above limit"}},
+        // Five lost before the window's first frame and five before the
+        // frame after its end.
+        HoldRow{"lost at the edges",
+                [](int n, SkywandRecord&) { return n == 63 || n == 703 ? 6u : 1u; },
+                640,
+                10,
+                1.0,
+                0,
+                0,
+                0,
+                0,
+                {"hold/droppedFrames/above limit"}},
+        // Neighbours swapped at the window's first frame, in its middle and
+        // at its last frame: nothing is lost.
+        HoldRow{"swapped",
+                [](int, SkywandRecord&) { return 1u; },
+                640,
+                0,
+                1.0,
+                0,
+                0,
+                0,
+                0,
+                {},
+                {63, 300, 702}},
+        // A counter repeated, then five that go back: they are samples, but
+        // no gap and no counter twice.
+        HoldRow{"counters go back",
+                [](int n, SkywandRecord&) { return n == 200   ? 0u
+                                                   : n == 300 ? 0u - 5u
+                                                              : 1u; },
+                640,
+                0,
+                1.0,
+                0,
+                0,
+                0,
+                0,
+                {}},
         // Six untracked frames of 640 stay within 1 %.
         HoldRow{"a few untracked",
                 [](int n, SkywandRecord& r) {
@@ -620,6 +693,82 @@ INSTANTIATE_TEST_SUITE_P(
                 c = '_';
         return name;
     });
+
+// The hold ends on the first frame at or after its window's end; a stream
+// that stops inside the window leaves it incomplete, ticked or stopped.
+TEST(Check, HoldEndsOnAFrameAfterItsWindow)
+{
+    enum End
+    {
+        TickThenFrame,
+        TicksOnly,
+        Stop
+    };
+    for (const End end : {TickThenFrame, TicksOnly, Stop}) {
+        SCOPED_TRACE(int(end));
+        Feeder f;
+        idealRest(f);
+        idealCircle(f);
+        const double start = f.now() - 1.0 / 128;
+        f.feed(start + 5.25, [](double) { return wand(0); });
+        switch (end) {
+        case TickThenFrame: {
+            f.check.tick(start + 5.75);
+            EXPECT_FALSE(f.check.finished());
+            const SkywandRecord r = wand(0);
+            f.check.frame(f.counter + 63, start + 5.75, &r); // 63 lost
+            EXPECT_EQ(f.check.result().verdict, Verdict::Fail);
+            EXPECT_EQ(f.check.result().hold.droppedFrames, 63);
+            EXPECT_EQ(failedItems(f.check.result()),
+                      std::set<std::string>{"hold/droppedFrames/above limit"});
+            break;
+        }
+        case TicksOnly:
+            f.check.tick(start + 6.0);
+            EXPECT_FALSE(f.check.finished());
+            f.check.tick(start + 7.5);
+            break;
+        case Stop:
+            f.check.stop(start + 6.0, "the recording ends before the check");
+            break;
+        }
+        ASSERT_TRUE(f.check.finished());
+        EXPECT_EQ(f.check.result().hold.frames, 608);
+        if (end != TickThenFrame) {
+            EXPECT_EQ(f.check.result().verdict, Verdict::Incomplete);
+            EXPECT_EQ(f.check.result().hold.verdict, Verdict::Incomplete);
+        }
+    }
+}
+
+// Rotations as a controller writes them, to 6 decimals, read as floats: the
+// turn between two equal ones is 0 at any orientation.
+TEST(Check, StillWandShowsNoRotationJitterAtAnyOrientation)
+{
+    const double axes[][3] = {{0, 0, 1}, {1, 1, 1}, {0.3, -0.8, 0.5}, {-0.6, 0.2, 0.77}};
+    for (const auto& axis : axes) {
+        for (const double degrees : {10.0, 37.0, 90.0, 123.0, 170.0}) {
+            SCOPED_TRACE(std::to_string(axis[0]) + " " + std::to_string(axis[1]) + " " +
+                         std::to_string(axis[2]) + " by " + std::to_string(degrees));
+            const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+            const double x = axis[0] / n, y = axis[1] / n, z = axis[2] / n;
+            const double a = degrees * kPi / 180.0, c = std::cos(a), s = std::sin(a), t = 1.0 - c;
+            const double rotation[9] = {t * x * x + c,     t * x * y - s * z, t * x * z + s * y,
+                                        t * x * y + s * z, t * y * y + c,     t * y * z - s * x,
+                                        t * x * z - s * y, t * y * z + s * x, t * z * z + c};
+            SkywandRecord still = wand(0);
+            for (int i = 0; i < 9; ++i)
+                still.rotation[i] = float(std::round(rotation[i] * 1e6) / 1e6);
+            Feeder f;
+            idealRest(f);
+            idealCircle(f);
+            f.feedStep([&](double) { return still; });
+            ASSERT_TRUE(f.check.finished());
+            EXPECT_LT(f.check.result().hold.rotationJitterDeg, 0.01);
+            EXPECT_EQ(f.check.result().verdict, Verdict::Pass);
+        }
+    }
+}
 
 // ---------------------------------------------------------------- the whole check
 
