@@ -823,6 +823,7 @@ struct EndRow
     Verdict verdict;
     std::vector<std::string> failures; // in order: step/item/reason
     std::array<Verdict, 4> steps;      // buttons, rest, circle, hold
+    const char* firstDetail = "";
 };
 
 class CheckEnds : public ::testing::TestWithParam<EndRow>
@@ -846,66 +847,105 @@ TEST_P(CheckEnds, VerdictFailuresInOrderAndStepVerdicts)
     EXPECT_EQ(r.circle.verdict, row.steps[2]);
     EXPECT_EQ(r.hold.verdict, row.steps[3]);
     EXPECT_EQ(f.check.prompt(), "");
+    if (*row.firstDetail) {
+        ASSERT_FALSE(r.failures.empty());
+        EXPECT_EQ(r.failures[0].detail, row.firstDetail);
+    }
 }
 
 using V = Verdict;
 INSTANTIATE_TEST_SUITE_P(
     Check, CheckEnds,
-    ::testing::Values(EndRow{"no record at all",
-                             [](Feeder& f) {
-                                 for (int i = 0; i <= 1000; ++i)
-                                     f.check.frame(uint32_t(i), i / 100.0, nullptr);
-                             },
-                             V::Incomplete,
-                             {"buttons/data/incomplete"},
-                             {V::NotRun, V::NotRun, V::NotRun, V::NotRun}},
-                      // Records stop in the rest step; a tick 2 s later ends the check.
-                      EndRow{"data stops",
-                             [](Feeder& f) {
-                                 passingWand(f, [&](double t, SkywandRecord&) {
-                                     if (f.check.step() == CheckStep::Rest && t > 2.0)
-                                         f.check.tick(t + 2.5);
-                                 });
-                             },
-                             V::Incomplete,
-                             {"rest/data/incomplete"},
-                             {V::Pass, V::Incomplete, V::NotRun, V::NotRun}},
-                      // Button 2 pressed in the circle and the hold, then a drift: button
-                      // faults come before figures.
-                      EndRow{"unprompted and drift",
-                             [](Feeder& f) {
-                                 passingWand(f, [&](double t, SkywandRecord& r) {
-                                     const CheckStep s = f.check.step();
-                                     if ((s == CheckStep::Circle || s == CheckStep::Hold) &&
-                                         std::fmod(t, 1.0) < 0.05)
-                                         r.button[1] = 1;
-                                     if (s == CheckStep::Rest)
-                                         r.joystickValue[0] = 0.06f;
-                                 });
-                             },
-                             V::Fail,
-                             {"circle/button 2/unprompted", "hold/button 2/unprompted",
-                              "rest/offset/above limit"},
-                             {V::Pass, V::Fail, V::Fail, V::Fail}},
-                      // Garbage from the controller is measured as garbage, never trusted.
-                      EndRow{"not a number",
-                             [](Feeder& f) {
-                                 passingWand(f, [&](double, SkywandRecord& r) {
-                                     if (f.check.step() != CheckStep::Buttons) {
-                                         r.joystickValue[0] = NAN;
-                                         r.location[2] = INFINITY;
-                                     }
-                                 });
-                             },
-                             V::Fail,
-                             {"rest/offset/not measured", "rest/noiseX/not measured",
-                              "rest/noiseY/not measured", "circle/coverage/below limit",
-                              "circle/circularityError/not measured",
-                              "circle/reach +x/not measured", "circle/reach -x/not measured",
-                              "circle/reach +y/not measured", "circle/reach -y/not measured",
-                              "hold/trackedShare/below limit", "hold/positionSigmaMm/not measured",
-                              "hold/rotationJitterDeg/not measured"},
-                             {V::Pass, V::Fail, V::Fail, V::Fail}}),
+    ::testing::Values(
+        EndRow{"no record at all",
+               [](Feeder& f) {
+                   for (int i = 0; i <= 1000; ++i)
+                       f.check.frame(uint32_t(i), i / 100.0, nullptr);
+               },
+               V::Incomplete,
+               {"buttons/data/incomplete"},
+               {V::NotRun, V::NotRun, V::NotRun, V::NotRun}},
+        // Records stop in the rest step; a tick 2 s later ends the check.
+        EndRow{"data stops",
+               [](Feeder& f) {
+                   passingWand(f, [&](double t, SkywandRecord&) {
+                       if (f.check.step() == CheckStep::Rest && t > 2.0)
+                           f.check.tick(t + 2.5);
+                   });
+               },
+               V::Incomplete,
+               {"rest/data/incomplete"},
+               {V::Pass, V::Incomplete, V::NotRun, V::NotRun}},
+        // Button 2 pressed in the circle and the hold, then a drift: button
+        // faults come before figures.
+        EndRow{
+            "unprompted and drift",
+            [](Feeder& f) {
+                passingWand(f, [&](double t, SkywandRecord& r) {
+                    const CheckStep s = f.check.step();
+                    if ((s == CheckStep::Circle || s == CheckStep::Hold) &&
+                        std::fmod(t, 1.0) < 0.05)
+                        r.button[1] = 1;
+                    if (s == CheckStep::Rest)
+                        r.joystickValue[0] = 0.06f;
+                });
+            },
+            V::Fail,
+            {"circle/button 2/unprompted", "hold/button 2/unprompted", "rest/offset/above limit"},
+            {V::Pass, V::Fail, V::Fail, V::Fail}},
+        // Garbage from the controller is measured as garbage, never trusted.
+        EndRow{"not a number",
+               [](Feeder& f) {
+                   passingWand(f, [&](double, SkywandRecord& r) {
+                       if (f.check.step() != CheckStep::Buttons) {
+                           r.joystickValue[0] = NAN;
+                           r.location[2] = INFINITY;
+                       }
+                   });
+               },
+               V::Fail,
+               {"rest/offset/not measured", "rest/noiseX/not measured", "rest/noiseY/not measured",
+                "circle/coverage/below limit", "circle/circularityError/not measured",
+                "circle/reach +x/not measured", "circle/reach -x/not measured",
+                "circle/reach +y/not measured", "circle/reach -y/not measured",
+                "hold/trackedShare/below limit", "hold/positionSigmaMm/not measured",
+                "hold/rotationJitterDeg/not measured"},
+               {V::Pass, V::Fail, V::Fail, V::Fail}},
+        // One record of the rest window carries joystick values: too few
+        // to measure, neither a pass nor a fault of the wand.
+        EndRow{"one sample at rest",
+               [](Feeder& f) {
+                   passingWand(f, [&](double t, SkywandRecord& r) {
+                       if (f.check.step() == CheckStep::Rest && !(t >= 3.0 && t < 3.0 + 1.0 / 128))
+                           r.numJoystick = 0;
+                   });
+               },
+               V::Incomplete,
+               {"rest/data/incomplete"},
+               {V::Pass, V::Incomplete, V::Pass, V::Pass},
+               "1 sample in the rest window, at least 20 needed"},
+        // Values past numJoystick are absent, not 0: nothing to
+        // measure at rest or on the circle, and no wait for it.
+        EndRow{"no joystick values",
+               [](Feeder& f) {
+                   passingWand(f, [](double, SkywandRecord& r) { r.numJoystick = 0; });
+                   EXPECT_NEAR(f.check.result().finishTime, 1.6 + 5.5, 0.01);
+               },
+               V::Incomplete,
+               {"rest/data/incomplete", "circle/data/incomplete"},
+               {V::Pass, V::Incomplete, V::Incomplete, V::Pass},
+               "the Skywand reports 0 joystick values, 2 needed"},
+        // A fault elsewhere still fails the wand.
+        EndRow{"no joystick values and a dead button",
+               [](Feeder& f) {
+                   passingWand(f, [](double, SkywandRecord& r) {
+                       r.numJoystick = 0;
+                       r.button[1] = 0;
+                   });
+               },
+               V::Fail,
+               {"rest/data/incomplete", "circle/data/incomplete", "buttons/button 2/no press"},
+               {V::Fail, V::Incomplete, V::Incomplete, V::Pass}}),
     [](const ::testing::TestParamInfo<EndRow>& info) {
         std::string name = info.param.name;
         for (char& c : name)
@@ -913,6 +953,37 @@ INSTANTIATE_TEST_SUITE_P(
                 c = '_';
         return name;
     });
+
+// Frames at 8 a second give 40 in the hold window: too few to judge the
+// wand still, while frames lost remain a fault of their own.
+TEST(Check, TooFewHoldFramesLeaveTheHoldIncomplete)
+{
+    for (const uint32_t step : {1u, 4u}) {
+        SCOPED_TRACE(step);
+        Feeder f;
+        idealRest(f);
+        idealCircle(f);
+        const double start = f.now() - 1.0 / 128;
+        uint32_t counter = f.counter;
+        for (int k = 1; k < 100 && !f.check.finished(); ++k) {
+            const SkywandRecord r = wand(0);
+            counter += step;
+            f.check.frame(counter, start + k / 8.0, &r);
+        }
+        ASSERT_TRUE(f.check.finished());
+        const CheckResult& r = f.check.result();
+        EXPECT_EQ(r.hold.frames, 40);
+        EXPECT_EQ(r.hold.droppedFrames, (step - 1) * 41);
+        ASSERT_FALSE(r.failures.empty());
+        EXPECT_EQ(r.failures[0].detail, "40 frames in the hold window, at least 50 needed");
+        std::set<std::string> expected = {"hold/data/incomplete"};
+        if (step > 1)
+            expected.insert("hold/droppedFrames/above limit");
+        EXPECT_EQ(failedItems(r), expected);
+        EXPECT_EQ(r.hold.verdict, step > 1 ? Verdict::Fail : Verdict::Incomplete);
+        EXPECT_EQ(r.verdict, step > 1 ? Verdict::Fail : Verdict::Incomplete);
+    }
+}
 
 TEST(Check, ProfileAllowsUnpromptedPresses)
 {
