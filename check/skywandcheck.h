@@ -46,6 +46,8 @@ public:
     static constexpr double kRestFrom = 0.5;
     static constexpr double kRestTo = 2.5;
     static constexpr double kCircleMinRadius = 0.5;
+    // The circle ends once the stick has turned kCircleSweepDeg and covered
+    // every sector, or at kCircleLimit.
     static constexpr double kCircleSweepDeg = 720.0;
     static constexpr double kCircleLimit = 20.0;
     // A turn of at most this much between two consecutive counted samples
@@ -53,6 +55,8 @@ public:
     // Even a straight chord over 30 degrees stays above 0.96 of the radius of
     // its ends, and it allows 5 turns a second at 60 frames a second.
     static constexpr double kCircleFillDeg = 30.0;
+    // The hold window; the first frame at or after its end closes it, and
+    // with it the check.
     static constexpr double kHoldFrom = 0.5;
     static constexpr double kHoldTo = 5.5;
     // The fewest samples a step measures from: 10 a second over the rest
@@ -79,7 +83,8 @@ public:
     // A frame of the stream that arrived after a later one: it fills the gap it left in the hold
     // count and is no sample.
     void lateFrame(uint32_t frameCounter);
-    // Time passes without a frame.
+    // Time passes without a frame. A tick never closes the hold window: only
+    // a frame shows which frames the window should have held.
     void tick(double time);
     // Ends the check as incomplete (a person or a signal stopped it, or the
     // recording ended); why becomes the failure's detail.
