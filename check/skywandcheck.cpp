@@ -756,7 +756,8 @@ void SkywandCheck::finishRest()
         tooFew(CheckStep::Rest, restPresent, kMinRestSamples, "sample");
         return;
     }
-    // Present but not finite: what the wand sent cannot be measured.
+    // Enough values came but too few of them finite: the wand's own values
+    // cannot be measured, and the figures fail as not measured.
     if (restX.n >= kMinRestSamples) {
         rest.centreX = restX.mean;
         rest.centreY = restY.mean;
