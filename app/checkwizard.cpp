@@ -1,8 +1,8 @@
 #include "checkwizard.h"
 
+#include "checkfeed.h"
 #include "checkhistory.h"
 #include "circletraceview.h"
-#include "framedecoder.h"
 #include "frameinbox.h"
 #include "framerecords.h"
 #include "trackingsdk.h"
@@ -110,9 +110,15 @@ QFont scaledFont(const QFont& base, double factor, bool bold)
     return font;
 }
 
-int64_t wallClockUs()
+uint32_t heldButtons(const SkywandRecord* record)
 {
-    return QDateTime::currentMSecsSinceEpoch() * 1000;
+    uint32_t bits = 0;
+    const int count = record ? std::clamp(record->numButton, 0, 16) : 0;
+    for (int i = 0; i < count; ++i) {
+        if (record->button[i] == 1)
+            bits |= 1u << i;
+    }
+    return bits;
 }
 
 int64_t atUs(int64_t originUs, double seconds)
@@ -125,7 +131,7 @@ int64_t atUs(int64_t originUs, double seconds)
 CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
     : QWizard(parent), index(skywandIndex), port(dataPort),
       engine(std::make_unique<SkywandCheck>()), frames(std::make_shared<FrameInbox>()),
-      decoded(std::make_unique<FrameData>()), refreshTimer(new QTimer(this))
+      feed(std::make_unique<CheckFeed>(*engine, skywandIndex)), refreshTimer(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
     setWizardStyle(QWizard::ClassicStyle);
@@ -269,8 +275,7 @@ double CheckWizard::now() const
 {
     if (clock)
         return clock();
-    // Whole microseconds, as a capture holds arrival times.
-    return double(FrameInbox::steadyUs() - originUs) / 1e6;
+    return double(FrameInbox::wallUs() - startUs) / 1e6;
 }
 
 void CheckWizard::initializePage(int id)
@@ -286,14 +291,18 @@ void CheckWizard::startCheck()
 {
     page(StepsPage)->setTitle(
         QStringLiteral("Checking Skywand F%1: %2").arg(index + 1).arg(wandIdEdit->text()));
+    feed.reset();
     engine = std::make_unique<SkywandCheck>();
+    feed = std::make_unique<CheckFeed>(*engine, index);
     circleView->setTrace(&engine->circleTrace(), 0.0);
-    originUs = FrameInbox::steadyUs();
-    wallOriginUs = wallClockUs();
+    startUs = FrameInbox::wallUs();
     frames->clear();
     heldBits = 0;
     checking = true;
-    engine->tick(now());
+    if (clock)
+        engine->tick(now());
+    else
+        feed->quiet(startUs);
     refresh();
     refreshTimer->start();
 }
@@ -302,18 +311,25 @@ void CheckWizard::drainFrames()
 {
     std::vector<FrameInbox::Entry> entries;
     frames->take(entries);
-    for (const FrameInbox::Entry& entry : entries) {
-        if (!checking || entry.arrivalUs < originUs)
-            continue;
-        // The same receive rule as the SDK's, on the datagram it decoded.
-        decoded->beginFrame();
-        if (decodeDatagram(*decoded, entry.bytes.data(), entry.bytes.size(),
-                           TrackingSdk::kDefaultDataBufferSize) != ErrorState::NoError)
-            continue;
-        const bool present = index < decoded->skywandsInFrame && index < decoded->numSkywand;
-        feedFrame(decoded->frameCounter, double(entry.arrivalUs - originUs) / 1e6,
-                  present ? &decoded->skywands[size_t(index)] : nullptr);
+    if (!checking || engine->finished())
+        return;
+    if (const int64_t lost = frames->lost(); lost > 0) {
+        // Datagrams the window could not take are no losses of the wand.
+        feed->stop(FrameInbox::wallUs(), "the window fell behind the stream and left out " +
+                                             std::to_string(lost) + " datagrams");
     }
+    for (const FrameInbox::Entry& entry : entries) {
+        if (entry.arrivalUs < startUs)
+            continue;
+        if (entry.quiet)
+            feed->quiet(entry.arrivalUs);
+        else
+            feed->datagram(entry.bytes.data(), entry.bytes.size(), entry.arrivalUs,
+                           {entry.sourceAddress, entry.sourcePort}, entry.port);
+    }
+    heldBits = heldButtons(feed->latestRecord());
+    if (engine->finished())
+        refresh();
 }
 
 void CheckWizard::feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record)
@@ -321,14 +337,7 @@ void CheckWizard::feedFrame(uint32_t frameCounter, double time, const SkywandRec
     if (!checking)
         return;
     engine->frame(frameCounter, time, record);
-    heldBits = 0;
-    if (record) {
-        const int count = std::clamp(record->numButton, 0, 16);
-        for (int i = 0; i < count; ++i) {
-            if (record->button[i] == 1)
-                heldBits |= 1u << i;
-        }
-    }
+    heldBits = heldButtons(record);
     if (engine->finished())
         refresh();
 }
@@ -339,8 +348,12 @@ void CheckWizard::refresh()
     // arrived after it.
     const double time = now();
     drainFrames();
-    if (checking && !engine->finished())
-        engine->tick(time);
+    if (checking && !engine->finished()) {
+        if (clock)
+            engine->tick(time);
+        else
+            feed->quiet(FrameInbox::wallUs() - kReceiverLagUs);
+    }
     const SkywandCheck& c = *engine;
     stepTitle->setText(stepTitleText(c.step()));
     promptLabel->setText(QString::fromStdString(c.prompt()));
@@ -472,9 +485,16 @@ bool CheckWizard::saveReports(QString& error)
     info.wandId = wandIdEdit->text().toStdString();
     info.operatorName = operatorEdit->text().toStdString();
     info.skywandIndex = index;
-    info.port = port;
-    info.startedUs = atUs(wallOriginUs, result.startTime);
-    info.finishedUs = atUs(wallOriginUs, result.finishTime);
+    info.evidence = feed->evidence();
+    // The port the judged frames came on, which the window's port may no
+    // longer be.
+    info.port = info.evidence.port >= 0 ? info.evidence.port : port;
+    int64_t originUs = startUs;
+    feed->started(originUs);
+    if (clock)
+        originUs = startUs;
+    info.startedUs = atUs(originUs, result.startTime);
+    info.finishedUs = atUs(originUs, result.finishTime);
 
     SavedReport files;
     std::string why;
@@ -517,7 +537,10 @@ void CheckWizard::onSave()
 void CheckWizard::done(int result)
 {
     if (checking) {
-        engine->stop(now(), "the check was cancelled");
+        if (clock)
+            engine->stop(now(), "the check was cancelled");
+        else
+            feed->stop(FrameInbox::wallUs(), "the check was cancelled");
         checking = false;
     }
     refreshTimer->stop();

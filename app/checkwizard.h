@@ -12,8 +12,8 @@
 #include <memory>
 
 class CircleTraceView;
+class CheckFeed;
 class FrameInbox;
-struct FrameData;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -43,12 +43,16 @@ public:
     CheckWizard(int skywandIndex, int port, QWidget* parent = nullptr);
     ~CheckWizard() override;
 
-    // Where the receiver thread puts every decoded datagram while the
-    // wizard is open.
+    // Where the receiver thread puts every datagram, and the times nothing
+    // arrived, while the wizard is open.
     std::shared_ptr<FrameInbox> inbox() const { return frames; }
-    // Passes the datagrams waiting in the inbox to the check, in the order
-    // and with the times they arrived.
+    // Passes what waits in the inbox to the check, in the order and with the
+    // times it arrived.
     void drainFrames();
+    // Up to this long a datagram may wait before the receiver thread hands
+    // it over; only what is older counts as silence without the receiver's
+    // word (a receiver that does not run, for one).
+    static constexpr int64_t kReceiverLagUs = 3000000;
     // One frame at the given time (seconds since the steps began).
     void feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record);
 
@@ -84,9 +88,8 @@ private:
     std::unique_ptr<SkywandCheck> engine;
     std::function<double()> clock;
     std::shared_ptr<FrameInbox> frames;
-    std::unique_ptr<FrameData> decoded;
-    int64_t originUs = 0; // steady clock
-    int64_t wallOriginUs = 0;
+    std::unique_ptr<CheckFeed> feed;
+    int64_t startUs = 0; // wall clock; what arrived before the start is not judged
     bool checking = false;
     uint32_t heldBits = 0;
     QStringList saved;

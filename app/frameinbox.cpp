@@ -5,30 +5,56 @@
 #include <chrono>
 #include <utility>
 
-int64_t FrameInbox::steadyUs()
+int64_t FrameInbox::wallUs()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-void FrameInbox::push(const TrackingSdk& sdk)
+void FrameInbox::push(const TrackingSdk& sdk, int64_t waitStartUs)
 {
-    const int64_t arrival = steadyUs();
     ReceivedDatagram datagram;
-    if (sdk.getLastDatagram(datagram))
-        push(arrival, std::move(datagram.bytes));
+    if (sdk.getLastDatagram(datagram)) {
+        Entry entry;
+        entry.arrivalUs = datagram.arrivalUs;
+        entry.bytes = std::move(datagram.bytes);
+        entry.sourceAddress = datagram.sourceAddress;
+        entry.sourcePort = datagram.sourcePort;
+        entry.port = sdk.getDataPort();
+        push(std::move(entry));
+        return;
+    }
+    if (!sdk.isDataTimeout())
+        return;
+    Entry entry;
+    entry.arrivalUs = waitStartUs;
+    entry.quiet = true;
+    push(std::move(entry));
 }
 
 void FrameInbox::push(int64_t arrivalUs, std::string bytes)
 {
+    Entry entry;
+    entry.arrivalUs = arrivalUs;
+    entry.bytes = std::move(bytes);
+    push(std::move(entry));
+}
+
+void FrameInbox::push(Entry entry)
+{
     std::lock_guard<std::mutex> lock(mutex);
-    if (pendingBytes + bytes.size() > kMaxPendingBytes) {
+    // A quiet entry only moves the time on; one in a row is enough.
+    if (entry.quiet && !pending.empty() && pending.back().quiet) {
+        pending.back().arrivalUs = entry.arrivalUs;
+        return;
+    }
+    if (pendingBytes + entry.bytes.size() > kMaxPendingBytes) {
         ++lostCount;
         return;
     }
-    pendingBytes += bytes.size();
-    pending.push_back({arrivalUs, std::move(bytes)});
+    pendingBytes += entry.bytes.size();
+    pending.push_back(std::move(entry));
 }
 
 void FrameInbox::take(std::vector<Entry>& out)

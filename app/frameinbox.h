@@ -8,27 +8,37 @@
 
 class TrackingSdk;
 
-// Datagrams handed from the receiver thread to the GUI thread, each with its
-// arrival on the steady clock. The SDK keeps only the newest frame, and a
-// slot that runs late sees that one; a reader that must judge every frame
-// (the check) takes them all from here instead. Bounded by kMaxPendingBytes:
-// what does not fit is counted and left out.
+// Datagrams handed from the receiver thread to the GUI thread, each with the
+// time the system received it, its sender and the port it came on, and
+// between them the times up to which nothing arrived. The SDK keeps only the
+// newest frame, and a slot that runs late sees that one; a reader that must
+// judge every datagram (the check) takes them all from here instead. Bounded
+// by kMaxPendingBytes: what does not fit is counted and left out.
 class FrameInbox
 {
 public:
     struct Entry
     {
-        int64_t arrivalUs = 0; // steady clock, whole microseconds
+        // Wall clock, microseconds since the Unix epoch: the datagram's
+        // arrival, or for a quiet entry the time up to which none arrived.
+        int64_t arrivalUs = 0;
+        bool quiet = false;
         std::string bytes;
+        uint32_t sourceAddress = 0; // host byte order
+        uint16_t sourcePort = 0;
+        int port = -1; // the data port it came on; -1 where unknown
     };
     // About 80 s of 200-byte frames at 1 kHz; the GUI thread takes them
     // every few milliseconds.
     static constexpr size_t kMaxPendingBytes = 16 * 1024 * 1024;
 
-    static int64_t steadyUs();
+    static int64_t wallUs();
 
-    // On the receiver thread, right after a receive decoded a frame.
-    void push(const TrackingSdk& sdk);
+    // On the receiver thread, after each receive that began to wait at
+    // waitStartUs: the datagram it read, or after a timeout a quiet entry.
+    void push(const TrackingSdk& sdk, int64_t waitStartUs);
+    void push(Entry entry);
+    // A datagram from an unknown sender.
     void push(int64_t arrivalUs, std::string bytes);
     // Moves everything pending into out, oldest first.
     void take(std::vector<Entry>& out);

@@ -354,7 +354,9 @@ void Skywandtester::openCheckWizard()
         // shows, so the receiver hands each one over as it arrives.
         if (receiver) {
             receiver->setFrameObserver(
-                [inbox = checkWizard->inbox()](const TrackingSdk& source) { inbox->push(source); });
+                [inbox = checkWizard->inbox()](const TrackingSdk& source, int64_t waitStartUs) {
+                    inbox->push(source, waitStartUs);
+                });
             connect(checkWizard, &QObject::destroyed, this, [this] {
                 if (receiver) {
                     receiver->setFrameObserver(nullptr);

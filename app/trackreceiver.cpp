@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
+#include <chrono>
+
 TrackReceiver::TrackReceiver(TrackingSdk* sdk, QObject* parent)
     : QThread(parent), sdk(sdk), running(true)
 {
@@ -54,7 +56,7 @@ void TrackReceiver::onStop()
     pauseWake.wakeAll();
 }
 
-void TrackReceiver::setFrameObserver(std::function<void(const TrackingSdk&)> observer)
+void TrackReceiver::setFrameObserver(FrameObserver observer)
 {
     QMutexLocker lock(&observerMutex);
     frameObserver = std::move(observer);
@@ -78,13 +80,17 @@ void TrackReceiver::run()
         // while a notification still waits is covered by that one: the slot
         // reads the SDK after it cleared the flag, so it sees this frame or
         // a later one.
-        if (sdk->receive()) {
-            {
-                QMutexLocker lock(&observerMutex);
-                if (frameObserver) {
-                    frameObserver(*sdk);
-                }
+        const int64_t waitStartUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count();
+        const bool decoded = sdk->receive();
+        if (observing) {
+            QMutexLocker lock(&observerMutex);
+            if (frameObserver) {
+                frameObserver(*sdk, waitStartUs);
             }
+        }
+        if (decoded) {
             if (!coalescing || !dataPending.exchange(true)) {
                 emit sendMessageDataArrived();
             }

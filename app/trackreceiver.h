@@ -5,6 +5,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 class TrackingSdk;
@@ -42,12 +43,17 @@ public:
     void dataNotificationHandled();
     void errorNotificationHandled();
 
-    // Called on this thread after every receive that decoded a frame, before
-    // the signal, for a reader that must see every frame rather than the
-    // newest. It must be quick and must not throw. May change while the
+    // Called on this thread after every receive on an open port, before the
+    // signal, for a reader that must see every datagram rather than the
+    // newest: the SDK then holds the datagram read (also one that did not
+    // decode) or tells a timeout, and waitStartUs is the wall clock
+    // (microseconds since the Unix epoch) when that receive began to wait,
+    // so that after a timeout nothing arrived between it and the next
+    // datagram. It must be quick and must not throw. May change while the
     // thread runs; an empty function removes it. While one is set, the SDK
     // hands over every datagram in turn instead of only the newest.
-    void setFrameObserver(std::function<void(const TrackingSdk&)> observer);
+    using FrameObserver = std::function<void(const TrackingSdk&, int64_t waitStartUs)>;
+    void setFrameObserver(FrameObserver observer);
 
 signals:
     void sendMessageDataArrived();
@@ -69,7 +75,7 @@ private:
     std::atomic<bool> dataPending{false};
     std::atomic<bool> errorPending{false};
     QMutex observerMutex;
-    std::function<void(const TrackingSdk&)> frameObserver;
+    FrameObserver frameObserver;
     std::atomic<bool> observing{false};
     QMutex pauseMutex;
     QWaitCondition pauseWake;

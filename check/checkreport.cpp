@@ -76,6 +76,7 @@ Json stepsJson(const CheckResult& result)
              {{"verdict", verdictName(hold.verdict)},
               {"frames", hold.frames},
               {"droppedFrames", hold.droppedFrames},
+              {"lateFrames", hold.lateFrames},
               {"trackedShare", figure(hold.trackedShare)},
               {"qualityMin", figure(hold.qualityMin)},
               {"qualityMean", figure(hold.qualityMean)},
@@ -282,6 +283,49 @@ std::string isoUtc(int64_t microseconds)
     return text;
 }
 
+namespace {
+
+Json senderJson(bool have, const DatagramSender& sender)
+{
+    return have ? Json(sender.text()) : Json(nullptr);
+}
+
+Json evidenceJson(const FeedEvidence& e)
+{
+    return {{"datagrams", e.datagrams},
+            {"judgedFrames", e.judged},
+            {"lateFrames", e.late},
+            {"repeatedFrames", e.repeated},
+            {"foreignDatagrams", e.foreign},
+            {"undecodableDatagrams", e.undecodable},
+            {"otherSenderFrames", e.otherSender},
+            {"sender", senderJson(e.haveSender, e.sender)},
+            {"otherSender", senderJson(e.haveOther, e.other)}};
+}
+
+// One sentence on what the figures leave out; empty when nothing was.
+std::string evidenceText(const FeedEvidence& e)
+{
+    std::string text;
+    const auto add = [&text](int64_t count, const char* what) {
+        if (count <= 0)
+            return;
+        text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + what;
+    };
+    add(e.foreign, "datagrams of other programs");
+    add(e.undecodable, "datagrams that did not decode");
+    add(e.otherSender, "frames of another sender");
+    add(e.repeated, "repeated frames");
+    if (!text.empty())
+        text = "Left out of the figures: " + text + ".";
+    if (e.late > 0)
+        text += (text.empty() ? "" : " ") + std::to_string(e.late) +
+                " frames arrived after a later one and filled their gaps.";
+    return text;
+}
+
+} // namespace
+
 std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,
                        const CheckResult& result)
 {
@@ -297,11 +341,13 @@ std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,
                              {"wandId", info.wandId},
                              {"operator", info.operatorName},
                              {"skywandIndex", info.skywandIndex},
+                             {"skywand", "F" + std::to_string(info.skywandIndex + 1)},
                              {"numButton", result.numButton},
                              {"numJoystick", result.numJoystick},
                              {"started", isoUtc(info.startedUs)},
                              {"finished", isoUtc(info.finishedUs)},
                              {"source", source},
+                             {"evidence", evidenceJson(info.evidence)},
                              {"profile", profileJson(profile)},
                              {"verdict", verdictName(result.verdict)},
                              {"failures", failures},
@@ -332,11 +378,14 @@ std::string reportHtml(const CheckReportInfo& info, const CheckProfile& p, const
         "@media print { body { margin: 0; } }\n</style>\n</head>\n<body>\n";
     html += "<h1 class=\"" + verdict + "\">" + upper + "</h1>\n";
     html += "<p>Wand <b>" + escaped(info.wandId) + "</b>, checked by " +
-            escaped(info.operatorName) + ", Skywand " + std::to_string(info.skywandIndex) + " (" +
-            std::to_string(r.numButton) + " buttons, " + std::to_string(r.numJoystick) +
+            escaped(info.operatorName) + ", Skywand F" + std::to_string(info.skywandIndex + 1) +
+            " (" + std::to_string(r.numButton) + " buttons, " + std::to_string(r.numJoystick) +
             " joystick values), from " + escaped(sourceText(info)) + ".<br>Started " +
             isoUtc(info.startedUs) + ", finished " + isoUtc(info.finishedUs) + ". " +
             escaped(info.toolName) + " " + escaped(info.toolVersion) + ".</p>\n";
+    const std::string leftOut = evidenceText(info.evidence);
+    if (!leftOut.empty())
+        html += "<p>" + escaped(leftOut) + "</p>\n";
 
     html += "<h2>Failures</h2>\n";
     if (r.failures.empty()) {

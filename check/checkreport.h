@@ -4,6 +4,7 @@
 // a printable HTML page with the verdict and the failures first, and one CSV
 // row per check in the report folder. Nothing here throws.
 
+#include "checkfeed.h"
 #include "checkprofile.h"
 #include "checkresult.h"
 
@@ -21,6 +22,8 @@ struct CheckReportInfo
     std::string capture;   // the capture file as given, when port is -1
     int64_t startedUs = 0; // UTC, microseconds since the Unix epoch
     int64_t finishedUs = 0;
+    // What arrived beside the judged frames, and what was left out.
+    FeedEvidence evidence;
 };
 
 std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,

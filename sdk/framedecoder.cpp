@@ -168,6 +168,7 @@ const char* Decoder::line(const char* p)
             f.frameCounter = 0;
             return fail(p + 3, DecodeFault::NumberMissing);
         }
+        f.frameCounterRead = true;
         return q;
     }
     if (startsWith(p, end, PREFIX("ts "))) {

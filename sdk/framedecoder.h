@@ -70,6 +70,9 @@ struct FrameData
     // decoder skips unknown lines, so random bytes or another program's text
     // decode as an empty frame; this tells them apart.
     bool controllerLines = false;
+    // The last decoded datagram held a frame counter line; a frame without
+    // one cannot be placed in its stream.
+    bool frameCounterRead = false;
     // Why the last datagram failed to decode; fault None when it did not.
     DecodeFailure failure;
 
@@ -80,6 +83,7 @@ struct FrameData
         frameCounter = 0;
         timestamp = -1.0;
         controllerLines = false;
+        frameCounterRead = false;
         failure.fault = DecodeFault::None;
     }
 };

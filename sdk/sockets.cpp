@@ -208,8 +208,11 @@ int udpOpen(SocketHandle** out, uint16_t* port)
 #ifndef _WIN32
     // Each datagram then tells the address it was sent to, which a recording
     // keeps; without it the receive still works and tells 0.
+    // The kernel's receive time as well: a reader that was held up (a
+    // paused process, a busy thread) still learns when each datagram came.
     const int on = 1;
     ::setsockopt(handle->fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    ::setsockopt(handle->fd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
 #endif
     sockaddr_in address = makeAddress(INADDR_ANY, *port);
     SockLen length = sizeof address;
@@ -259,6 +262,7 @@ int receiveDatagrams(SocketHandle* handle, char* buffer, int32_t maxLength, int3
     if (!handle || !buffer || maxLength < 1 || timeoutUs < 0)
         return SocketResult::kSocketFailed;
     origin.destination = 0;
+    origin.arrivalUs = 0;
     sockaddr_in from;
     std::memset(&from, 0, sizeof from);
     int drained = 0;
@@ -292,7 +296,7 @@ int receiveDatagrams(SocketHandle* handle, char* buffer, int32_t maxLength, int3
     sockaddr_in senders[kBatch];
     struct alignas(cmsghdr) Control
     {
-        char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+        char bytes[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timeval))];
     };
     Control controls[kBatch];
     std::memset(messages, 0, sizeof messages);
@@ -343,6 +347,10 @@ int receiveDatagrams(SocketHandle* handle, char* buffer, int32_t maxLength, int3
             in_pktinfo info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
             origin.destination = ntohl(info.ipi_addr.s_addr);
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
+            timeval stamp;
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            origin.arrivalUs = int64_t(stamp.tv_sec) * 1000000 + stamp.tv_usec;
         }
     }
 #endif

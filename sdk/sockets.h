@@ -51,6 +51,9 @@ struct DatagramOrigin
     uint32_t address = 0; // host byte order
     uint16_t port = 0;
     uint32_t destination = 0; // the address it was sent to; 0 where unknown (Windows)
+    // When the system received it, microseconds since the Unix epoch; 0
+    // where the system does not tell (Windows).
+    int64_t arrivalUs = 0;
     int32_t discarded = 0;
 };
 

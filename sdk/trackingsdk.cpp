@@ -161,7 +161,10 @@ bool TrackingSdk::receive()
     lastDatagram.sourceAddress = origin.address;
     lastDatagram.sourcePort = origin.port;
     lastDatagram.destinationAddress = origin.destination;
-    lastDatagram.arrivalUs = std::chrono::duration_cast<std::chrono::microseconds>(arrival).count();
+    lastDatagram.arrivalUs =
+        origin.arrivalUs != 0
+            ? origin.arrivalUs
+            : std::chrono::duration_cast<std::chrono::microseconds>(arrival).count();
     lastDatagram.discarded = origin.discarded;
     lastDatagram.bytes.assign(dataBuffer, static_cast<size_t>(n));
     dataBuffer[n] = '\0';

@@ -4,6 +4,7 @@
 // CSV row, and prints the JSON report's path.
 
 #include "capture.h"
+#include "checkfeed.h"
 #include "checkreport.h"
 #include "commandline.h"
 #include "framesource.h"
@@ -39,7 +40,7 @@ constexpr int kLiveTimeoutMs = 100;
 struct CheckOptions
 {
     uint16_t port = 0;
-    int skywand = 0;
+    int skywand = 1; // from 1, as the window names them
     std::string wandId;
     std::string operatorName;
     std::string profile;
@@ -52,6 +53,10 @@ struct CheckOptions
 class Progress
 {
 public:
+    void show(const SkywandCheck& check, const CheckFeed& feed)
+    {
+        show(check, feed.latestSeconds());
+    }
     void show(const SkywandCheck& check, double time)
     {
         const std::string prompt = check.prompt();
@@ -84,31 +89,13 @@ int64_t atUs(int64_t originUs, double seconds)
     return std::isfinite(seconds) ? originUs + std::llround(seconds * 1e6) : originUs;
 }
 
-// One datagram as a receive with the SDK's default buffer reads it: the
-// Skywand's record when the frame decodes and holds it, a tick otherwise.
-void judge(const CheckOptions& options, SkywandCheck& check, FrameData& frame, const char* data,
-           size_t length, double time)
-{
-    frame.beginFrame();
-    const ErrorState outcome =
-        decodeDatagram(frame, data, length, TrackingSdk::kDefaultDataBufferSize);
-    if (outcome != ErrorState::NoError) {
-        check.tick(time);
-        return;
-    }
-    // As TrackingSdk::getCurrentSkywand tells it.
-    const bool present =
-        options.skywand < frame.skywandsInFrame && options.skywand < frame.numSkywand;
-    check.frame(frame.frameCounter, time,
-                present ? &frame.skywands[size_t(options.skywand)] : nullptr);
-}
-
 // Live: every datagram in the order it arrived (the SDK's receive would keep
 // only the newest of those waiting, and the hold step would count the ones it
-// dropped), timed on the steady clock in whole microseconds since the first
-// one, as a recording is read. A recording of the datagrams judged therefore
-// gives the same figures to the last digit.
-bool runLive(const CheckOptions& options, SkywandCheck& check, CheckReportInfo& info)
+// dropped), timed by the system's receive time, so that a checker held up for
+// a while still judges each frame by when it came. A recording of the
+// datagrams holds the same times, and --read of it files the same figures.
+bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
+             CheckReportInfo& info)
 {
     UdpReceiver socket;
     std::string error;
@@ -123,63 +110,37 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckReportInfo& 
         std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
         return false;
     }
-    std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand %d\n",
+    std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand F%d\n",
                  unsigned(info.port), options.skywand);
-    const auto origin = std::chrono::steady_clock::now();
-    const auto nowUs = [&] {
-        return int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                           std::chrono::steady_clock::now() - origin)
-                           .count());
-    };
-    std::vector<char> buffer(size_t(TrackingSdk::kDefaultDataBufferSize));
-    FrameData frame;
-    bool first = true;
-    int64_t firstUs = 0;
-    int64_t wallOriginUs = wallClockUs();
+    std::vector<char> buffer(size_t(CheckFeed::kBufferSize));
     Progress progress;
     progress.show(check, 0.0);
     while (!check.finished()) {
+        // Taken before the wait: a datagram not read yet arrived after it.
+        const int64_t waitStartUs = wallClockUs();
         size_t length = 0;
-        uint32_t sourceAddress = 0;
-        uint16_t sourcePort = 0;
+        DatagramOrigin origin;
         // The buffer keeps its last byte for the NUL a receive adds.
-        const UdpReceiver::Result result = socket.receive(
-            buffer.data(), buffer.size() - 1, kLiveTimeoutMs, length, sourceAddress, sourcePort);
-        const int64_t us = nowUs();
-        const bool arrived = result == UdpReceiver::Result::Datagram && length > 0;
-        if (arrived && first) {
-            first = false;
-            firstUs = us;
-            wallOriginUs = wallClockUs();
-        }
-        const double time = first ? 0.0 : double(us - firstUs) / 1e6;
+        const UdpReceiver::Result result =
+            socket.receive(buffer.data(), buffer.size() - 1, kLiveTimeoutMs, length, origin);
         if (stopRequested()) {
-            check.stop(time, "stopped by a signal");
+            feed.stop(wallClockUs(), "stopped by a signal");
             break;
         }
         if (result == UdpReceiver::Result::Failed) {
-            check.stop(time, "the data port failed");
+            feed.stop(wallClockUs(), "the data port failed");
             break;
         }
-        if (first) {
-            // Nothing has arrived yet: the engine's wait for the first record
-            // runs from the start all the same.
-            if (double(us) / 1e6 >= SkywandCheck::kFirstRecordWait) {
-                check.tick(0.0);
-                check.tick(double(us) / 1e6);
-            }
+        if (result == UdpReceiver::Result::Timeout) {
+            feed.quiet(waitStartUs);
+            progress.show(check, feed);
             continue;
         }
-        if (!arrived) {
-            check.tick(time);
-            progress.show(check, time);
-            continue;
-        }
-        if (recordingOpen) {
+        if (recordingOpen && result == UdpReceiver::Result::Datagram) {
             UdpPacket packet;
-            packet.timeUs = wallOriginUs + (us - firstUs);
-            packet.sourceAddress = sourceAddress;
-            packet.sourcePort = sourcePort;
+            packet.timeUs = origin.arrivalUs;
+            packet.sourceAddress = origin.address;
+            packet.sourcePort = origin.port;
             packet.destinationPort = info.port;
             packet.payload = reinterpret_cast<const uint8_t*>(buffer.data());
             packet.length = length;
@@ -190,16 +151,21 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckReportInfo& 
                 recordingOpen = false;
             }
         }
-        judge(options, check, frame, buffer.data(), length, time);
-        progress.show(check, time);
+        // A datagram too long for the buffer arrives as an empty one: it
+        // cannot be judged, and it is counted as such.
+        feed.datagram(buffer.data(), length, origin.arrivalUs, {origin.address, origin.port},
+                      info.port);
+        progress.show(check, feed);
     }
-    info.startedUs = atUs(wallOriginUs, check.result().startTime);
-    info.finishedUs = atUs(wallOriginUs, check.result().finishTime);
+    int64_t originUs = 0;
+    feed.started(originUs);
+    info.startedUs = atUs(originUs, check.result().startTime);
+    info.finishedUs = atUs(originUs, check.result().finishTime);
     return true;
 }
 
-// A recording: the capture's times, the same decoding as live.
-bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& check,
+// A recording: the capture's times, the same feed as live.
+bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& check, CheckFeed& feed,
                 CheckReportInfo& info)
 {
     CaptureReader reader;
@@ -209,11 +175,8 @@ bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& chec
         return false;
     }
     info.capture = options.read;
-    FrameData frame;
     Progress progress;
-    bool first = true;
-    int64_t originUs = 0;
-    double time = 0.0;
+    int64_t lastUs = 0;
     while (!check.finished() && !stopRequested()) {
         UdpPacket packet;
         const CaptureReader::Next next = reader.next(packet, error);
@@ -225,18 +188,16 @@ bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& chec
         }
         if (portFilter && packet.destinationPort != options.port)
             continue;
-        if (first) {
-            originUs = packet.timeUs;
-            first = false;
-        }
-        time = double(packet.timeUs - originUs) / 1e6;
-        judge(options, check, frame, reinterpret_cast<const char*>(packet.payload), packet.length,
-              time);
-        progress.show(check, time);
+        lastUs = packet.timeUs;
+        feed.datagram(reinterpret_cast<const char*>(packet.payload), packet.length, packet.timeUs,
+                      {packet.sourceAddress, packet.sourcePort}, packet.destinationPort);
+        progress.show(check, feed);
     }
     if (!check.finished())
-        check.stop(time,
-                   stopRequested() ? "stopped by a signal" : "the recording ends before the check");
+        feed.stop(lastUs,
+                  stopRequested() ? "stopped by a signal" : "the recording ends before the check");
+    int64_t originUs = 0;
+    feed.started(originUs);
     info.startedUs = atUs(originUs, check.result().startTime);
     info.finishedUs = atUs(originUs, check.result().finishTime);
     return true;
@@ -270,9 +231,9 @@ int run(int argc, char** argv)
                      ->check(CommandLine::wholeNumber(0))
                      ->check(CLI::Range(0, 65535));
     app.add_option("--skywand", options.skywand,
-                   "Index of the Skywand in the frame (0 is F1 in the window)")
+                   "The Skywand to check, numbered as the window names them (1 is F1)")
         ->check(CommandLine::wholeNumber(0))
-        ->check(CLI::Range(0, FrameLimits::kMaxSkywands - 1))
+        ->check(CLI::Range(1, FrameLimits::kMaxSkywands))
         ->capture_default_str();
     app.add_option("--wand-id", options.wandId, "The wand's identity, as the report files it")
         ->required();
@@ -319,9 +280,12 @@ int run(int argc, char** argv)
     info.toolVersion = SKYWAND_VERSION;
     info.wandId = options.wandId;
     info.operatorName = options.operatorName;
-    info.skywandIndex = options.skywand;
-    const bool ran = options.read.empty() ? runLive(options, check, info)
-                                          : runCapture(options, port->count() > 0, check, info);
+    info.skywandIndex = options.skywand - 1;
+    CheckFeed feed(check, options.skywand - 1);
+    const bool ran = options.read.empty()
+                         ? runLive(options, check, feed, info)
+                         : runCapture(options, port->count() > 0, check, feed, info);
+    info.evidence = feed.evidence();
     if (!ran)
         return kExitIncomplete;
 

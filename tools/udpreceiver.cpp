@@ -1,7 +1,6 @@
 #include "udpreceiver.h"
 
-#include "sockets.h"
-
+#include <chrono>
 #include <climits>
 
 namespace {
@@ -32,27 +31,25 @@ bool UdpReceiver::open(uint16_t port, std::string& error)
 }
 
 UdpReceiver::Result UdpReceiver::receive(char* buffer, size_t capacity, int timeoutMs,
-                                         size_t& length, uint32_t& sourceAddress,
-                                         uint16_t& sourcePort)
+                                         size_t& length, DatagramOrigin& origin)
 {
     length = 0;
     if (!handle || !buffer || capacity == 0 || timeoutMs < 0 || timeoutMs > INT32_MAX / 1000)
         return Result::Failed;
     // The socket layer counts in int32_t; a larger buffer is used in part.
     const int32_t usable = capacity > size_t(INT32_MAX) ? INT32_MAX : int32_t(capacity);
-    DatagramOrigin origin;
+    origin = DatagramOrigin();
     const int n = udpReceiveNext(handle, buffer, usable, timeoutMs * 1000, origin);
     if (n == SocketResult::kTimeout)
         return Result::Timeout;
-    if (n == SocketResult::kTooLong) {
-        sourceAddress = origin.address;
-        sourcePort = origin.port;
-        return Result::TooLong;
-    }
-    if (n < 0)
+    if (n != SocketResult::kTooLong && n < 0)
         return Result::Failed;
-    sourceAddress = origin.address;
-    sourcePort = origin.port;
+    if (origin.arrivalUs == 0)
+        origin.arrivalUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+    if (n == SocketResult::kTooLong)
+        return Result::TooLong;
     length = size_t(n);
     return Result::Datagram;
 }

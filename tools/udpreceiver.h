@@ -6,11 +6,11 @@
 // or the count tells of its own load instead of the stream. It reads through
 // the SDK's socket layer. Nothing here throws.
 
+#include "sockets.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-struct SocketHandle;
 
 class UdpReceiver
 {
@@ -32,9 +32,11 @@ public:
     // readable reason in error.
     bool open(uint16_t port, std::string& error);
     uint16_t port() const { return boundPort; }
-    // Waits up to timeoutMs for the oldest waiting datagram and reads it.
+    // Waits up to timeoutMs for the oldest waiting datagram and reads it;
+    // origin tells its sender and when the system received it (the wall
+    // clock where the system does not tell).
     Result receive(char* buffer, size_t capacity, int timeoutMs, size_t& length,
-                   uint32_t& sourceAddress, uint16_t& sourcePort);
+                   DatagramOrigin& origin);
 
 private:
     SocketHandle* handle = nullptr;

@@ -188,7 +188,7 @@ void TestCheckWizard::inboxFeedsTheCheck()
     CheckWizard wizard(1, 5000);
     wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-1"));
     const std::shared_ptr<FrameInbox> inbox = wizard.inbox();
-    inbox->push(FrameInbox::steadyUs(), framesender::frame6df2({{}, {}}).toStdString());
+    inbox->push(FrameInbox::wallUs(), framesender::frame6df2({{}, {}}).toStdString());
     wizard.show();
     wizard.next();
     wizard.drainFrames();
@@ -196,8 +196,8 @@ void TestCheckWizard::inboxFeedsTheCheck()
 
     framesender::Wand second;
     second.buttons = 5;
-    inbox->push(FrameInbox::steadyUs(), "fr 1\n6df2 2 2 [0 garbage");
-    inbox->push(FrameInbox::steadyUs(), framesender::frame6df2({{}, second}, 2).toStdString());
+    inbox->push(FrameInbox::wallUs(), "fr 1\n6df2 2 2 [0 garbage");
+    inbox->push(FrameInbox::wallUs(), framesender::frame6df2({{}, second}, 2).toStdString());
     wizard.drainFrames();
     QCOMPARE(wizard.check().step(), CheckStep::Buttons);
     QCOMPARE(wizard.check().result().numButton, 5);

@@ -158,10 +158,10 @@ TEST(Check, ReportJsonHoldsTheSchemaKeysInOrder)
     std::vector<std::string> keys;
     for (const auto& item : report.items())
         keys.push_back(item.key());
-    EXPECT_EQ(keys,
-              (std::vector<std::string>{"schema", "tool", "wandId", "operator", "skywandIndex",
-                                        "numButton", "numJoystick", "started", "finished", "source",
-                                        "profile", "verdict", "failures", "steps"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"schema", "tool", "wandId", "operator",
+                                              "skywandIndex", "skywand", "numButton", "numJoystick",
+                                              "started", "finished", "source", "evidence",
+                                              "profile", "verdict", "failures", "steps"}));
     EXPECT_EQ(report["schema"], "skywand-check/1");
     EXPECT_EQ(report["started"], "2026-12-01T09:30:00.000Z");
     EXPECT_EQ(report["finished"], "2026-12-01T09:31:01.250Z");

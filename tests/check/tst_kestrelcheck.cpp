@@ -104,9 +104,12 @@ TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
     } rows[] = {
         {"--read wand.pcap", 0, "pass"},
         {"--read wand.pcap --port 5000", 0, "pass"},
-        // No datagram for port 5001, and no Skywand 1: nothing to judge.
+        // No datagram for port 5001, and no Skywand F2: nothing to judge.
         {"--read wand.pcap --port 5001", 2, "incomplete"},
-        {"--read wand.pcap --skywand 1", 2, "incomplete"},
+        {"--read wand.pcap --skywand 2", 2, "incomplete"},
+        {"--read wand.pcap --skywand 1", 0, "pass"},
+        // Skywands are numbered as the window names them, from F1.
+        {"--read wand.pcap --skywand 0", 64, ""},
         {"--read wand.pcap --profile bad.json", 64, ""},
         {"--port 0 --wand-id ''", 64, ""},
     };
@@ -138,8 +141,9 @@ TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
         }
     }
     // Everything after the source is the same to the last digit.
-    ASSERT_EQ(passReports.size(), 2u);
+    ASSERT_EQ(passReports.size(), 3u);
     EXPECT_EQ(passReports[0], passReports[1]);
+    EXPECT_EQ(passReports[0], passReports[2]);
     std::filesystem::remove_all(folder);
 }
 
