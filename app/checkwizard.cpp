@@ -166,6 +166,13 @@ QWizardPage* CheckWizard::createIdentityPage()
                        "port %2.")
             .arg(index + 1)
             .arg(port)));
+    profileLabel = new QLabel;
+    profileLabel->setObjectName(QStringLiteral("profileInForce"));
+    profileLabel->setWordWrap(true);
+    profileLabel->setTextFormat(Qt::PlainText);
+    profileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addRow(QStringLiteral("Limits:"), profileLabel);
+    profileLabel->setText(QStringLiteral("default limits"));
     // A wand id that is only blanks would file a report nobody can find.
     page->condition = [this] { return !wandIdEdit->text().trimmed().isEmpty(); };
     connect(wandIdEdit, &QLineEdit::textChanged, page, &QWizardPage::completeChanged);
@@ -260,6 +267,17 @@ QWizardPage* CheckWizard::createResultPage()
     return page;
 }
 
+void CheckWizard::setProfile(const CheckProfile& profile, const QString& source)
+{
+    limits = profile;
+    profileLabel->setText(source.isEmpty() ? QStringLiteral("default limits")
+                                           : QDir::toNativeSeparators(source));
+    if (!checking && !engine->finished()) {
+        engine = std::make_unique<SkywandCheck>(limits);
+        circleView->setTrace(&engine->circleTrace(), 0.0);
+    }
+}
+
 void CheckWizard::setClockForTesting(std::function<double()> testClock)
 {
     clock = std::move(testClock);
@@ -286,7 +304,7 @@ void CheckWizard::startCheck()
 {
     page(StepsPage)->setTitle(
         QStringLiteral("Checking Skywand F%1: %2").arg(index + 1).arg(wandIdEdit->text()));
-    engine = std::make_unique<SkywandCheck>();
+    engine = std::make_unique<SkywandCheck>(limits);
     circleView->setTrace(&engine->circleTrace(), 0.0);
     originUs = FrameInbox::steadyUs();
     wallOriginUs = wallClockUs();
