@@ -15,7 +15,6 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
@@ -214,7 +213,7 @@ void StreamMonitorWindow::setupUi()
     views[Age]->chart()->legend()->hide();
     // Sixteen lanes hold more names than a legend beside a short chart can
     // show, and the theme's few colours repeat among them: the lanes are
-    // numbered on the axis instead, at their pressed height.
+    // numbered on the axis instead, at their lines.
     views[Buttons]->chart()->legend()->hide();
     setLaneCount(0);
 
@@ -271,19 +270,16 @@ QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, dou
     time->setRange(-kSpan, 0.0);
     time->setLabelFormat(QStringLiteral("%.0f"));
     time->setTickCount(7);
-    QAbstractAxis* value = nullptr;
+    auto* value = new QValueAxis;
+    value->setRange(low, high);
+    value->setLabelFormat(QStringLiteral("%.1f"));
+    value->setTickCount(3);
     if (which == Buttons) {
-        laneAxis = new QCategoryAxis;
-        laneAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-        laneAxis->setGridLineVisible(false);
-        laneAxis->setRange(low, high);
-        value = laneAxis;
-    } else {
-        auto* numbers = new QValueAxis;
-        numbers->setRange(low, high);
-        numbers->setLabelFormat(QStringLiteral("%.1f"));
-        numbers->setTickCount(3);
-        value = numbers;
+        // Ticks at the lanes' lines, numbered as the buttons are.
+        laneAxis = value;
+        laneAxis->setLabelFormat(QStringLiteral("%.0f"));
+        laneAxis->setTickType(QValueAxis::TicksDynamic);
+        laneAxis->setTickAnchor(1.0);
     }
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(value, Qt::AlignLeft);
@@ -367,7 +363,7 @@ void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
     y.append(t, chosen.numJoystick > 1 ? chosen.joystickValue[1] : 0.0);
     for (int lane = 0; lane < lanes; ++lane) {
         const bool pressed = lane < chosen.numButton && chosen.button[lane] == 1;
-        buttons[static_cast<size_t>(lane)].append(t, lane + (pressed ? kPressedHeight : 0.0));
+        buttons[static_cast<size_t>(lane)].append(t, lane + 1 + (pressed ? kPressedHeight : 0.0));
     }
     quality.append(t, chosen.quality);
 }
@@ -418,8 +414,9 @@ void StreamMonitorWindow::selectSkywand(int index)
 
 int StreamMonitorWindow::laneLabelStep(int count, double plotHeight, double labelHeight)
 {
-    // The axis spans the lanes and the margin below the first.
-    const double perLane = plotHeight / (count + 0.2);
+    // The axis spans the lanes, the margin below the first and the pressed
+    // height above the last.
+    const double perLane = plotHeight / (count + 0.1);
     if (count <= 1 || !(perLane > 0.0) || !(labelHeight > 0.0))
         return 1;
     return std::clamp(static_cast<int>(std::ceil(labelHeight / perLane)), 1, count);
@@ -436,7 +433,7 @@ void StreamMonitorWindow::setLaneCount(int count)
             buttonSeries[lane]->clear();
         }
     }
-    laneAxis->setRange(-0.2, std::max(lanes, 1));
+    laneAxis->setRange(0.8, std::max(lanes, 1) + 0.9);
     labelStep = 0;
     numberLanes();
 }
@@ -449,10 +446,7 @@ void StreamMonitorWindow::numberLanes()
     if (step == labelStep)
         return;
     labelStep = step;
-    for (const QString& label : laneAxis->categoriesLabels())
-        laneAxis->remove(label);
-    for (int lane = 0; lane < lanes; lane += step)
-        laneAxis->append(QString::number(lane + 1), lane + kPressedHeight / 2);
+    laneAxis->setTickInterval(step);
 }
 
 void StreamMonitorWindow::refresh()

@@ -13,7 +13,6 @@
 #include <vector>
 
 class DiagnoseWorker;
-class QCategoryAxis;
 class QChart;
 class QChartView;
 class QComboBox;
@@ -131,7 +130,7 @@ private:
     QLineSeries* xSeries = nullptr;
     QLineSeries* ySeries = nullptr;
     std::array<QLineSeries*, kButtonLanes> buttonSeries{};
-    QCategoryAxis* laneAxis = nullptr;
+    QValueAxis* laneAxis = nullptr;
     QLineSeries* qualitySeries = nullptr;
     QLineSeries* ageSeries = nullptr;
     QLabel* sentence = nullptr;
