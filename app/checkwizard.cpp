@@ -172,6 +172,13 @@ QWizardPage* CheckWizard::createIdentityPage()
                        "port %2.")
             .arg(index + 1)
             .arg(port)));
+    profileLabel = new QLabel;
+    profileLabel->setObjectName(QStringLiteral("profileInForce"));
+    profileLabel->setWordWrap(true);
+    profileLabel->setTextFormat(Qt::PlainText);
+    profileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addRow(QStringLiteral("Limits:"), profileLabel);
+    profileLabel->setText(QStringLiteral("default limits"));
     // A wand id that is only blanks would file a report nobody can find.
     page->condition = [this] { return !wandIdEdit->text().trimmed().isEmpty(); };
     connect(wandIdEdit, &QLineEdit::textChanged, page, &QWizardPage::completeChanged);
@@ -266,6 +273,20 @@ QWizardPage* CheckWizard::createResultPage()
     return page;
 }
 
+void CheckWizard::setProfile(const CheckProfile& profile, const QString& source)
+{
+    limits = profile;
+    profileLabel->setText(source.isEmpty() ? QStringLiteral("default limits")
+                                           : QDir::toNativeSeparators(source));
+    if (!checking && !engine->finished()) {
+        // The feed holds the engine it feeds.
+        feed.reset();
+        engine = std::make_unique<SkywandCheck>(limits);
+        feed = std::make_unique<CheckFeed>(*engine, index);
+        circleView->setTrace(&engine->circleTrace(), 0.0);
+    }
+}
+
 void CheckWizard::setClockForTesting(std::function<double()> testClock)
 {
     clock = std::move(testClock);
@@ -292,7 +313,7 @@ void CheckWizard::startCheck()
     page(StepsPage)->setTitle(
         QStringLiteral("Checking Skywand F%1: %2").arg(index + 1).arg(wandIdEdit->text()));
     feed.reset();
-    engine = std::make_unique<SkywandCheck>();
+    engine = std::make_unique<SkywandCheck>(limits);
     feed = std::make_unique<CheckFeed>(*engine, index);
     circleView->setTrace(&engine->circleTrace(), 0.0);
     startUs = FrameInbox::wallUs();

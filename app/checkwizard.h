@@ -56,6 +56,11 @@ public:
     // One frame at the given time (seconds since the steps began).
     void feedFrame(uint32_t frameCounter, double time, const SkywandRecord* record);
 
+    // The limits the check judges by and where they come from: the lab's
+    // profile file, or empty for the default limits. Applies to the check
+    // started next.
+    void setProfile(const CheckProfile& profile, const QString& source);
+
     int skywandIndex() const { return index; }
     const SkywandCheck& check() const { return *engine; }
     QString reportFolder() const;
@@ -85,6 +90,7 @@ private:
 
     int index;
     int port;
+    CheckProfile limits;
     std::unique_ptr<SkywandCheck> engine;
     std::function<double()> clock;
     std::shared_ptr<FrameInbox> frames;
@@ -97,6 +103,7 @@ private:
     QTimer* refreshTimer;
     QLineEdit* wandIdEdit = nullptr;
     QLineEdit* operatorEdit = nullptr;
+    QLabel* profileLabel = nullptr;
     QLabel* stepTitle = nullptr;
     QLabel* promptLabel = nullptr;
     QLabel* countdownLabel = nullptr;

@@ -13,9 +13,14 @@
 
 namespace {
 
-// Enough for the longest port text in any UTF-8 form with CR LF line ends;
-// a larger hostile file is not read whole.
-constexpr qint64 kMaxConfigBytes = 4096;
+// Enough for the longest port text in any UTF-8 form with CR LF line ends
+// and a profile path as long as the system allows; a larger hostile file is
+// not read whole.
+constexpr qint64 kMaxConfigBytes = 8192;
+
+// Starts the profile's line. The port text before it may end with a line
+// end of its own, which stays part of it as it always has.
+const QByteArray kProfileKey = QByteArrayLiteral("\ncheck-profile=");
 
 } // namespace
 
@@ -92,4 +97,26 @@ bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned
                    .arg(path, reason);
     }
     return written;
+}
+
+ConfigContent parseConfig(const QByteArray& content)
+{
+    ConfigContent config;
+    const qsizetype key = content.indexOf(kProfileKey);
+    if (key < 0) {
+        config.portText = content;
+        return config;
+    }
+    config.portText = content.left(key);
+    const qsizetype from = key + kProfileKey.size();
+    const qsizetype end = content.indexOf('\n', from);
+    config.profilePath = QString::fromUtf8(content.mid(from, end < 0 ? -1 : end - from));
+    return config;
+}
+
+QByteArray composeConfig(const ConfigContent& config)
+{
+    if (config.profilePath.isEmpty())
+        return config.portText;
+    return config.portText + kProfileKey + config.profilePath.toUtf8() + '\n';
 }

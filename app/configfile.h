@@ -1,7 +1,7 @@
 #pragma once
 
-class QByteArray;
-class QString;
+#include <QByteArray>
+#include <QString>
 
 // What stands at the configuration file's path, symbolic links followed.
 enum class ConfigFileKind
@@ -14,7 +14,7 @@ enum class ConfigFileKind
 ConfigFileKind configFileKind(const QString& path);
 
 // Reads the configuration file at path when it is a regular file (links
-// followed): content gets at most the first 4096 bytes, in text mode, or
+// followed): content gets at most the first 8192 bytes, in text mode, or
 // stays empty when the file does not open. Anything else is neither opened
 // nor read, so a FIFO never blocks and a device never sees an open. Returns
 // what it found.
@@ -30,3 +30,16 @@ ConfigFileKind loadConfigFile(const QString& path, QByteArray* content);
 // such failure is reported on the debug output and sets *warned, which keeps
 // later failures quiet.
 bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned);
+
+// What the configuration file holds: the port text, and the check profile
+// the lab chose, if any, on a line of its own after it. A file without a
+// profile holds the port text alone, byte for byte as before; a reader that
+// knows only the port text still reads its number from the first line.
+struct ConfigContent
+{
+    QByteArray portText;
+    QString profilePath; // empty: the default limits
+};
+
+ConfigContent parseConfig(const QByteArray& content);
+QByteArray composeConfig(const ConfigContent& config);

@@ -1,5 +1,6 @@
 #include "skywandtester.h"
 
+#include "checkprofile.h"
 #include "checkwizard.h"
 #include "configfile.h"
 #include "elidedlabel.h"
@@ -18,6 +19,10 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -56,6 +61,9 @@ template <typename Body> void withoutThrowing(const char* where, Body body)
 }
 
 constexpr int kPaintIntervalMs = 16; // about 60 Hz
+// The longest profile path the configuration file keeps, as the system
+// bounds a path.
+constexpr int kMaxProfilePathBytes = 4095;
 // While another program holds the data port, it is tried again this often.
 constexpr int kPortRetryMs = 2000;
 
@@ -94,6 +102,7 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
     connectActions();
     createMonitorEntries();
     createCheckEntry();
+    createProfileEntry();
     loadConfig();
     setupStatusAndPanel();
     createTrackingSdk();
@@ -183,6 +192,11 @@ TrackingSdk* Skywandtester::newTrackingSdk(int port)
                            TrackingSdk::kDefaultServerTimeoutUs);
 }
 
+bool Skywandtester::configuredPort(int* port) const
+{
+    return readPort(portText, port) && *port >= 1 && *port <= 65535;
+}
+
 void Skywandtester::createTrackingSdk()
 {
     int port = 0;
@@ -191,11 +205,13 @@ void Skywandtester::createTrackingSdk()
                              QStringLiteral("Wrong data port"), QMessageBox::Ok,
                              QMessageBox::NoButton);
         qDebug() << "Wrong data port";
+        setDiagnoseShown(true);
         return;
     }
     if (port < 1 || port > 65535) {
         qDebug() << "Illegal data port";
         setStatus(QStringLiteral("Illegal data port"));
+        setDiagnoseShown(true);
         return;
     }
     sdk = newTrackingSdk(port);
@@ -299,14 +315,19 @@ void Skywandtester::openStreamMonitor()
             withoutThrowing("Switch port", [this, port] { switchToPort(port); });
         });
     }
+    // The diagnosis judges the Skywand chosen here, not whichever the
+    // monitor's own selector shows.
+    monitor->setChosenSkywand(selectedIndex < 0 ? 0 : selectedIndex);
     int port = 0;
-    const bool opened = sdk && sdk->isValid();
-    if (opened) {
-        port = sdk->getDataPort();
-    } else if (!readPort(portText, &port)) {
-        port = 0;
+    if (sdk && sdk->isValid()) {
+        monitor->setPort(sdk->getDataPort(), true);
+    } else if (configuredPort(&port)) {
+        monitor->setPort(port, false);
+    } else {
+        monitor->setNoPort(QStringLiteral("The configured port text \"%1\" is no port: enter the "
+                                          "data port in Settings, Port settings.")
+                               .arg(QString::fromLatin1(portText)));
     }
-    monitor->setPort(port, opened);
     monitor->show();
     monitor->raise();
     monitor->activateWindow();
@@ -347,8 +368,29 @@ void Skywandtester::openCheckWizard()
     // One check at a time; the wizard checks the Skywand selected when it
     // opened and is deleted when it closes.
     if (!checkWizard) {
+        // Read anew each time, so that the lab's latest limits apply. A
+        // profile that does not load stops the check rather than letting it
+        // judge by limits the lab did not choose.
+        CheckProfile profile;
+        std::string error;
+        if (!profilePath.isEmpty() &&
+            !profile.load(QFile::encodeName(profilePath).toStdString(), error)) {
+            auto* box = new QMessageBox(
+                QMessageBox::Warning, QStringLiteral("Skywand tester"),
+                QStringLiteral("The check does not start: its profile does not load (%1). Choose "
+                               "another one, or the default limits, in Settings, Check "
+                               "profile.")
+                    .arg(QString::fromLocal8Bit(error.c_str())),
+                QMessageBox::Ok, this);
+            box->setObjectName(QStringLiteral("profileRefused"));
+            box->setTextFormat(Qt::PlainText);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+            return;
+        }
         const int port = sdk && sdk->isValid() ? int(sdk->getDataPort()) : 0;
         checkWizard = new CheckWizard(selectedIndex < 0 ? 0 : selectedIndex, port, this);
+        checkWizard->setProfile(profile, profilePath);
         checkWizard->setAttribute(Qt::WA_DeleteOnClose);
         // The check judges every frame, not only the newest one the panel
         // shows, so the receiver hands each one over as it arrives.
@@ -367,6 +409,85 @@ void Skywandtester::openCheckWizard()
     checkWizard->show();
     checkWizard->raise();
     checkWizard->activateWindow();
+}
+
+void Skywandtester::createProfileEntry()
+{
+    auto* action = new QAction(QStringLiteral("Check &profile..."), this);
+    action->setObjectName(QStringLiteral("actionCheckProfile"));
+    action->setStatusTip(QStringLiteral("Choose the limits the check judges a Skywand by"));
+    connect(action, &QAction::triggered, this,
+            [this] { withoutThrowing("Check profile", [this] { openCheckProfileDlg(); }); });
+    ui->menuSettings->addAction(action);
+}
+
+void Skywandtester::openCheckProfileDlg()
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Check profile"),
+                    QStringLiteral("The check judges a Skywand by %1.")
+                        .arg(profilePath.isEmpty()
+                                 ? QStringLiteral("the default limits")
+                                 : QStringLiteral("the limits in %1")
+                                       .arg(QDir::toNativeSeparators(profilePath))),
+                    QMessageBox::Cancel, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(QStringLiteral("A profile is the JSON file that kestrel-check "
+                                          "--profile reads; keys it leaves out keep their "
+                                          "default."));
+    QPushButton* choose = box.addButton(QStringLiteral("&Choose file..."), QMessageBox::ActionRole);
+    QPushButton* defaults =
+        box.addButton(QStringLiteral("Use &default limits"), QMessageBox::ResetRole);
+    defaults->setEnabled(!profilePath.isEmpty());
+    box.exec();
+    QString path;
+    if (box.clickedButton() == choose) {
+        path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Check profile"), QFileInfo(profilePath).path(),
+            QStringLiteral("Check profiles (*.json);;All files (*)"));
+        if (path.isEmpty()) {
+            return;
+        }
+    } else if (box.clickedButton() != defaults) {
+        return;
+    }
+    QString error;
+    if (!setCheckProfilePath(path, error)) {
+        QMessageBox warning(QMessageBox::Warning, QStringLiteral("Check profile"),
+                            QStringLiteral("This profile is not used: %1").arg(error),
+                            QMessageBox::Ok, this);
+        warning.setTextFormat(Qt::PlainText);
+        warning.exec();
+    }
+}
+
+bool Skywandtester::setCheckProfilePath(const QString& path, QString& error)
+{
+    if (path.isEmpty()) {
+        profilePath.clear();
+        saveConfig();
+        return true;
+    }
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    // The path stands on a line of its own in the configuration file.
+    if (absolute.contains(QLatin1Char('\n')) || absolute.contains(QLatin1Char('\r')) ||
+        absolute.contains(QChar(0))) {
+        error = QStringLiteral("its path holds a line break, which the configuration file cannot "
+                               "keep");
+        return false;
+    }
+    if (absolute.toUtf8().size() > kMaxProfilePathBytes) {
+        error = QStringLiteral("its path is longer than %1 bytes").arg(kMaxProfilePathBytes);
+        return false;
+    }
+    CheckProfile profile;
+    std::string why;
+    if (!profile.load(QFile::encodeName(absolute).toStdString(), why)) {
+        error = QString::fromLocal8Bit(why.c_str());
+        return false;
+    }
+    profilePath = absolute;
+    saveConfig();
+    return true;
 }
 
 void Skywandtester::on_action_Help_triggered()
@@ -444,6 +565,9 @@ void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
     withoutThrowing("Skywand selection", [this, index] {
         selectedIndex = index;
         setStatus(statusText(index + 1));
+        if (monitor) {
+            monitor->setChosenSkywand(index);
+        }
         if (!sdk || index < 0) {
             return;
         }
@@ -616,13 +740,17 @@ void Skywandtester::loadConfig()
                              QMessageBox::NoButton);
         return;
     }
-    case ConfigFileKind::Regular:
-        setPortText(QString::fromUtf8(content).toLatin1());
+    case ConfigFileKind::Regular: {
+        const ConfigContent config = parseConfig(content);
+        setPortText(QString::fromUtf8(config.portText).toLatin1());
+        profilePath = config.profilePath;
         return;
+    }
     }
 }
 
 void Skywandtester::saveConfig()
 {
-    saveConfigFile(configFilePath(), QString::fromLatin1(portText).toUtf8(), &configSaveWarned);
+    const ConfigContent config{QString::fromLatin1(portText).toUtf8(), profilePath};
+    saveConfigFile(configFilePath(), composeConfig(config), &configSaveWarned);
 }

@@ -44,6 +44,15 @@ public:
     // created afterwards.
     static void setDataTimeoutUsForTesting(int microseconds);
 
+    // The lab's check profile that the check wizard judges by; empty for the
+    // default limits.
+    QString checkProfilePath() const { return profilePath; }
+    // Chooses the profile file at path (empty: the default limits) and keeps
+    // the choice in the configuration file. False, with the reason in error
+    // and nothing changed, when the file does not load or its path cannot be
+    // kept there.
+    bool setCheckProfilePath(const QString& path, QString& error);
+
 private slots:
     void on_action_Help_triggered();
     void on_actionWhat_s_this_triggered();
@@ -67,6 +76,8 @@ private:
     void saveConfig();
 
     TrackingSdk* newTrackingSdk(int port);
+    // The port the port text names, when it names one from 1 to 65535.
+    bool configuredPort(int* port) const;
     void retryDataPort();
     void setPortText(const QByteArray& text);
     QString statusText(int skywandNumber, bool tracked = true) const;
@@ -75,6 +86,10 @@ private:
     // Tools, "Check Skywand...": the guided check of the selected Skywand.
     void createCheckEntry();
     void openCheckWizard();
+    // Settings, "Check profile...": a file chooser and a way back to the
+    // default limits.
+    void createProfileEntry();
+    void openCheckProfileDlg();
 
     // The stream monitor and the Diagnose button of the status area.
     void createMonitorEntries();
@@ -97,6 +112,7 @@ private:
     bool configSaveWarned = false;
     QTimer* portRetryTimer = nullptr;
     QPointer<CheckWizard> checkWizard;
+    QString profilePath;
     StreamMonitorWindow* monitor = nullptr;
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;

@@ -4,6 +4,7 @@
 #include "diagnosis.h"
 
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -210,11 +211,17 @@ void StreamMonitorWindow::setupUi()
     attach(Age, ageSeries);
     views[Quality]->chart()->legend()->hide();
     views[Age]->chart()->legend()->hide();
-    views[Buttons]->chart()->legend()->setAlignment(Qt::AlignRight);
+    // Sixteen lanes hold more names than a legend beside a short chart can
+    // show, and the theme's few colours repeat among them: the lanes are
+    // numbered on the axis instead, at their lines.
+    views[Buttons]->chart()->legend()->hide();
+    setLaneCount(0);
 
     sentence = new QLabel;
     sentence->setObjectName(QStringLiteral("diagnosisSentence"));
     sentence->setWordWrap(true);
+    // The sentence may quote a port text typed by the user.
+    sentence->setTextFormat(Qt::PlainText);
     sentence->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QFont bold = sentence->font();
     bold.setBold(true);
@@ -267,6 +274,13 @@ QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, dou
     value->setRange(low, high);
     value->setLabelFormat(QStringLiteral("%.1f"));
     value->setTickCount(3);
+    if (which == Buttons) {
+        // Ticks at the lanes' lines, numbered as the buttons are.
+        laneAxis = value;
+        laneAxis->setLabelFormat(QStringLiteral("%.0f"));
+        laneAxis->setTickType(QValueAxis::TicksDynamic);
+        laneAxis->setTickAnchor(1.0);
+    }
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(value, Qt::AlignLeft);
     timeAxes[which] = time;
@@ -282,6 +296,24 @@ void StreamMonitorWindow::setPort(int value, bool opened)
 {
     port = value;
     portOpened = opened;
+    noPortSentence.clear();
+}
+
+void StreamMonitorWindow::setNoPort(const QString& text)
+{
+    port = 0;
+    portOpened = false;
+    noPortSentence = text;
+}
+
+void StreamMonitorWindow::setChosenSkywand(int index)
+{
+    if (index < 0)
+        return;
+    chosen = index;
+    selectSkywand(index);
+    const QSignalBlocker block(skywandBox);
+    skywandBox->setCurrentIndex(index < skywandBox->count() ? index : -1);
 }
 
 bool StreamMonitorWindow::isPaused() const
@@ -325,11 +357,13 @@ void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
 
     if (!chosenTracked)
         return;
+    if (const int count = std::clamp(chosen.numButton, 0, kButtonLanes); count != lanes)
+        setLaneCount(count);
     x.append(t, chosen.numJoystick > 0 ? chosen.joystickValue[0] : 0.0);
     y.append(t, chosen.numJoystick > 1 ? chosen.joystickValue[1] : 0.0);
-    for (int lane = 0; lane < kButtonLanes; ++lane) {
+    for (int lane = 0; lane < lanes; ++lane) {
         const bool pressed = lane < chosen.numButton && chosen.button[lane] == 1;
-        buttons[static_cast<size_t>(lane)].append(t, lane + (pressed ? kPressedHeight : 0.0));
+        buttons[static_cast<size_t>(lane)].append(t, lane + 1 + (pressed ? kPressedHeight : 0.0));
     }
     quality.append(t, chosen.quality);
 }
@@ -378,6 +412,43 @@ void StreamMonitorWindow::selectSkywand(int index)
     quality.clear();
 }
 
+int StreamMonitorWindow::laneLabelStep(int count, double plotHeight, double labelHeight)
+{
+    // The axis spans the lanes, the margin below the first and the pressed
+    // height above the last.
+    const double perLane = plotHeight / (count + 0.1);
+    if (count <= 1 || !(perLane > 0.0) || !(labelHeight > 0.0))
+        return 1;
+    return std::clamp(static_cast<int>(std::ceil(labelHeight / perLane)), 1, count);
+}
+
+void StreamMonitorWindow::setLaneCount(int count)
+{
+    lanes = count;
+    for (int lane = 0; lane < kButtonLanes; ++lane) {
+        const bool shown = lane < lanes;
+        buttonSeries[lane]->setVisible(shown);
+        if (!shown) {
+            buttons[static_cast<size_t>(lane)].clear();
+            buttonSeries[lane]->clear();
+        }
+    }
+    laneAxis->setRange(0.8, std::max(lanes, 1) + 0.9);
+    labelStep = 0;
+    numberLanes();
+}
+
+void StreamMonitorWindow::numberLanes()
+{
+    const double labelHeight = QFontMetricsF(laneAxis->labelsFont()).height();
+    const int step =
+        laneLabelStep(lanes, views[Buttons]->chart()->plotArea().height(), labelHeight);
+    if (step == labelStep)
+        return;
+    labelStep = step;
+    laneAxis->setTickInterval(step);
+}
+
 void StreamMonitorWindow::refresh()
 {
     const double t = now();
@@ -402,8 +473,9 @@ void StreamMonitorWindow::updateCharts(double t)
     };
     draw(Position, x, xSeries);
     draw(Position, y, ySeries);
-    for (int lane = 0; lane < kButtonLanes; ++lane)
+    for (int lane = 0; lane < lanes; ++lane)
         draw(Buttons, buttons[static_cast<size_t>(lane)], buttonSeries[lane]);
+    numberLanes();
     draw(Quality, quality, qualitySeries);
     draw(Age, age, ageSeries);
     double highest = 1.0;
@@ -453,9 +525,13 @@ void StreamMonitorWindow::diagnose()
 {
     if (worker->isRunning() || diagnoseTimer->isActive())
         return;
-    diagnoseButton->setEnabled(false);
     switchButton->hide();
     evidenceText->hide();
+    if (!noPortSentence.isEmpty()) {
+        sentence->setText(noPortSentence);
+        return;
+    }
+    diagnoseButton->setEnabled(false);
     sentence->setText(QStringLiteral("Watching the stream and the network for a few seconds..."));
     diagnosisHealth = std::make_unique<StreamHealth>(now());
     worker->setPort(static_cast<uint16_t>(std::clamp(port, 0, 65535)), portOpened);
@@ -470,7 +546,7 @@ void StreamMonitorWindow::finishDiagnosis()
         return;
     DiagnosisEvidence evidence = worker->gathered();
     evidence.health = diagnosisHealth->figures(now());
-    evidence.selectedSkywand = selected;
+    evidence.selectedSkywand = chosen;
     evidence.lastParseFailure = lastParseFailure;
     diagnosisHealth.reset();
     const Diagnosis result = ::diagnose(evidence);

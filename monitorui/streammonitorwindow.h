@@ -38,7 +38,8 @@ public:
     static constexpr int kRedrawMs = 100;   // 10 Hz
     static constexpr int kTableEvery = 3;   // redraws per table update
     static constexpr int kMaxSkywands = 64; // whose quality the health keeps
-    static constexpr int kButtonLanes = 8;
+    // One lane per button, as many as a Skywand can report.
+    static constexpr int kButtonLanes = FrameLimits::kMaxSkywandButtons;
     static constexpr int kDiagnoseWaitMs = 3000;
 
     explicit StreamMonitorWindow(QWidget* parent = nullptr);
@@ -46,12 +47,23 @@ public:
 
     // The data port and whether it opened, for the diagnosis.
     void setPort(int port, bool opened);
+    // No port is configured: the diagnosis says sentence at once instead of
+    // watching a port. Lasts until the next setPort().
+    void setNoPort(const QString& sentence);
+    // The Skywand the diagnosis judges (0 for F1): the one chosen in the main
+    // window. The charts show it too until another is picked here.
+    void setChosenSkywand(int index);
     // The outcome of the receive that just ended, read from sdk; ignored
     // while the window is closed and no diagnosis runs.
     void recordData(const TrackingSdk& sdk);
     void recordError(const TrackingSdk& sdk);
 
     bool isPaused() const;
+    // The button lanes drawn: the shown Skywand's button count.
+    int buttonLaneCount() const { return lanes; }
+    // Every how many lanes one is numbered, so that the numbers of lanes
+    // lanes on plotHeight pixels keep labelHeight apart: 1 when all fit.
+    static int laneLabelStep(int lanes, double plotHeight, double labelHeight);
     // Redraws now, as the timer does.
     void refresh();
 
@@ -84,6 +96,8 @@ private:
     void selectSkywand(int index);
     void finishDiagnosis();
     void showSkywandCount(int count);
+    void setLaneCount(int count);
+    void numberLanes();
 
     QElapsedTimer clock;
     StreamHealth health;
@@ -91,6 +105,10 @@ private:
     int port = 0;
     bool portOpened = false;
     int selected = 0;
+    int chosen = 0;
+    int lanes = 0;
+    int labelStep = 0; // 0: the lanes need numbering anew
+    QString noPortSentence;
     int redraws = 0;
     std::vector<float> qualities;
     ReceivedDatagram datagram;
@@ -112,6 +130,7 @@ private:
     QLineSeries* xSeries = nullptr;
     QLineSeries* ySeries = nullptr;
     std::array<QLineSeries*, kButtonLanes> buttonSeries{};
+    QValueAxis* laneAxis = nullptr;
     QLineSeries* qualitySeries = nullptr;
     QLineSeries* ageSeries = nullptr;
     QLabel* sentence = nullptr;

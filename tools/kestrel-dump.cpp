@@ -311,7 +311,14 @@ int run(int argc, char** argv)
     for (CLI::Option* other : {json, summary, read, write, duration})
         diagnoseFlag->excludes(other);
 
-    if (const int usage = CommandLine::parse(app, argc, argv); usage >= 0)
+    // Port 0 would diagnose a port the system picks, where no controller
+    // sends.
+    const auto checkCombinations = [&] {
+        if (options.diagnose && options.port == 0)
+            throw CLI::ValidationError(
+                "--port", "0 is no port a controller sends to; --diagnose needs 1 to 65535");
+    };
+    if (const int usage = CommandLine::parse(app, argc, argv, checkCombinations); usage >= 0)
         return usage;
     installStopHandlers();
     if (options.diagnose)

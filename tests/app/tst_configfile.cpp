@@ -81,6 +81,8 @@ private slots:
     void save();
     void onlyRegularFiles_data();
     void onlyRegularFiles();
+    void profileBesideThePort_data();
+    void profileBesideThePort();
 };
 
 void TestConfigFile::save_data()
@@ -226,6 +228,52 @@ void TestConfigFile::onlyRegularFiles()
         QCOMPARE(written.readAll(), QByteArray("6001"));
     }
     QCOMPARE(QFileInfo::exists(target), link && what != "link to nothing");
+}
+
+void TestConfigFile::profileBesideThePort_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("portText");
+    QTest::addColumn<QString>("profilePath");
+    QTest::addColumn<bool>("rewrittenAsRead");
+
+    QTest::newRow("port alone") << QByteArray("5000") << QByteArray("5000") << QString() << true;
+    QTest::newRow("port and its line end")
+        << QByteArray("5000\n") << QByteArray("5000\n") << QString() << true;
+    QTest::newRow("port and profile")
+        << QByteArray("5000\ncheck-profile=/lab/limits.json\n") << QByteArray("5000")
+        << QStringLiteral("/lab/limits.json") << true;
+    QTest::newRow("port with line end and profile")
+        << QByteArray("5000\n\ncheck-profile=/lab/limits.json\n") << QByteArray("5000\n")
+        << QStringLiteral("/lab/limits.json") << true;
+    QTest::newRow("profile without line end")
+        << QByteArray("5000\ncheck-profile=/lab/a b.json") << QByteArray("5000")
+        << QStringLiteral("/lab/a b.json") << false;
+    QTest::newRow("later lines left out")
+        << QByteArray("5000\ncheck-profile=/p.json\nnext=1\n") << QByteArray("5000")
+        << QStringLiteral("/p.json") << false;
+    QTest::newRow("profile in UTF-8")
+        << QByteArray("5000\ncheck-profile=/lab/gr\xc3\xbc\xc3\x9f.json\n") << QByteArray("5000")
+        << QStringLiteral("/lab/gr\u00fc\u00df.json") << true;
+    QTest::newRow("empty profile: the defaults")
+        << QByteArray("5000\ncheck-profile=\n") << QByteArray("5000") << QString() << false;
+}
+
+// The profile's path follows the port text on a line of its own; a file
+// without one keeps the format it always had, line end and all.
+void TestConfigFile::profileBesideThePort()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, portText);
+    QFETCH(QString, profilePath);
+    QFETCH(bool, rewrittenAsRead);
+    const ConfigContent config = parseConfig(content);
+    QCOMPARE(config.portText, portText);
+    QCOMPARE(config.profilePath, profilePath);
+    QCOMPARE(composeConfig(config) == content, rewrittenAsRead);
+    const ConfigContent again = parseConfig(composeConfig(config));
+    QCOMPARE(again.portText, portText);
+    QCOMPARE(again.profilePath, profilePath);
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -4,11 +4,16 @@
 #include "stripbuffer.h"
 #include "trackingsdk.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
@@ -46,6 +51,21 @@ void feed(TrackingSdk& sdk, StreamMonitorWindow& monitor, int counter, double x)
     monitor.recordData(sdk);
 }
 
+void writeConfig(const QByteArray& content)
+{
+    QFile file(Skywandtester::configFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QString diagnosisSentence(QWidget* window)
+{
+    auto* monitor = window->findChild<StreamMonitorWindow*>();
+    auto* label =
+        monitor ? monitor->findChild<QLabel*>(QStringLiteral("diagnosisSentence")) : nullptr;
+    return label ? label->text() : QString();
+}
+
 } // namespace
 
 class TestStreamMonitor : public QObject
@@ -56,7 +76,14 @@ private slots:
     void stripBufferKeepsExtremes_data();
     void stripBufferKeepsExtremes();
     void monitorShowsFiguresAndPauseFreezes();
+    void buttonLanesFollowTheSkywand_data();
+    void buttonLanesFollowTheSkywand();
+    void laneNumbersKeepApart_data();
+    void laneNumbersKeepApart();
     void diagnoseButtonFollowsData();
+    void diagnoseWithoutPort_data();
+    void diagnoseWithoutPort();
+    void diagnosisJudgesTheMainWindowsSkywand();
 };
 
 void TestStreamMonitor::stripBufferKeepsExtremes_data()
@@ -127,6 +154,72 @@ void TestStreamMonitor::monitorShowsFiguresAndPauseFreezes()
     QCOMPARE(positionPoints(monitor).last().y(), -0.5);
 }
 
+void TestStreamMonitor::buttonLanesFollowTheSkywand_data()
+{
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("pressed"); // 1 for the first button, 0 for none
+    QTest::newRow("16 buttons, the 12th pressed") << 16 << 12;
+    QTest::newRow("6 buttons, the 6th pressed") << 6 << 6;
+    QTest::newRow("no buttons") << 0 << 0;
+}
+
+// One lane for each button the Skywand reports, up to the 16 it may have,
+// and a pressed button drawn high in its own lane.
+void TestStreamMonitor::buttonLanesFollowTheSkywand()
+{
+    QFETCH(int, buttons);
+    QFETCH(int, pressed);
+    TrackingSdk sdk(std::string(), 0, 0, TrackingSdk::kDefaultDataBufferSize, 1000000,
+                    TrackingSdk::kDefaultServerTimeoutUs);
+    QVERIFY(sdk.isValid());
+    StreamMonitorWindow monitor;
+    monitor.show();
+    Wand wand;
+    wand.buttons = buttons;
+    wand.word = pressed > 0 ? 1u << (pressed - 1) : 0u;
+    QVERIFY(sendTo(sdk.getDataPort(), frame6df2({wand})));
+    QVERIFY(sdk.receive());
+    monitor.recordData(sdk);
+    monitor.refresh();
+
+    QCOMPARE(monitor.buttonLaneCount(), buttons);
+    auto* view = monitor.findChild<QChartView*>(QStringLiteral("chart1"));
+    const QList<QAbstractSeries*> series = view->chart()->series();
+    QCOMPARE(series.size(), int(StreamMonitorWindow::kButtonLanes));
+    int visible = 0;
+    for (QAbstractSeries* lane : series)
+        visible += lane->isVisible() ? 1 : 0;
+    QCOMPARE(visible, buttons);
+    if (pressed > 0) {
+        const QList<QPointF> points = static_cast<QLineSeries*>(series[pressed - 1])->points();
+        QVERIFY(!points.isEmpty());
+        QCOMPARE(points.last().y(), pressed + 0.7); // lane N's line at N
+    }
+}
+
+void TestStreamMonitor::laneNumbersKeepApart_data()
+{
+    QTest::addColumn<int>("lanes");
+    QTest::addColumn<double>("plotHeight");
+    QTest::addColumn<int>("step");
+    // Labels 12 pixels high.
+    QTest::newRow("16 lanes, tall") << 16 << 400.0 << 1;
+    QTest::newRow("16 lanes, short") << 16 << 100.0 << 2;
+    QTest::newRow("16 lanes, very short") << 16 << 40.0 << 5;
+    QTest::newRow("16 lanes, no room") << 16 << 0.0 << 1;
+    QTest::newRow("8 lanes, short") << 8 << 100.0 << 1;
+    QTest::newRow("1 lane") << 1 << 5.0 << 1;
+    QTest::newRow("none") << 0 << 100.0 << 1;
+}
+
+void TestStreamMonitor::laneNumbersKeepApart()
+{
+    QFETCH(int, lanes);
+    QFETCH(double, plotHeight);
+    QFETCH(int, step);
+    QCOMPARE(StreamMonitorWindow::laneLabelStep(lanes, plotHeight, 12.0), step);
+}
+
 // The status area's Diagnose button is there while no data or only another
 // program's traffic arrives, and goes when frames come.
 void TestStreamMonitor::diagnoseButtonFollowsData()
@@ -159,6 +252,70 @@ void TestStreamMonitor::diagnoseButtonFollowsData()
     streamer.reset();
     QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 5000);
 
+    window.reset();
+    QFile::remove(Skywandtester::configFilePath());
+}
+
+void TestStreamMonitor::diagnoseWithoutPort_data()
+{
+    QTest::addColumn<QByteArray>("portText");
+    QTest::newRow("above 65535") << QByteArray("70000");
+    QTest::newRow("zero") << QByteArray("0");
+    QTest::newRow("negative") << QByteArray("-5000");
+    QTest::newRow("letters") << QByteArray("five thousand");
+    QTest::newRow("beyond int") << QByteArray("99999999999");
+    QTest::newRow("markup") << QByteArray("<b>x</b>");
+}
+
+// A port text that names no port offers the diagnosis too, which says so and
+// where to set one instead of watching a port made up from the text.
+void TestStreamMonitor::diagnoseWithoutPort()
+{
+    QFETCH(QByteArray, portText);
+    writeConfig(portText);
+    // Text that is no number at all brings up the "Wrong data port" box.
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    closer.start(10);
+    auto window = std::make_unique<Skywandtester>();
+    closer.stop();
+    window->show();
+    auto* button = window->findChild<QPushButton*>(QStringLiteral("diagnoseButton"));
+    QVERIFY(button->isVisible());
+    button->click();
+    const QString sentence = diagnosisSentence(window.get());
+    QCOMPARE(sentence, QStringLiteral("The configured port text \"%1\" is no port: enter the data "
+                                      "port in Settings, Port settings.")
+                           .arg(QString::fromLatin1(portText)));
+    window.reset();
+    QFile::remove(Skywandtester::configFilePath());
+}
+
+// The diagnosis names the Skywand chosen in the main window as missing, even
+// though the monitor's own selector starts at F1, which is there.
+void TestStreamMonitor::diagnosisJudgesTheMainWindowsSkywand()
+{
+    const quint16 port = freeUdpPort();
+    QVERIFY(port != 0);
+    writeConfig(QByteArray::number(port));
+    // Three Skywands, records for F1 and F2 only.
+    QByteArray frame = frame6df2({Wand{}, Wand{}});
+    frame.replace("6df2 2 2", "6df2 3 2");
+    FrameStreamer streamer(port, frame);
+    streamer.start();
+    Skywandtester::setDataTimeoutUsForTesting(100000);
+    auto window = std::make_unique<Skywandtester>();
+    window->show();
+    auto* selector = window->findChild<QComboBox*>(QStringLiteral("cboSkywand"));
+    QTRY_COMPARE_WITH_TIMEOUT(selector->count(), 3, 5000);
+    selector->setCurrentIndex(2);
+    window->findChild<QAction*>(QStringLiteral("actionStreamMonitor"))->trigger();
+    window->findChild<StreamMonitorWindow*>()->diagnose();
+    QTRY_VERIFY_WITH_TIMEOUT(diagnosisSentence(window.get()).contains(QLatin1String("none for F3")),
+                             10000);
     window.reset();
     QFile::remove(Skywandtester::configFilePath());
 }

@@ -469,6 +469,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"simNotANumber", {"--frames", "many"}, true, 64, "--frames"},
         RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, 64, "--summary"},
         RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, 64, "--port"},
+        RefusalCase{"dumpDiagnosePortZero",
+                    {"--diagnose", "--port", "0", "--no-capture"},
+                    false,
+                    64,
+                    "--port: 0 is no port"},
         RefusalCase{"dumpCountZero", {"--count", "0"}, false, 64, "--count"},
         RefusalCase{"dumpCountNegative", {"--count", "-1"}, false, 64, "--count: \"-1\""},
         RefusalCase{
