@@ -2,6 +2,8 @@
 // Skywand with two buttons that passes, checked from the capture.
 
 #include "capture.h"
+#include "childprocess.h"
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -144,6 +147,56 @@ TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
     ASSERT_EQ(passReports.size(), 3u);
     EXPECT_EQ(passReports[0], passReports[1]);
     EXPECT_EQ(passReports[0], passReports[2]);
+    std::filesystem::remove_all(folder);
+}
+
+// Live, with the checker paused for 2.5 s in the rest step (every datagram
+// waits in the socket meanwhile) and the stream stopping inside the hold
+// window: the pause costs nothing, the check ends incomplete in the hold step,
+// and --read of the recording it wrote files the same figures.
+TEST(KestrelCheck, LiveAndItsRecordingAgreeThroughAPauseAndAStop)
+{
+    const std::string folder = (std::filesystem::temp_directory_path() /
+                                ("kestrelcheck-live" + std::to_string(::getpid())))
+                                   .string();
+    std::filesystem::create_directories(folder);
+    const std::string capture = folder + "/live.pcap";
+    Process live(
+        {KESTREL_CHECK, "--port", "0", "--wand-id", "L1", "--out", folder, "--write", capture});
+    ASSERT_TRUE(live.started());
+    std::string line;
+    ASSERT_TRUE(live.readLine(1, line)) << "no word from kestrel-check";
+    const size_t at = line.find("UDP port ");
+    ASSERT_NE(at, std::string::npos) << line;
+    UdpSender sender(uint16_t(std::stoi(line.substr(at + 9))));
+    const auto start = std::chrono::steady_clock::now();
+    bool paused = false;
+    for (uint32_t i = 0; i < 1000; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * i));
+        if (i == 300 || i == 550) {
+            live.signal(i == 300 ? SIGSTOP : SIGCONT);
+            paused = i == 300;
+        }
+        ASSERT_TRUE(sender.send(datagram(i + 1, i / 100.0)));
+    }
+    EXPECT_FALSE(paused);
+    ASSERT_TRUE(live.readLine(0, line, 20.0));
+    EXPECT_EQ(live.finish(), 2) << live.errorText;
+    const auto liveReport = nlohmann::json::parse(readAll(line), nullptr, false);
+    ASSERT_FALSE(liveReport.is_discarded()) << line;
+    ASSERT_FALSE(liveReport["failures"].empty());
+    EXPECT_EQ(liveReport["failures"][0]["step"], "hold") << liveReport["failures"].dump();
+    EXPECT_EQ(liveReport["steps"]["rest"]["verdict"], "pass");
+    EXPECT_EQ(liveReport["steps"]["circle"]["verdict"], "pass");
+
+    const ToolRun replay = kestrelCheck("--read " + capture + " --wand-id L1 --out " + folder);
+    EXPECT_EQ(replay.status, 2);
+    const auto readReport =
+        nlohmann::json::parse(readAll(replay.out.substr(0, replay.out.size() - 1)), nullptr, false);
+    ASSERT_FALSE(readReport.is_discarded()) << replay.out;
+    for (const char* key : {"verdict", "steps", "evidence"})
+        EXPECT_EQ(liveReport[key], readReport[key]) << key;
+    EXPECT_EQ(liveReport["started"], readReport["started"]);
     std::filesystem::remove_all(folder);
 }
 
