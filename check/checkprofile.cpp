@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <set>
+#include <vector>
 
 namespace {
 
@@ -38,6 +40,15 @@ std::string quoted(const std::string& key)
     return "\"" + key + "\"";
 }
 
+// The key may hold any bytes; only a short, printable one is shown.
+std::string shownKey(const std::string& key)
+{
+    const bool showable = key.size() <= 40 && std::all_of(key.begin(), key.end(), [](char c) {
+                              return c >= 0x20 && c < 0x7f;
+                          });
+    return showable ? quoted(key) : std::string("(not shown)");
+}
+
 } // namespace
 
 nlohmann::ordered_json profileJson(const CheckProfile& profile)
@@ -52,9 +63,31 @@ nlohmann::ordered_json profileJson(const CheckProfile& profile)
 bool CheckProfile::parse(const std::string& text, std::string& error)
 {
     try {
-        const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+        // The parser keeps the last of two equal keys; a profile that names a
+        // limit twice is more likely a mistake than a choice, so it is refused.
+        std::vector<std::set<std::string>> keys;
+        std::string duplicate;
+        bool duplicated = false;
+        const auto watch = [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+            using Event = nlohmann::json::parse_event_t;
+            if (event == Event::object_start) {
+                keys.emplace_back();
+            } else if (event == Event::object_end && !keys.empty()) {
+                keys.pop_back();
+            } else if (event == Event::key && !keys.empty() && !duplicated && parsed.is_string()) {
+                duplicated = !keys.back().insert(parsed.get<std::string>()).second;
+                if (duplicated)
+                    duplicate = parsed.get<std::string>();
+            }
+            return true;
+        };
+        const nlohmann::json document = nlohmann::json::parse(text, watch, false);
         if (document.is_discarded()) {
             error = "not valid JSON";
+            return false;
+        }
+        if (duplicated) {
+            error = "duplicate key " + shownKey(duplicate);
             return false;
         }
         if (!document.is_object()) {
@@ -76,11 +109,7 @@ bool CheckProfile::parse(const std::string& text, std::string& error)
                 if (key == candidate.key)
                     limit = &candidate;
             if (!limit) {
-                // The key may hold any bytes; only a short, printable one is shown.
-                const bool showable =
-                    key.size() <= 40 && std::all_of(key.begin(), key.end(),
-                                                    [](char c) { return c >= 0x20 && c < 0x7f; });
-                error = "unknown key " + (showable ? quoted(key) : std::string("(not shown)"));
+                error = "unknown key " + shownKey(key);
                 return false;
             }
             const double number = value.is_number() ? value.get<double>() : NAN;

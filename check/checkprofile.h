@@ -22,8 +22,8 @@ struct CheckProfile
     // The file's limits override the defaults; keys it leaves out keep them.
     // False, with the reason in error and profile unchanged, when the file is
     // not a regular file, is larger than kMaxFileSize, is not a JSON object,
-    // names a key this profile does not have or gives a value of the wrong
-    // type or outside its range. Never throws.
+    // names a key this profile does not have or one key twice, or gives a
+    // value of the wrong type or outside its range. Never throws.
     bool load(const std::string& path, std::string& error);
     // The same for text already read.
     bool parse(const std::string& text, std::string& error);

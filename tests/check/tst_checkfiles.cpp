@@ -4,17 +4,21 @@
 #include "checkprofile.h"
 #include "checkreport.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -59,6 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileRow{R"({"maxUnpromptedPresses": -1})",
                    "\"maxUnpromptedPresses\" must be a whole number, 0 or more", 0.05},
         ProfileRow{"{\"maxOffs\xc3\xa9t\": 1}", "unknown key (not shown)", 0.05},
+        // Neither the first nor the last of two equal keys is taken.
+        ProfileRow{R"({"maxOffset": 0.05, "maxOffset": 99})", "duplicate key \"maxOffset\"", 0.05},
+        ProfileRow{"{\"k\xc3\xa9\": 1, \"k\xc3\xa9\": 1}", "duplicate key (not shown)", 0.05},
         ProfileRow{"[0.1]", "not a JSON object", 0.05},
         ProfileRow{R"({"maxOffset": 0.1)", "not valid JSON", 0.05}));
 
@@ -223,6 +230,120 @@ TEST(Check, ReportFolderCsvMustBeARegularFile)
     EXPECT_FALSE(saveReport(folder.path, sampleInfo("W1", ""), CheckProfile(), sampleResult(),
                             saved, error));
     EXPECT_EQ(error, folder.path + "/" + kReportCsvName + ": not a regular file");
+}
+
+// Lets this process write no file beyond a size, as a disk that fills up
+// stops a write; the write fails with EFBIG instead of the signal.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        signalBefore = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = before;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        ::signal(SIGXFSZ, signalBefore);
+    }
+
+private:
+    rlimit before = {};
+    sighandler_t signalBefore = SIG_DFL;
+};
+
+std::vector<std::string> entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Check, ReportIsFiledWholeOrNotAtAll)
+{
+    const CheckReportInfo info = sampleInfo("W1", "Ann");
+    const std::string stem = "W1-20261201T093101Z";
+    const std::string json = reportJson(info, CheckProfile(), sampleResult());
+    ASSERT_LT(json.size(), reportHtml(info, CheckProfile(), sampleResult()).size());
+    const std::string header = reportCsvHeader();
+    const std::string line = reportCsvRow(info, sampleResult(), stem + ".json");
+    std::string full = header;
+    while (full.size() < 64 * 1024)
+        full += line;
+
+    enum Place
+    {
+        File,
+        LinkOut,
+        DanglingLink,
+        Folder
+    };
+    const struct
+    {
+        const char* name;
+        Place place;
+        std::string before; // the CSV's content, or its link target's
+        rlim_t limit;       // the largest file that can be written; 0 for any
+        std::string error;  // the end of the message; empty when filed
+        std::string after;
+    } rows[] = {
+        {"new", File, "", 0, "", header + line},
+        {"no final line end", File, header + "x", 0, "", header + "x\n" + line},
+        {"link out of the folder", LinkOut, header, 0, ".csv: not a regular file", header},
+        {"dangling link", DanglingLink, "", 0, ".csv: not a regular file", ""},
+        {"folder", Folder, "", 0, ".csv: not a regular file", ""},
+        {"full at the html", File, header, json.size(), ".html: File too large", header},
+        {"full within the row", File, full, full.size() + 10, ".csv: File too large", full},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder folder;
+        TempFolder outside;
+        const std::string csv = folder.path + "/" + kReportCsvName;
+        const std::string target = outside.path + "/target.csv";
+        if (row.place == File && !row.before.empty())
+            std::ofstream(csv, std::ios::binary) << row.before;
+        if (row.place == LinkOut)
+            std::ofstream(target, std::ios::binary) << row.before;
+        if (row.place == LinkOut || row.place == DanglingLink) {
+            ASSERT_EQ(::symlink(target.c_str(), csv.c_str()), 0);
+        }
+        if (row.place == Folder)
+            std::filesystem::create_directory(csv);
+        const std::vector<std::string> prepared = entries(folder.path);
+
+        SavedReport saved;
+        std::string error;
+        bool filed = false;
+        {
+            FileSizeLimit limit(row.limit ? row.limit : RLIM_INFINITY);
+            filed = saveReport(folder.path, info, CheckProfile(), sampleResult(), saved, error);
+        }
+        EXPECT_EQ(filed, row.error.empty()) << error;
+        EXPECT_EQ(error.substr(error.size() - std::min(error.size(), row.error.size())), row.error);
+        const std::string written = readAll(row.place == File ? csv : target);
+        EXPECT_EQ(written, row.after);
+        if (!filed) {
+            EXPECT_EQ(entries(folder.path), prepared);
+            EXPECT_EQ(saved.json, "");
+        }
+        if (row.place == DanglingLink) {
+            EXPECT_FALSE(std::filesystem::exists(target));
+        }
+        if (row.limit) {
+            // Once there is room, the same check files under the same names.
+            ASSERT_TRUE(saveReport(folder.path, info, CheckProfile(), sampleResult(), saved, error))
+                << error;
+            EXPECT_EQ(saved.json, folder.path + "/" + stem + ".json");
+            EXPECT_EQ(readAll(csv), row.before + line);
+        }
+    }
 }
 
 } // namespace
