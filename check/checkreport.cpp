@@ -2,17 +2,20 @@
 #include "profilejson.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -212,10 +215,12 @@ bool writeAll(int fd, const std::string& text)
     return true;
 }
 
-// Creates a new file and never opens an existing one (a link included).
+// Creates a new file and never opens an existing one (a link included); a
+// file that could not be written whole is removed again.
 bool writeNew(const std::string& path, const std::string& text, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return false;
@@ -230,33 +235,73 @@ bool writeNew(const std::string& path, const std::string& text, std::string& err
     return true;
 }
 
+// Another check filing into the same folder holds the lock only while it
+// appends its row; a program that keeps it longer makes this save fail
+// rather than hang.
+bool lockWithin(int fd, int attempts)
+{
+    for (int i = 0; i < attempts; ++i) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        const timespec pause = {0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+// Appends row whole or not at all, on a line of its own. Anything but a
+// regular file under the name (a link, a FIFO, a folder) is left alone.
 bool appendRow(const std::string& path, const std::string& row, std::string& error)
 {
-    // Anything but a regular file is left alone; the open is non-blocking in
-    // case a FIFO takes its place in between, and checked once more.
+    const std::string notRegular = path + ": not a regular file";
     struct stat before = {};
-    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
-        error = path + ": not a regular file";
+    if (::lstat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        error = notRegular;
         return false;
     }
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    // Non-blocking in case a FIFO takes the file's place in between; the
+    // type is checked once more on what was opened.
+    const int fd =
+        ::open(path.c_str(),
+               O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
+        error = errno == ELOOP ? notRegular : path + ": " + std::strerror(errno);
         return false;
     }
     struct stat info = {};
-    bool ok = ::fstat(fd, &info) == 0;
-    if (ok && !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = info.st_mode == 0 ? path + ": " + std::strerror(errno) : notRegular;
         ::close(fd);
-        error = path + ": not a regular file";
         return false;
     }
-    if (ok)
-        ok = writeAll(fd, info.st_size == 0 ? reportCsvHeader() + row : row);
+    if (!lockWithin(fd, 200)) {
+        error = path + ": locked by another program";
+        ::close(fd);
+        return false;
+    }
+    // The size under the lock is what a failed append goes back to.
+    bool ok = ::fstat(fd, &info) == 0;
+    std::string text;
+    if (ok && info.st_size == 0) {
+        text = reportCsvHeader() + row;
+    } else if (ok) {
+        char last = 0;
+        ok = ::pread(fd, &last, 1, info.st_size - 1) == 1;
+        text = last == '\n' ? row : "\n" + row;
+    }
+    if (ok && !writeAll(fd, text)) {
+        ok = false;
+        const int saved = errno;
+        if (::ftruncate(fd, info.st_size) != 0)
+            error = path + ": " + std::strerror(saved) + ", and a part of the row stays";
+        errno = saved;
+    }
     const int saved = errno;
     if (::close(fd) != 0 || !ok) {
-        error = path + ": " + std::strerror(ok ? errno : saved);
+        if (error.empty())
+            error = path + ": " + std::strerror(ok ? errno : saved);
         return false;
     }
     return true;
@@ -512,7 +557,8 @@ std::string reportCsvRow(const CheckReportInfo& info, const CheckResult& r,
 }
 
 bool saveReport(const std::string& folder, const CheckReportInfo& info, const CheckProfile& profile,
-                const CheckResult& result, SavedReport& saved, std::string& error)
+                const CheckResult& result, SavedReport& saved, std::string& error,
+                const std::string& pdf)
 {
     try {
         std::error_code code;
@@ -525,24 +571,45 @@ bool saveReport(const std::string& folder, const CheckReportInfo& info, const Ch
         const std::string html = reportHtml(info, profile, result);
         const std::string stem = fileStem(info.wandId, info.finishedUs);
         const std::string base = folder + "/";
+        struct Part
+        {
+            const char* suffix;
+            const std::string* text;
+            std::string SavedReport::*path;
+        };
+        std::vector<Part> parts = {{".json", &json, &SavedReport::json},
+                                   {".html", &html, &SavedReport::html}};
+        if (!pdf.empty())
+            parts.push_back({".pdf", &pdf, &SavedReport::pdf});
         // Two checks of one wand within a second get numbered names.
         for (int n = 1; n <= 100; ++n) {
             const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
-            if (std::filesystem::symlink_status(base + name + ".json", code).type() !=
-                    std::filesystem::file_type::not_found ||
-                std::filesystem::symlink_status(base + name + ".html", code).type() !=
-                    std::filesystem::file_type::not_found)
+            const bool taken = std::any_of(parts.begin(), parts.end(), [&](const Part& part) {
+                return std::filesystem::symlink_status(base + name + part.suffix, code).type() !=
+                       std::filesystem::file_type::not_found;
+            });
+            if (taken)
                 continue;
-            if (!writeNew(base + name + ".json", json, error))
+            SavedReport written;
+            bool ok = true;
+            for (const Part& part : parts) {
+                const std::string path = base + name + part.suffix;
+                ok = writeNew(path, *part.text, error);
+                if (!ok)
+                    break;
+                written.*part.path = path;
+            }
+            if (ok)
+                ok = appendRow(base + kReportCsvName, reportCsvRow(info, result, name + ".json"),
+                               error);
+            if (!ok) {
+                for (const Part& part : parts)
+                    if (!(written.*part.path).empty())
+                        ::unlink((written.*part.path).c_str());
                 return false;
-            saved.json = base + name + ".json";
-            if (!writeNew(base + name + ".html", html, error))
-                return false;
-            saved.html = base + name + ".html";
-            if (!appendRow(base + kReportCsvName, reportCsvRow(info, result, name + ".json"),
-                           error))
-                return false;
-            saved.csv = base + kReportCsvName;
+            }
+            written.csv = base + kReportCsvName;
+            saved = written;
             return true;
         }
         error = base + stem + ".json: a hundred reports of this wand within the same second";

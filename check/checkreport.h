@@ -42,6 +42,7 @@ struct SavedReport
 {
     std::string json; // paths of the files written
     std::string html;
+    std::string pdf; // empty when no PDF was given
     std::string csv;
 };
 
@@ -49,9 +50,13 @@ constexpr const char* kReportCsvName = "skywand-checks.csv";
 
 // Creates folder when missing, writes "<wand id>-<finished>.json" and the
 // ".html" beside it (the wand id reduced to letters, digits, '.', '_' and
-// '-'; a number added rather than replace a file), and appends a row to the
-// folder's CSV file, writing its header first when the file is new. The CSV
-// file must be a regular file. False with the reason in error at the first
-// file that could not be written; what was written before stays.
+// '-'; a number added rather than replace a file), the ".pdf" when pdf holds
+// one, and appends a row to the folder's CSV file, writing its header first
+// when the file is new. Every report file is created anew, and the CSV file
+// must be a regular file, not a link. All or nothing: false with the reason
+// in error at the first file that could not be written whole, and then the
+// files written are removed and the CSV file keeps the size it had, so that a
+// second attempt files under the same names.
 bool saveReport(const std::string& folder, const CheckReportInfo& info, const CheckProfile& profile,
-                const CheckResult& result, SavedReport& saved, std::string& error);
+                const CheckResult& result, SavedReport& saved, std::string& error,
+                const std::string& pdf = std::string());
