@@ -2,6 +2,11 @@
 
 #include <pcap/pcap.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -235,19 +240,37 @@ CaptureWriter::~CaptureWriter()
 
 bool CaptureWriter::open(const std::string& path, std::string& error)
 {
-    dead = pcap_open_dead(DLT_RAW, 65535);
-    if (!dead) {
-        error = "cannot prepare a capture file";
+    close();
+    const std::string cannot = "cannot write capture '" + path + "': ";
+    // A new file only: an existing one (a link included) is never replaced.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = cannot + (errno == EEXIST ? std::string("the file exists already")
+                                          : std::string(std::strerror(errno)));
         return false;
     }
-    dumper = pcap_dump_open(dead, path.c_str());
+    FILE* file = ::fdopen(fd, "wb");
+    dead = file ? pcap_open_dead(DLT_RAW, 65535) : nullptr;
+    dumper = dead ? pcap_dump_fopen(dead, file) : nullptr;
     if (!dumper) {
-        error = "cannot write capture '" + path + "': " + pcap_geterr(dead);
-        pcap_close(dead);
-        dead = nullptr;
+        error = cannot + (dead ? std::string(pcap_geterr(dead)) : std::string("out of memory"));
+        if (file)
+            std::fclose(file);
+        else
+            ::close(fd);
+        ::unlink(path.c_str());
+        close();
         return false;
     }
+    createdPath = path;
     written = kFileHeader;
+    // The header is pushed out at once, so that a full disk shows here.
+    if (pcap_dump_flush(dumper) != 0) {
+        error = cannot + std::strerror(errno);
+        discard();
+        return false;
+    }
     return true;
 }
 
@@ -303,4 +326,13 @@ void CaptureWriter::close()
         pcap_close(dead);
         dead = nullptr;
     }
+    createdPath.clear();
+}
+
+void CaptureWriter::discard()
+{
+    const std::string path = createdPath;
+    close();
+    if (!path.empty())
+        ::unlink(path.c_str());
 }

@@ -78,17 +78,23 @@ public:
     CaptureWriter(const CaptureWriter&) = delete;
     CaptureWriter& operator=(const CaptureWriter&) = delete;
 
+    // Creates the file at path; an existing file or link is refused, not
+    // replaced. False with the reason, naming the path, in error.
     bool open(const std::string& path, std::string& error);
+    bool isOpen() const { return dumper != nullptr; }
     // Appends one datagram as a raw IPv4/UDP packet and flushes it, so that
     // the file stays readable if the program is killed. False when the file
     // could not be written.
     bool write(const UdpPacket& packet);
     void close();
+    // Closes and removes the file this writer created.
+    void discard();
     // The size of the file once a datagram of payloadLength bytes is added.
     uint64_t sizeAfter(size_t payloadLength) const;
 
 private:
     uint64_t written = 0;
+    std::string createdPath;
     struct pcap* dead = nullptr;
     struct pcap_dumper* dumper = nullptr;
 };

@@ -285,7 +285,8 @@ int run(int argc, char** argv)
                          ->check(CommandLine::number(0.001, 1e9));
     auto* write =
         app.add_option("--write", options.write,
-                       "Record every datagram that reached the decoder to this pcap file");
+                       "Record every datagram that reached the decoder to this pcap file, "
+                       "which must not exist yet");
     app.add_option("--max-size", options.maxSize,
                    "Stop recording before the file grows past this many bytes")
         ->check(CommandLine::wholeNumber(24))

@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
-#include <cstdio>
-#include <functional>
-#include <string>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #ifndef DLT_LINUX_SLL2
@@ -221,6 +228,85 @@ TEST(Capture, fileThatIsNoCaptureIsRefused)
     EXPECT_FALSE(reader.open(path, error));
     EXPECT_NE(error.find(path), std::string::npos);
     std::remove(path.c_str());
+}
+
+// Whatever stands under the name stays as it was; only a new file is made.
+TEST(Capture, writerCreatesOnlyANewFile)
+{
+    const std::string folder = tempPath("writer_targets");
+    std::filesystem::create_directories(folder);
+    const std::string outside = folder + "/outside";
+    const std::string kept = "kept\n";
+    enum Place
+    {
+        Nothing,
+        File,
+        LinkToFile,
+        DanglingLink,
+        Folder,
+        Fifo,
+        DiskFull
+    };
+    const struct
+    {
+        const char* name;
+        Place place;
+        const char* reason;
+    } rows[] = {
+        {"new", Nothing, ""},
+        {"file", File, "the file exists already"},
+        {"link", LinkToFile, "the file exists already"},
+        {"dangling", DanglingLink, "the file exists already"},
+        {"folder", Folder, "the file exists already"},
+        {"fifo", Fifo, "the file exists already"},
+        {"missing/folder", Nothing, "No such file or directory"},
+        {"full", DiskFull, "File too large"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = folder + "/" + row.name;
+        std::filesystem::remove_all(path);
+        std::filesystem::remove(outside);
+        if (row.place == File || row.place == LinkToFile)
+            std::ofstream(row.place == File ? path : outside) << kept;
+        if (row.place == LinkToFile || row.place == DanglingLink)
+            std::filesystem::create_symlink(outside, path);
+        if (row.place == Folder)
+            std::filesystem::create_directory(path);
+        if (row.place == Fifo) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+
+        // A disk that fills at once: no file may be written past 10 bytes.
+        rlimit before = {};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const sighandler_t signalBefore = ::signal(SIGXFSZ, SIG_IGN);
+        if (row.place == DiskFull) {
+            rlimit full = before;
+            full.rlim_cur = 10;
+            ::setrlimit(RLIMIT_FSIZE, &full);
+        }
+        CaptureWriter writer;
+        std::string error;
+        const bool opened = writer.open(path, error);
+        writer.close();
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        ::signal(SIGXFSZ, signalBefore);
+
+        EXPECT_EQ(opened, !*row.reason);
+        EXPECT_EQ(error, *row.reason ? "cannot write capture '" + path + "': " + row.reason : "");
+        if (row.place == File || row.place == LinkToFile || opened) {
+            std::stringstream text;
+            text << std::ifstream(row.place == LinkToFile ? outside : path, std::ios::binary)
+                        .rdbuf();
+            EXPECT_EQ(text.str().size(), opened ? 24u : kept.size());
+        }
+        if (row.place == DanglingLink || row.place == DiskFull) {
+            EXPECT_FALSE(std::filesystem::exists(outside));
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+    }
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

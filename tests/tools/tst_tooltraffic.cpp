@@ -491,6 +491,12 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     1,
                     "/nonexistent/dir/x.pcap"},
+        // An existing file is never replaced; /dev/null stays harmless if it were.
+        RefusalCase{"dumpExistingRecording",
+                    {"--port", "0", "--duration", "1", "--write", "/dev/null"},
+                    false,
+                    1,
+                    "'/dev/null': the file exists already"},
         RefusalCase{"dumpUnknownOption", {"--bogus"}, false, 64, "--bogus"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
