@@ -30,7 +30,7 @@ namespace {
 constexpr int kExitPass = 0;
 constexpr int kExitFail = 1;
 constexpr int kExitIncomplete = 2;
-// The check ran but its report could not be filed (sysexits.h's EX_IOERR).
+// The report or the recording could not be written (sysexits.h's EX_IOERR).
 constexpr int kExitCannotSave = 74;
 // Typed names beyond this are a mistake, not a wand id.
 constexpr size_t kMaxTypedLength = 200;
@@ -95,7 +95,7 @@ int64_t atUs(int64_t originUs, double seconds)
 // a while still judges each frame by when it came. A recording of the
 // datagrams holds the same times, and --read of it files the same figures.
 bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
-             CheckReportInfo& info)
+             CheckReportInfo& info, CaptureWriter& recording)
 {
     UdpReceiver socket;
     std::string error;
@@ -104,12 +104,7 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
         return false;
     }
     info.port = socket.port();
-    CaptureWriter recording;
-    bool recordingOpen = !options.write.empty();
-    if (recordingOpen && !recording.open(options.write, error)) {
-        std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
-        return false;
-    }
+    bool recordingOpen = recording.isOpen();
     std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand F%d\n",
                  unsigned(info.port), options.skywand);
     std::vector<char> buffer(size_t(CheckFeed::kBufferSize));
@@ -224,7 +219,7 @@ int run(int argc, char** argv)
                  "kestrel-check"};
     app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port or the "
                "capture cannot be read), 64 bad usage (a bad profile or report folder included), "
-               "74 when the report could not be written.");
+               "74 when the report or the --write recording could not be written.");
     auto* port = app.add_option("--port", options.port,
                                 "UDP port to listen on (0: any free port); with --read, only "
                                 "datagrams sent to this port")
@@ -245,9 +240,10 @@ int run(int argc, char** argv)
     app.add_option("--read", options.read,
                    "Check the recording made with kestrel-dump --write instead of listening")
         ->check(CLI::ExistingFile);
-    app.add_option("--write", options.write,
-                   "Record every datagram the check judged, with the times it judged them at, "
-                   "to this pcap file; --read of it files the same figures")
+    app.add_option(
+           "--write", options.write,
+           "Record every datagram the check judged, with the times it judged them at, "
+           "to this pcap file, which must not exist yet; --read of it files the same figures")
         ->excludes("--read");
 
     CheckProfile profile;
@@ -282,12 +278,23 @@ int run(int argc, char** argv)
     info.operatorName = options.operatorName;
     info.skywandIndex = options.skywand - 1;
     CheckFeed feed(check, options.skywand - 1);
+    // The recording is created before the port is opened, so that a path it
+    // cannot be written to ends the run before anyone holds the wand.
+    CaptureWriter recording;
+    std::string error;
+    if (!options.write.empty() && !recording.open(options.write, error)) {
+        std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
+        return kExitCannotSave;
+    }
     const bool ran = options.read.empty()
-                         ? runLive(options, check, feed, info)
+                         ? runLive(options, check, feed, info, recording)
                          : runCapture(options, port->count() > 0, check, feed, info);
     info.evidence = feed.evidence();
-    if (!ran)
+    if (!ran) {
+        // A recording of nothing would only stand in the way of the next try.
+        recording.discard();
         return kExitIncomplete;
+    }
 
     const CheckResult& result = check.result();
     std::fprintf(stderr, "kestrel-check: %s\n", verdictName(result.verdict));
@@ -295,7 +302,6 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "kestrel-check:   %s, %s: %s (%s)\n", f.step.c_str(), f.item.c_str(),
                      f.reason.c_str(), f.detail.c_str());
     SavedReport saved;
-    std::string error;
     if (!saveReport(options.out, info, profile, result, saved, error)) {
         std::fprintf(stderr, "kestrel-check: cannot file the report: %s\n", error.c_str());
         return kExitCannotSave;

@@ -98,6 +98,8 @@ TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
     const std::string out = folder + "/reports";
     const std::string common = " --wand-id W7 --operator Ann --out " + out;
     std::ofstream(folder + "/bad.json") << R"({"maxOffset": 0.1, "minReech": 1})";
+    std::ofstream(folder + "/twice.json") << R"({"maxOffset": 0.05, "maxOffset": 99})";
+    const std::string recorded = readAll(capture);
 
     const struct
     {
@@ -114,13 +116,18 @@ TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
         // Skywands are numbered as the window names them, from F1.
         {"--read wand.pcap --skywand 0", 64, ""},
         {"--read wand.pcap --profile bad.json", 64, ""},
+        {"--read wand.pcap --profile twice.json", 64, ""},
         {"--port 0 --wand-id ''", 64, ""},
+        // A recording that cannot be made ends the run before the port is
+        // read; an existing file is kept as it was.
+        {"--port 0 --write none/run.pcap", 74, ""},
+        {"--port 0 --write wand.pcap", 74, ""},
     };
     std::vector<std::string> passReports;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
         std::string arguments = row.arguments;
-        for (const char* name : {"wand.pcap", "bad.json"}) {
+        for (const char* name : {"wand.pcap", "bad.json", "twice.json", "none/"}) {
             const size_t at = arguments.find(name);
             if (at != std::string::npos)
                 arguments.replace(at, 0, folder + "/");
@@ -143,6 +150,8 @@ TEST(KestrelCheck, ChecksARecordingAndFilesTheSameReportEachTime)
             passReports.push_back(text.substr(text.find("\"verdict\"")));
         }
     }
+    EXPECT_EQ(readAll(capture), recorded);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/none"));
     // Everything after the source is the same to the last digit.
     ASSERT_EQ(passReports.size(), 3u);
     EXPECT_EQ(passReports[0], passReports[1]);
