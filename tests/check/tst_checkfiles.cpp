@@ -1,11 +1,10 @@
 // What the check reads and writes: the profile a lab replaces, and the JSON,
 // HTML and CSV it files, with hostile files and typed text.
 
+#include "../filesizelimit.h"
 #include "checkprofile.h"
 #include "checkreport.h"
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -231,30 +230,6 @@ TEST(Check, ReportFolderCsvMustBeARegularFile)
                             saved, error));
     EXPECT_EQ(error, folder.path + "/" + kReportCsvName + ": not a regular file");
 }
-
-// Lets this process write no file beyond a size, as a disk that fills up
-// stops a write; the write fails with EFBIG instead of the signal.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &before);
-        signalBefore = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = before;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &before);
-        ::signal(SIGXFSZ, signalBefore);
-    }
-
-private:
-    rlimit before = {};
-    sighandler_t signalBefore = SIG_DFL;
-};
 
 std::vector<std::string> entries(const std::string& folder)
 {

@@ -1,10 +1,9 @@
+#include "../filesizelimit.h"
 #include "capture.h"
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -277,21 +276,15 @@ TEST(Capture, writerCreatesOnlyANewFile)
             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         }
 
-        // A disk that fills at once: no file may be written past 10 bytes.
-        rlimit before = {};
-        ::getrlimit(RLIMIT_FSIZE, &before);
-        const sighandler_t signalBefore = ::signal(SIGXFSZ, SIG_IGN);
-        if (row.place == DiskFull) {
-            rlimit full = before;
-            full.rlim_cur = 10;
-            ::setrlimit(RLIMIT_FSIZE, &full);
-        }
         CaptureWriter writer;
         std::string error;
-        const bool opened = writer.open(path, error);
-        writer.close();
-        ::setrlimit(RLIMIT_FSIZE, &before);
-        ::signal(SIGXFSZ, signalBefore);
+        bool opened = false;
+        {
+            // A disk that fills at once: no file may grow past 10 bytes.
+            FileSizeLimit limit(row.place == DiskFull ? 10 : RLIM_INFINITY);
+            opened = writer.open(path, error);
+            writer.close();
+        }
 
         EXPECT_EQ(opened, !*row.reason);
         EXPECT_EQ(error, *row.reason ? "cannot write capture '" + path + "': " + row.reason : "");
