@@ -2,6 +2,7 @@
 
 #include "checkresult.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -156,22 +157,21 @@ QStringList compareChecks(const CheckFigures& before, const CheckFigures& now)
     return lines;
 }
 
-bool writeReportPdf(const QString& html, const QString& path, QString& error)
+QByteArray reportPdf(const QString& html)
 {
-    QFile probe(path);
-    if (!probe.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, probe.errorString());
-        return false;
+    QBuffer buffer;
+    if (!buffer.open(QIODevice::WriteOnly))
+        return QByteArray();
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        writer.setTitle(QStringLiteral("Skywand check"));
+        QTextDocument document;
+        document.setHtml(html);
+        document.print(&writer);
     }
-    probe.close();
-    QPdfWriter writer(path);
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-    writer.setTitle(QStringLiteral("Skywand check"));
-    QTextDocument document;
-    document.setHtml(html);
-    document.print(&writer);
-    return true;
+    return buffer.data();
 }
 
 QString defaultReportFolder()

@@ -5,6 +5,7 @@
 // previous report of a wand in the report folder; and the PDF print of the
 // HTML report.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -43,8 +44,8 @@ bool findPreviousCheck(const QString& folder, const QString& wandId, const QStri
 // One line per figure measured in both: "circularity 4.1 % before, 7.9 % now".
 QStringList compareChecks(const CheckFigures& before, const CheckFigures& now);
 
-// Prints the HTML page into a PDF file; false with the reason in error.
-bool writeReportPdf(const QString& html, const QString& path, QString& error);
+// The HTML page printed as a PDF document; empty when it could not be printed.
+QByteArray reportPdf(const QString& html);
 
 // "reports" in the user's data folder for this program.
 QString defaultReportFolder();

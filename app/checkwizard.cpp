@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -517,20 +516,23 @@ bool CheckWizard::saveReports(QString& error)
     info.startedUs = atUs(originUs, result.startTime);
     info.finishedUs = atUs(originUs, result.finishTime);
 
+    // The PDF is printed first and filed with the others, all or none of them
+    // under names no file holds yet.
+    const QByteArray pdf =
+        reportPdf(QString::fromStdString(reportHtml(info, engine->profile(), result)));
+    if (pdf.isEmpty()) {
+        error = QStringLiteral("cannot print the report as PDF");
+        return false;
+    }
     SavedReport files;
     std::string why;
     if (!saveReport(QDir::toNativeSeparators(folder).toStdString(), info, engine->profile(), result,
-                    files, why)) {
+                    files, why, pdf.toStdString())) {
         error = QString::fromStdString(why);
         return false;
     }
-    saved = {QString::fromStdString(files.json), QString::fromStdString(files.html)};
-    QString pdf = saved.at(1);
-    pdf = pdf.left(pdf.size() - QFileInfo(pdf).suffix().size()) + QStringLiteral("pdf");
-    if (!writeReportPdf(QString::fromStdString(reportHtml(info, engine->profile(), result)), pdf,
-                        error))
-        return false;
-    saved << pdf << QString::fromStdString(files.csv);
+    saved = {QString::fromStdString(files.json), QString::fromStdString(files.html),
+             QString::fromStdString(files.pdf), QString::fromStdString(files.csv)};
     return true;
 }
 

@@ -2,13 +2,16 @@
 // wizard's own prompts, on a clock the test owns: the verdict, the three
 // report files and the comparison with the wand's previous report.
 
+#include "../filesizelimit.h"
 #include "checkhistory.h"
 #include "checkwizard.h"
 #include "frameinbox.h"
 #include "framerecords.h"
 #include "framesender.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -65,6 +68,7 @@ class TestCheckWizard : public QObject
 private slots:
     void verdictAndReports_data();
     void verdictAndReports();
+    void savingIsAllOrNothing();
     void previousReportIgnoresOthers();
     void inboxFeedsTheCheck();
 };
@@ -139,6 +143,68 @@ void TestCheckWizard::verdictAndReports()
         QCOMPARE(filed.positionSigmaMm, measured.positionSigmaMm);
         QCOMPARE(filed.reach, measured.reach);
     }
+}
+
+// A save files every file of the check or none: a PDF cut short by a full
+// disk fails it and leaves nothing behind, a retry files under the names the
+// first attempt would have used, and no file of the same name is replaced.
+void TestCheckWizard::savingIsAllOrNothing()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    double clock = 0.0;
+    CheckWizard wizard(0, 5000);
+    wizard.setClockForTesting([&clock] { return clock; });
+    wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-17"));
+    wizard.show();
+    wizard.next();
+    playWand(wizard, clock, 0);
+    QVERIFY(wizard.check().finished());
+    const auto names = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    };
+
+    QString error;
+    wizard.setReportFolder(root.filePath(QStringLiteral("first")));
+    QVERIFY2(wizard.saveReports(error), qPrintable(error));
+    const QStringList filed = names(root.filePath(QStringLiteral("first")));
+    QCOMPARE(filed.size(), 4);
+    const QFileInfo json(wizard.savedFiles().at(0));
+    const QFileInfo pdf(wizard.savedFiles().at(2));
+    QFile pdfFile(pdf.filePath());
+    QVERIFY(pdfFile.open(QIODevice::ReadOnly));
+    QVERIFY(pdfFile.readAll().trimmed().endsWith("%%EOF"));
+    const qint64 largestOther = std::max(json.size(), QFileInfo(wizard.savedFiles().at(1)).size());
+    QVERIFY(largestOther < pdf.size());
+
+    const QString full = root.filePath(QStringLiteral("full"));
+    wizard.setReportFolder(full);
+    {
+        FileSizeLimit limit(rlim_t(largestOther + 100));
+        for (int press = 0; press < 2; ++press) {
+            QVERIFY(!wizard.saveReports(error));
+            QVERIFY2(error.endsWith(QStringLiteral(".pdf: File too large")), qPrintable(error));
+            QCOMPARE(names(full), QStringList());
+        }
+    }
+    QVERIFY2(wizard.saveReports(error), qPrintable(error));
+    QCOMPARE(names(full), filed);
+    QFile csv(full + QStringLiteral("/skywand-checks.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(csv.readAll().count('\n'), 2);
+
+    const QString taken = root.filePath(QStringLiteral("taken"));
+    QVERIFY(QDir().mkpath(taken));
+    QFile kept(taken + QLatin1Char('/') + pdf.fileName());
+    QVERIFY(kept.open(QIODevice::WriteOnly));
+    kept.write("kept");
+    kept.close();
+    wizard.setReportFolder(taken);
+    QVERIFY2(wizard.saveReports(error), qPrintable(error));
+    QCOMPARE(QFileInfo(wizard.savedFiles().at(2)).fileName(),
+             pdf.completeBaseName() + QStringLiteral("-2.pdf"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("kept"));
 }
 
 // A folder holds reports of other wands, files that are no report, and one
