@@ -50,6 +50,21 @@ void CheckFeed::rememberOnly(uint32_t counter)
     seen[slot / 64] |= uint64_t(1) << (slot % 64);
 }
 
+// Clears count slots from first's on, a word at a time, so that a sender
+// whose counters leap costs no more than one that steps.
+void CheckFeed::forget(uint32_t first, uint32_t count)
+{
+    uint32_t slot = first % kCounterMemory;
+    while (count > 0) {
+        const uint32_t bit = slot % 64;
+        const uint32_t take = std::min<uint32_t>(count, 64 - bit);
+        const uint64_t mask = take == 64 ? ~uint64_t(0) : ((uint64_t(1) << take) - 1) << bit;
+        seen[slot / 64] &= ~mask;
+        count -= take;
+        slot = (slot + take) % kCounterMemory;
+    }
+}
+
 // Counters step modulo 2^32: one less than half the range ahead is ahead,
 // anything else is behind.
 CheckFeed::Order CheckFeed::place(uint32_t counter)
@@ -58,14 +73,10 @@ CheckFeed::Order CheckFeed::place(uint32_t counter)
     if (ahead != 0 && ahead < 0x80000000u) {
         // The slots the newest counter moves over held counters a whole
         // memory behind; they are forgotten.
-        if (ahead >= kCounterMemory) {
+        if (ahead >= kCounterMemory)
             std::fill(seen.begin(), seen.end(), 0);
-        } else {
-            for (uint32_t c = newest + 1; c != counter; ++c) {
-                const uint32_t slot = c % kCounterMemory;
-                seen[slot / 64] &= ~(uint64_t(1) << (slot % 64));
-            }
-        }
+        else
+            forget(newest + 1, ahead - 1);
         newest = counter;
         const uint32_t slot = counter % kCounterMemory;
         seen[slot / 64] |= uint64_t(1) << (slot % 64);

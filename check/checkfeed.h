@@ -98,6 +98,7 @@ private:
     double seconds(int64_t us);
     Order place(uint32_t counter);
     void rememberOnly(uint32_t counter);
+    void forget(uint32_t first, uint32_t count);
 
     SkywandCheck& check;
     int index;

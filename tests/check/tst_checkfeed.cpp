@@ -99,6 +99,14 @@ const FeedCase kCases[] = {
              swapNeighbours(s, at);
      },
      "pass", 0, 3, 0, 0, 0},
+    {"lateFrameFillsPartOfAGap",
+     [](std::vector<Datagram>& s) {
+         Datagram late = s[kInHold + 1];
+         s.erase(s.begin() + kInHold, s.begin() + kInHold + 3);
+         late.us = s[kInHold + 5].us;
+         s.insert(s.begin() + kInHold + 6, late);
+     },
+     "pass", 2, 1, 0, 0, 0},
     {"secondSenderWithoutTheSkywand",
      [](std::vector<Datagram>& s) {
          for (size_t k = 0; k < 20; ++k) {
