@@ -3,6 +3,7 @@
 #include "capture.h"
 #include "checkwizard.h"
 #include "frameinbox.h"
+#include "passingwand.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -45,19 +46,8 @@ void TestCheckAgreement::sameFiguresAsKestrelCheck()
         packets.push_back(packet);
     };
     for (int i = 0; i < 1400; ++i) {
-        const double t = i / 100.0;
-        const int bits = (t >= 0.5 && t < 0.6) ? 1 : (t >= 1.2 && t < 1.3) ? 2 : 0;
-        const double x = t >= 4.6 && t < 7.0 ? std::cos(2.0 * M_PI * (t - 4.6)) : 0.0;
-        const double y = t >= 4.6 && t < 7.0 ? std::sin(2.0 * M_PI * (t - 4.6)) : 0.0;
-        const int counter = i == 900 ? 902 : i == 901 ? 901 : i + 1; // one pair swapped
-        const QByteArray text = QStringLiteral("fr %1\n6df2 1 1 [0 1.000 2 2][100.0 200.0 300.0]"
-                                               "[1 0 0 0 1 0 0 0 1][%2 %3 %4]\n")
-                                    .arg(counter)
-                                    .arg(bits)
-                                    .arg(x, 0, 'f', 6)
-                                    .arg(y, 0, 'f', 6)
-                                    .toLatin1();
-        add(text.toStdString(), i * 10000, 0x7F000001);
+        const uint32_t counter = i == 900 ? 902 : i == 901 ? 901 : i + 1; // one pair swapped
+        add(passingWandFrame(counter, i / 100.0), i * 10000, 0x7F000001);
         if (i == 950)
             add("PING 1", i * 10000 + 1, 0x7F000001);
         if (i == 960)

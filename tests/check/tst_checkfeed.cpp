@@ -2,6 +2,7 @@
 // judged wand's stream never becomes a wand fault, and is counted instead.
 
 #include "checkfeed.h"
+#include "passingwand.h"
 #include "skywandcheck.h"
 
 #include <gtest/gtest.h>
@@ -13,32 +14,16 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int64_t kRateHz = 100;
 constexpr DatagramSender kController{0x0A000001, 5001};
 constexpr DatagramSender kSecond{0x0A000002, 5001};
 
-// A wand that passes: buttons 1 and 2 pressed in turn, at rest, two turns of
-// the joystick from 4.6 s, then still until the hold has ended.
+// Frames of the passing wand, or of no Skywand at all.
 std::string frameText(uint32_t counter, double t, bool withSkywand = true)
 {
-    const int bits = (t >= 0.5 && t < 0.6) ? 1 : (t >= 1.2 && t < 1.3) ? 2 : 0;
-    double x = 0.0;
-    double y = 0.0;
-    if (t >= 4.6 && t < 7.0) {
-        x = std::cos(2.0 * kPi * (t - 4.6));
-        y = std::sin(2.0 * kPi * (t - 4.6));
-    }
-    char text[256];
-    if (!withSkywand) {
-        std::snprintf(text, sizeof text, "fr %u\n6df2 0 0\n", counter);
-        return text;
-    }
-    std::snprintf(
-        text, sizeof text,
-        "fr %u\n6df2 1 1 [0 1.000 2 2][100.0 200.0 300.0][1 0 0 0 1 0 0 0 1][%d %.6f %.6f]\n",
-        counter, bits, x, y);
-    return text;
+    if (withSkywand)
+        return passingWandFrame(counter, t);
+    return "fr " + std::to_string(counter) + "\n6df2 0 0\n";
 }
 
 struct Datagram
