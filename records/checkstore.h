@@ -83,7 +83,7 @@ std::unique_ptr<CheckStore> openCheckStore(const std::string& url, std::string& 
 // A record from a "skywand-check/1" report's JSON text (its checkId, or a
 // UUID derived from its content when an older report has none, so that
 // importing it twice stores it once). False with error for anything else.
-bool recordFromReport(const std::string& reportJson, const std::string& bench,
-                      CheckRecord& record, std::string& error);
+bool recordFromReport(const std::string& reportJson, const std::string& bench, CheckRecord& record,
+                      std::string& error);
 // A new random UUID (version 4), as text.
 std::string newCheckId();
