@@ -500,11 +500,17 @@ TEST(Records, StoreUrls)
     EXPECT_EQ(error, "mysql://ann:s3cret@db/checks: not a store URL (sqlite:PATH, "
                      "postgresql://user@host/db or postgres://...)");
 
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
     setenv("XDG_DATA_HOME", "/data", 1);
     EXPECT_EQ(defaultCheckStoreUrl(), "sqlite:/data/skywandtester/checks.sqlite");
     unsetenv("XDG_DATA_HOME");
     setenv("HOME", "/home/ann", 1);
     EXPECT_EQ(defaultCheckStoreUrl(), "sqlite:/home/ann/.local/share/skywandtester/checks.sqlite");
+    if (home)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 TEST(Records, PostgresqlRefusalsSayWhyWithinTheTimeoutAndHoldNoPassword)
