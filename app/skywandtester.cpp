@@ -1,5 +1,6 @@
 #include "skywandtester.h"
 
+#include "checkhistorywindow.h"
 #include "checkprofile.h"
 #include "checkstore.h"
 #include "checkstoredialog.h"
@@ -306,6 +307,11 @@ void Skywandtester::createMonitorEntries()
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     connect(action, &QAction::triggered, this,
             [this] { withoutThrowing("Stream monitor", [this] { openStreamMonitor(); }); });
+    QAction* records = view->addAction(QStringLiteral("Check &history"));
+    records->setObjectName(QStringLiteral("actionCheckHistory"));
+    records->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(records, &QAction::triggered, this,
+            [this] { withoutThrowing("Check history", [this] { openCheckHistory(); }); });
     menuBar()->insertMenu(ui->menu_Help->menuAction(), view);
 }
 
@@ -352,6 +358,20 @@ void Skywandtester::switchToPort(int port)
     saveConfig();
     RestartDataReceiver();
     openStreamMonitor();
+}
+
+void Skywandtester::openCheckHistory()
+{
+    // Opened anew on the records in use, so that a changed setting applies.
+    if (!history) {
+        history = new CheckHistoryWindow(checkStoreUrl(), this);
+        history->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        history->setStoreUrl(checkStoreUrl());
+    }
+    history->show();
+    history->raise();
+    history->activateWindow();
 }
 
 void Skywandtester::createCheckEntry()

@@ -17,6 +17,7 @@ class QTimer;
 class QVBoxLayout;
 class SkywandWidget;
 class StreamMonitorWindow;
+class CheckHistoryWindow;
 class TrackReceiver;
 class TrackingSdk;
 namespace Ui {
@@ -105,6 +106,8 @@ private:
     // The stream monitor and the Diagnose button of the status area.
     void createMonitorEntries();
     void openStreamMonitor();
+    // View, "Check history": the stored checks and a wand's figures.
+    void openCheckHistory();
     void setDiagnoseShown(bool shown);
     void switchToPort(int port);
     // Shows the newest frame at most once per paint interval.
@@ -126,6 +129,7 @@ private:
     QString profilePath;
     QString storeUrl; // without a password; empty: the default records
     StreamMonitorWindow* monitor = nullptr;
+    QPointer<CheckHistoryWindow> history;
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;
     QElapsedTimer panelShown;
