@@ -205,8 +205,10 @@ CheckHistoryWindow::CheckHistoryWindow(const QString& storeUrl, QWidget* parent)
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(tablePane);
     split->addWidget(chartPane);
-    split->setStretchFactor(0, 2);
-    split->setStretchFactor(1, 3);
+    // The charts are what a person reads over time; the list scrolls.
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 2);
+    split->setSizes({260, 540});
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(storeLabel);
     layout->addLayout(filters);
