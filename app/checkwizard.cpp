@@ -2,10 +2,12 @@
 
 #include "checkfeed.h"
 #include "checkhistory.h"
+#include "checkstore.h"
 #include "circletraceview.h"
 #include "frameinbox.h"
 #include "framerecords.h"
 #include "trackingsdk.h"
+#include "wearfit.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWizardPage>
@@ -243,6 +246,12 @@ QWizardPage* CheckWizard::createResultPage()
     comparisonLabel->setObjectName(QStringLiteral("comparison"));
     comparisonLabel->setWordWrap(true);
     comparisonLabel->setTextFormat(Qt::RichText);
+    wearLabel = new QLabel;
+    wearLabel->setObjectName(QStringLiteral("wear"));
+    wearLabel->setWordWrap(true);
+    wearLabel->setTextFormat(Qt::RichText);
+    wearLabel->setStyleSheet(QStringLiteral("color: #b06000;"));
+    wearLabel->hide();
     folderEdit = new QLineEdit(defaultReportFolder());
     auto* change = new QPushButton(QStringLiteral("C&hange..."));
     connect(change, &QPushButton::clicked, this, [this] { chooseFolder(); });
@@ -251,7 +260,9 @@ QWizardPage* CheckWizard::createResultPage()
     saveButton->setObjectName(QStringLiteral("saveReport"));
     connect(saveButton, &QPushButton::clicked, this, [this] { onSave(); });
     savedLabel = new QLabel;
+    savedLabel->setObjectName(QStringLiteral("savedReport"));
     savedLabel->setWordWrap(true);
+    savedLabel->setTextFormat(Qt::PlainText);
     savedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* folder = new QHBoxLayout;
@@ -262,6 +273,7 @@ QWizardPage* CheckWizard::createResultPage()
     layout->addWidget(verdictLabel);
     layout->addWidget(failuresLabel);
     layout->addWidget(comparisonLabel);
+    layout->addWidget(wearLabel);
     layout->addStretch();
     layout->addLayout(folder);
     auto* save = new QHBoxLayout;
@@ -313,6 +325,9 @@ void CheckWizard::startCheck()
         QStringLiteral("Checking Skywand F%1: %2").arg(index + 1).arg(wandIdEdit->text()));
     feed.reset();
     engine = std::make_unique<SkywandCheck>(limits);
+    checkId = newCheckId();
+    stored = false;
+    storeProblem.clear();
     feed = std::make_unique<CheckFeed>(*engine, index);
     circleView->setTrace(&engine->circleTrace(), 0.0);
     startUs = FrameInbox::wallUs();
@@ -446,6 +461,7 @@ void CheckWizard::showResult()
     }
     failuresLabel->setText(failures);
     showComparison();
+    showWear();
     saveButton->setEnabled(true);
     savedLabel->clear();
 }
@@ -456,8 +472,19 @@ void CheckWizard::showComparison()
         return;
     const QString exclude = saved.isEmpty() ? QString() : saved.first();
     CheckFigures previous;
-    if (!findPreviousCheck(reportFolder(), wandIdEdit->text(), exclude, previous)) {
-        comparisonLabel->setText(QStringLiteral("No earlier report of this wand in the folder."));
+    if (store) {
+        if (!previousFromStore(previous)) {
+            comparisonLabel->setText(
+                QStringLiteral("No earlier check of this wand in the check records."));
+            return;
+        }
+    } else if (!findPreviousCheck(reportFolder(), wandIdEdit->text(), exclude, previous)) {
+        comparisonLabel->setText(
+            QStringLiteral("No earlier report of this wand in the folder.%1")
+                .arg(storeOpenError.isEmpty()
+                         ? QString()
+                         : QStringLiteral(" The check records did not open: %1")
+                               .arg(storeOpenError.toHtmlEscaped())));
         return;
     }
     const QStringList lines = compareChecks(previous, checkFigures(engine->result()));
@@ -499,22 +526,7 @@ bool CheckWizard::saveReports(QString& error)
         return false;
     }
     const CheckResult& result = engine->result();
-    CheckReportInfo info;
-    info.toolName = "skywandtester";
-    info.toolVersion = SKYWAND_VERSION;
-    info.wandId = wandIdEdit->text().toStdString();
-    info.operatorName = operatorEdit->text().toStdString();
-    info.skywandIndex = index;
-    info.evidence = feed->evidence();
-    // The port the judged frames came on, which the window's port may no
-    // longer be.
-    info.port = info.evidence.port >= 0 ? info.evidence.port : port;
-    int64_t originUs = startUs;
-    feed->started(originUs);
-    if (clock)
-        originUs = startUs;
-    info.startedUs = atUs(originUs, result.startTime);
-    info.finishedUs = atUs(originUs, result.finishTime);
+    const CheckReportInfo info = reportInfo();
 
     // The PDF is printed first and filed with the others, all or none of them
     // under names no file holds yet.
@@ -533,7 +545,124 @@ bool CheckWizard::saveReports(QString& error)
     }
     saved = {QString::fromStdString(files.json), QString::fromStdString(files.html),
              QString::fromStdString(files.pdf), QString::fromStdString(files.csv)};
+    // The files are filed; a record that cannot be stored leaves them and
+    // says why.
+    storeProblem.clear();
+    CheckRecord record;
+    std::string problem;
+    if (!store) {
+        storeProblem =
+            storeOpenError.isEmpty() ? QStringLiteral("no check records are set") : storeOpenError;
+    } else if (!currentRecord(record)) {
+        storeProblem = QStringLiteral("the report is no record");
+    } else if (store->put(record, problem) == CheckStore::Put::Failed) {
+        storeProblem = QString::fromStdString(problem);
+    } else {
+        stored = true;
+    }
+    showWear();
     return true;
+}
+
+void CheckWizard::setCheckStore(const QString& url)
+{
+    std::string error;
+    store = openCheckStore(url.toStdString(), error);
+    storeName = QString::fromStdString(store ? store->name() : redactedStoreUrl(url.toStdString()));
+    storeOpenError = store ? QString() : QString::fromStdString(error);
+    showComparison();
+}
+
+CheckReportInfo CheckWizard::reportInfo()
+{
+    const CheckResult& result = engine->result();
+    CheckReportInfo info;
+    info.checkId = checkId;
+    info.toolName = "skywandtester";
+    info.toolVersion = SKYWAND_VERSION;
+    info.wandId = wandIdEdit->text().toStdString();
+    info.operatorName = operatorEdit->text().toStdString();
+    info.skywandIndex = index;
+    info.evidence = feed->evidence();
+    // The port the judged frames came on, which the window's port may no
+    // longer be.
+    info.port = info.evidence.port >= 0 ? info.evidence.port : port;
+    int64_t originUs = startUs;
+    feed->started(originUs);
+    if (clock)
+        originUs = startUs;
+    info.startedUs = atUs(originUs, result.startTime);
+    info.finishedUs = atUs(originUs, result.finishTime);
+    return info;
+}
+
+bool CheckWizard::currentRecord(CheckRecord& record)
+{
+    std::string error;
+    return recordFromReport(reportJson(reportInfo(), engine->profile(), engine->result()),
+                            QSysInfo::machineHostName().toStdString(), record, error);
+}
+
+bool CheckWizard::previousFromStore(CheckFigures& previous)
+{
+    CheckQuery query;
+    query.wandId = wandIdEdit->text().toStdString();
+    query.limit = 2; // this check itself, once saved, and the one before
+    std::vector<CheckRecord> records;
+    std::string error;
+    if (!store->find(query, records, error))
+        return false;
+    for (const CheckRecord& r : records) {
+        if (r.checkId == checkId)
+            continue;
+        previous.path.clear();
+        previous.finished = QString::fromStdString(isoUtc(r.finishedUs));
+        previous.verdict = QString::fromStdString(r.verdict);
+        previous.offset = r.offset;
+        previous.noise = std::isnan(r.noiseX)   ? r.noiseY
+                         : std::isnan(r.noiseY) ? r.noiseX
+                                                : std::max(r.noiseX, r.noiseY);
+        previous.coverage = r.coverage;
+        previous.circularityError = r.circularityError;
+        previous.reach = r.reachMin;
+        previous.positionSigmaMm = r.positionSigmaMm;
+        previous.rotationJitterDeg = r.rotationJitterDeg;
+        previous.trackedShare = r.trackedShare;
+        return true;
+    }
+    return false;
+}
+
+// The trend over the wand's stored checks and this one, saved or not.
+void CheckWizard::showWear()
+{
+    wear.clear();
+    if (wearLabel)
+        wearLabel->hide();
+    if (!store || !wearLabel || !engine->finished())
+        return;
+    CheckQuery query;
+    query.wandId = wandIdEdit->text().toStdString();
+    query.limit = kWearFitChecks;
+    std::vector<CheckRecord> records;
+    std::string error;
+    if (!store->find(query, records, error))
+        return;
+    CheckRecord current;
+    if (!stored && currentRecord(current))
+        records.insert(records.begin(), current);
+    if (records.size() < kWearFitMinChecks)
+        return;
+    QString text = QStringLiteral("<b>Wear:</b>");
+    for (const WearWarning& warning :
+         ::wearWarnings(records, engine->profile(), FrameInbox::wallUs())) {
+        wear.append(QString::fromStdString(warning.text));
+        text += QStringLiteral("<br>") + wear.last().toHtmlEscaped();
+    }
+    if (wear.isEmpty())
+        return;
+    wearLabel->setText(text);
+    wearLabel->show();
 }
 
 void CheckWizard::onSave()
@@ -554,6 +683,12 @@ void CheckWizard::onSave()
     QString text = QStringLiteral("Saved:");
     for (const QString& path : saved)
         text += QStringLiteral("\n") + QDir::toNativeSeparators(path);
+    const QString records = storeName.isEmpty()
+                                ? QStringLiteral("the check records")
+                                : QStringLiteral("the check records %1").arg(storeName);
+    text += storeProblem.isEmpty()
+                ? QStringLiteral("\nStored in %1.").arg(records)
+                : QStringLiteral("\nNot stored in %1: %2").arg(records, storeProblem);
     savedLabel->setText(text);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checkhistory.h"
 #include "checkreport.h"
 #include "skywandcheck.h"
 
@@ -11,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+class CheckStore;
+struct CheckRecord;
 class CircleTraceView;
 class CheckFeed;
 class FrameInbox;
@@ -65,9 +68,20 @@ public:
     const SkywandCheck& check() const { return *engine; }
     QString reportFolder() const;
     void setReportFolder(const QString& folder);
-    // JSON, HTML, PDF and the CSV row; false with the reason in error.
+    // Opens the check records that saving stores the check in and that the
+    // previous check of the wand comes from (any bench). Records that do not
+    // open leave the wizard with the report folder's files alone, and say
+    // so.
+    void setCheckStore(const QString& url);
+    // JSON, HTML, PDF and the CSV row, then the check in the records; false
+    // with the reason in error when the files could not be written. The
+    // files stay when only the record failed; storeError() then says why.
     bool saveReports(QString& error);
     const QStringList& savedFiles() const { return saved; }
+    // Empty when the saved check is in the records.
+    QString storeError() const { return storeProblem; }
+    // The records' warnings for the wand's wear, one line each, as shown.
+    const QStringList& wearWarnings() const { return wear; }
 
     // Tests pass their own seconds instead of the steady clock.
     void setClockForTesting(std::function<double()> clock);
@@ -85,6 +99,10 @@ private:
     void refresh();
     void showResult();
     void showComparison();
+    void showWear();
+    bool previousFromStore(CheckFigures& previous);
+    CheckReportInfo reportInfo();
+    bool currentRecord(CheckRecord& record);
     void chooseFolder();
     void onSave();
 
@@ -99,6 +117,13 @@ private:
     bool checking = false;
     uint32_t heldBits = 0;
     QStringList saved;
+    std::unique_ptr<CheckStore> store;
+    QString storeName;
+    QString storeOpenError; // why the records did not open, when they did not
+    QString storeProblem;
+    std::string checkId;
+    bool stored = false;
+    QStringList wear;
 
     QTimer* refreshTimer;
     QLineEdit* wandIdEdit = nullptr;
@@ -113,6 +138,7 @@ private:
     QLabel* verdictLabel = nullptr;
     QLabel* failuresLabel = nullptr;
     QLabel* comparisonLabel = nullptr;
+    QLabel* wearLabel = nullptr;
     QLineEdit* folderEdit = nullptr;
     QPushButton* saveButton = nullptr;
     QLabel* savedLabel = nullptr;

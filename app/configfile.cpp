@@ -18,9 +18,11 @@ namespace {
 // not read whole.
 constexpr qint64 kMaxConfigBytes = 8192;
 
-// Starts the profile's line. The port text before it may end with a line
-// end of its own, which stays part of it as it always has.
+// Start the lines after the port text: the profile's and the check
+// records' URL. The port text before them may end with a line end of its
+// own, which stays part of it as it always has.
 const QByteArray kProfileKey = QByteArrayLiteral("\ncheck-profile=");
+const QByteArray kStoreKey = QByteArrayLiteral("\ncheck-store=");
 
 } // namespace
 
@@ -102,21 +104,38 @@ bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned
 ConfigContent parseConfig(const QByteArray& content)
 {
     ConfigContent config;
-    const qsizetype key = content.indexOf(kProfileKey);
+    qsizetype key = content.indexOf(kProfileKey);
+    const qsizetype store = content.indexOf(kStoreKey);
+    if (key < 0 || (store >= 0 && store < key))
+        key = store;
     if (key < 0) {
         config.portText = content;
         return config;
     }
     config.portText = content.left(key);
-    const qsizetype from = key + kProfileKey.size();
-    const qsizetype end = content.indexOf('\n', from);
-    config.profilePath = QString::fromUtf8(content.mid(from, end < 0 ? -1 : end - from));
+    // The first line of each key counts; lines of other keys are left out.
+    bool profileRead = false;
+    bool storeRead = false;
+    for (const QByteArray& line : content.mid(key + 1).split('\n')) {
+        if (!profileRead && line.startsWith(kProfileKey.mid(1))) {
+            config.profilePath = QString::fromUtf8(line.mid(kProfileKey.size() - 1));
+            profileRead = true;
+        } else if (!storeRead && line.startsWith(kStoreKey.mid(1))) {
+            config.storeUrl = QString::fromUtf8(line.mid(kStoreKey.size() - 1)).trimmed();
+            storeRead = true;
+        }
+    }
     return config;
 }
 
 QByteArray composeConfig(const ConfigContent& config)
 {
-    if (config.profilePath.isEmpty())
+    if (config.profilePath.isEmpty() && config.storeUrl.isEmpty())
         return config.portText;
-    return config.portText + kProfileKey + config.profilePath.toUtf8() + '\n';
+    QByteArray content = config.portText + '\n';
+    if (!config.profilePath.isEmpty())
+        content += kProfileKey.mid(1) + config.profilePath.toUtf8() + '\n';
+    if (!config.storeUrl.isEmpty())
+        content += kStoreKey.mid(1) + config.storeUrl.toUtf8() + '\n';
+    return content;
 }

@@ -31,14 +31,16 @@ ConfigFileKind loadConfigFile(const QString& path, QByteArray* content);
 // later failures quiet.
 bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned);
 
-// What the configuration file holds: the port text, and the check profile
-// the lab chose, if any, on a line of its own after it. A file without a
-// profile holds the port text alone, byte for byte as before; a reader that
+// What the configuration file holds: the port text, then the check profile
+// the lab chose and the check records' URL, if any, each on a line of its
+// own after it ("check-profile=PATH", "check-store=URL"). A file without
+// either holds the port text alone, byte for byte as before; a reader that
 // knows only the port text still reads its number from the first line.
 struct ConfigContent
 {
     QByteArray portText;
     QString profilePath; // empty: the default limits
+    QString storeUrl;    // never with a password; empty: the default records
 };
 
 ConfigContent parseConfig(const QByteArray& content);

@@ -1,6 +1,9 @@
 #include "skywandtester.h"
 
+#include "checkhistorywindow.h"
 #include "checkprofile.h"
+#include "checkstore.h"
+#include "checkstoredialog.h"
 #include "checkwizard.h"
 #include "configfile.h"
 #include "elidedlabel.h"
@@ -103,6 +106,7 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
     createMonitorEntries();
     createCheckEntry();
     createProfileEntry();
+    createStoreEntry();
     loadConfig();
     setupStatusAndPanel();
     createTrackingSdk();
@@ -303,6 +307,11 @@ void Skywandtester::createMonitorEntries()
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     connect(action, &QAction::triggered, this,
             [this] { withoutThrowing("Stream monitor", [this] { openStreamMonitor(); }); });
+    QAction* records = view->addAction(QStringLiteral("Check &history"));
+    records->setObjectName(QStringLiteral("actionCheckHistory"));
+    records->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(records, &QAction::triggered, this,
+            [this] { withoutThrowing("Check history", [this] { openCheckHistory(); }); });
     menuBar()->insertMenu(ui->menu_Help->menuAction(), view);
 }
 
@@ -351,6 +360,20 @@ void Skywandtester::switchToPort(int port)
     openStreamMonitor();
 }
 
+void Skywandtester::openCheckHistory()
+{
+    // Opened anew on the records in use, so that a changed setting applies.
+    if (!history) {
+        history = new CheckHistoryWindow(checkStoreUrl(), this);
+        history->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        history->setStoreUrl(checkStoreUrl());
+    }
+    history->show();
+    history->raise();
+    history->activateWindow();
+}
+
 void Skywandtester::createCheckEntry()
 {
     auto* tools = new QMenu(QStringLiteral("&Tools"), this);
@@ -391,6 +414,7 @@ void Skywandtester::openCheckWizard()
         const int port = sdk && sdk->isValid() ? int(sdk->getDataPort()) : 0;
         checkWizard = new CheckWizard(selectedIndex < 0 ? 0 : selectedIndex, port, this);
         checkWizard->setProfile(profile, profilePath);
+        checkWizard->setCheckStore(checkStoreUrl());
         checkWizard->setAttribute(Qt::WA_DeleteOnClose);
         // The check judges every frame, not only the newest one the panel
         // shows, so the receiver hands each one over as it arrives.
@@ -487,6 +511,65 @@ bool Skywandtester::setCheckProfilePath(const QString& path, QString& error)
     }
     profilePath = absolute;
     saveConfig();
+    return true;
+}
+
+void Skywandtester::createStoreEntry()
+{
+    auto* action = new QAction(QStringLiteral("Check &records..."), this);
+    action->setObjectName(QStringLiteral("actionCheckRecords"));
+    action->setStatusTip(QStringLiteral("Choose where saved checks are stored"));
+    connect(action, &QAction::triggered, this,
+            [this] { withoutThrowing("Check records", [this] { openCheckStoreDlg(); }); });
+    ui->menuSettings->addAction(action);
+}
+
+void Skywandtester::openCheckStoreDlg()
+{
+    CheckStoreDialog dialog(storeUrl, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString notice;
+    QString error;
+    const bool kept = setCheckStoreUrl(dialog.url(), notice, error);
+    if (kept && notice.isEmpty())
+        return;
+    QMessageBox box(kept ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("Check records"), kept ? notice : error, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString Skywandtester::checkStoreUrl() const
+{
+    return storeUrl.isEmpty() ? QString::fromStdString(defaultCheckStoreUrl()) : storeUrl;
+}
+
+bool Skywandtester::setCheckStoreUrl(const QString& url, QString& notice, QString& error)
+{
+    notice.clear();
+    bool hadPassword = false;
+    QString kept = storeUrlWithoutPassword(url.trimmed(), &hadPassword);
+    for (const QChar c : kept) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            error = QStringLiteral("The URL holds a line break or another control character, "
+                                   "which the configuration file cannot keep.");
+            return false;
+        }
+    }
+    if (kept.toUtf8().size() > kMaxProfilePathBytes) {
+        error = QStringLiteral("The URL is longer than %1 bytes.").arg(kMaxProfilePathBytes);
+        return false;
+    }
+    if (kept == QString::fromStdString(defaultCheckStoreUrl()))
+        kept.clear();
+    storeUrl = kept;
+    saveConfig();
+    if (hadPassword)
+        notice = QStringLiteral("The password is not kept in the configuration file: the check "
+                                "records are opened as %1, and libpq takes the password from "
+                                "~/.pgpass or the PGPASSWORD environment variable.")
+                     .arg(checkStoreUrl());
     return true;
 }
 
@@ -744,6 +827,9 @@ void Skywandtester::loadConfig()
         const ConfigContent config = parseConfig(content);
         setPortText(QString::fromUtf8(config.portText).toLatin1());
         profilePath = config.profilePath;
+        // A password written into the file by hand is not used either: it
+        // belongs in ~/.pgpass, and the file is no place for it.
+        storeUrl = storeUrlWithoutPassword(config.storeUrl);
         return;
     }
     }
@@ -751,6 +837,6 @@ void Skywandtester::loadConfig()
 
 void Skywandtester::saveConfig()
 {
-    const ConfigContent config{QString::fromLatin1(portText).toUtf8(), profilePath};
+    const ConfigContent config{QString::fromLatin1(portText).toUtf8(), profilePath, storeUrl};
     saveConfigFile(configFilePath(), composeConfig(config), &configSaveWarned);
 }

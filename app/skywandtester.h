@@ -17,6 +17,7 @@ class QTimer;
 class QVBoxLayout;
 class SkywandWidget;
 class StreamMonitorWindow;
+class CheckHistoryWindow;
 class TrackReceiver;
 class TrackingSdk;
 namespace Ui {
@@ -52,6 +53,14 @@ public:
     // and nothing changed, when the file does not load or its path cannot be
     // kept there.
     bool setCheckProfilePath(const QString& path, QString& error);
+    // The check records that saved checks go to: the configured URL, or the
+    // default records when none is configured.
+    QString checkStoreUrl() const;
+    // Keeps url (empty: the default records) in the configuration file
+    // without its password; notice then says where the password is taken
+    // from. False, with the reason in error and nothing changed, for a URL
+    // that the file cannot keep.
+    bool setCheckStoreUrl(const QString& url, QString& notice, QString& error);
 
 private slots:
     void on_action_Help_triggered();
@@ -90,10 +99,15 @@ private:
     // default limits.
     void createProfileEntry();
     void openCheckProfileDlg();
+    // Settings, "Check records...": the store's URL.
+    void createStoreEntry();
+    void openCheckStoreDlg();
 
     // The stream monitor and the Diagnose button of the status area.
     void createMonitorEntries();
     void openStreamMonitor();
+    // View, "Check history": the stored checks and a wand's figures.
+    void openCheckHistory();
     void setDiagnoseShown(bool shown);
     void switchToPort(int port);
     // Shows the newest frame at most once per paint interval.
@@ -113,7 +127,9 @@ private:
     QTimer* portRetryTimer = nullptr;
     QPointer<CheckWizard> checkWizard;
     QString profilePath;
+    QString storeUrl; // without a password; empty: the default records
     StreamMonitorWindow* monitor = nullptr;
+    QPointer<CheckHistoryWindow> history;
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;
     QElapsedTimer panelShown;

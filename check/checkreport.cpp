@@ -382,6 +382,7 @@ std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,
         const Json source =
             info.port >= 0 ? Json{{"port", info.port}} : Json{{"capture", info.capture}};
         const Json report = {{"schema", kSchema},
+                             {"checkId", info.checkId},
                              {"tool", {{"name", info.toolName}, {"version", info.toolVersion}}},
                              {"wandId", info.wandId},
                              {"operator", info.operatorName},

@@ -13,6 +13,7 @@
 
 struct CheckReportInfo
 {
+    std::string checkId; // a UUID that names this check in the records
     std::string toolName;
     std::string toolVersion;
     std::string wandId;       // as typed

@@ -1,17 +1,20 @@
 // kestrel-check: the guided check of one Skywand on the command line. Prompts
 // the person holding the wand on standard error, judges the wand live from
 // the data port or from a recording, files a JSON and an HTML report and a
-// CSV row, and prints the JSON report's path.
+// CSV row, stores the check in the records and prints the JSON report's
+// path. "history" lists the records, "import" stores filed report folders.
 
 #include "capture.h"
 #include "checkfeed.h"
 #include "checkreport.h"
 #include "commandline.h"
 #include "framesource.h"
+#include "recordcommands.h"
 #include "skywandcheck.h"
 #include "stopflag.h"
 #include "trackingsdk.h"
 #include "udpreceiver.h"
+#include "wearfit.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,6 +25,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,8 +35,11 @@ namespace {
 constexpr int kExitPass = 0;
 constexpr int kExitFail = 1;
 constexpr int kExitIncomplete = 2;
-// The report or the recording could not be written (sysexits.h's EX_IOERR).
+// The report, the recording or the record could not be written, or the
+// records could not be read (sysexits.h's EX_IOERR).
 constexpr int kExitCannotSave = 74;
+// A folder to import could not be read (sysexits.h's EX_NOINPUT).
+constexpr int kExitNoInput = 66;
 // Typed names beyond this are a mistake, not a wand id.
 constexpr size_t kMaxTypedLength = 200;
 // Short, so that the countdown and a stop signal are seen between frames.
@@ -47,6 +55,23 @@ struct CheckOptions
     std::string out = ".";
     std::string read;
     std::string write;
+    std::string store;
+};
+
+struct HistoryOptions
+{
+    std::string store;
+    std::string wandId;
+    std::string since;
+    std::string until;
+    std::string verdict;
+    RecordCommands::Format format = RecordCommands::Format::Table;
+};
+
+struct ImportOptions
+{
+    std::string store;
+    std::vector<std::string> folders;
 };
 
 // Tells the person what to do whenever the prompt changes.
@@ -210,16 +235,131 @@ int exitStatus(Verdict verdict)
     }
 }
 
+std::unique_ptr<CheckStore> openStore(const std::string& url)
+{
+    std::string error;
+    std::unique_ptr<CheckStore> store = openCheckStore(url, error);
+    if (!store)
+        std::fprintf(stderr, "kestrel-check: cannot open the check records: %s\n", error.c_str());
+    return store;
+}
+
+// Stores the check just filed; a store that fails leaves the report files as
+// they are and says why.
+bool storeCheck(const std::string& url, const std::string& report, const CheckProfile& profile)
+{
+    std::unique_ptr<CheckStore> store = openStore(url);
+    if (!store)
+        return false;
+    CheckRecord record;
+    std::string error;
+    if (!recordFromReport(report, RecordCommands::hostName(), record, error) ||
+        store->put(record, error) == CheckStore::Put::Failed) {
+        std::fprintf(stderr, "kestrel-check: the check is not stored in %s: %s\n",
+                     store->name().c_str(), error.c_str());
+        return false;
+    }
+    CheckQuery query;
+    query.wandId = record.wandId;
+    query.limit = kWearFitChecks;
+    std::vector<CheckRecord> history;
+    if (!store->find(query, history, error)) {
+        std::fprintf(stderr, "kestrel-check: cannot read the wand's checks for wear: %s\n",
+                     error.c_str());
+        return true;
+    }
+    if (history.size() < kWearFitMinChecks)
+        return true;
+    for (const WearWarning& warning : wearWarnings(history, profile, wallClockUs()))
+        std::fprintf(stderr, "kestrel-check: wear: %s\n", warning.text.c_str());
+    return true;
+}
+
+int runHistory(const HistoryOptions& options)
+{
+    CheckQuery query;
+    query.wandId = options.wandId;
+    query.verdict = options.verdict;
+    if (!options.since.empty())
+        RecordCommands::parseDate(options.since, query.sinceUs);
+    if (!options.until.empty())
+        RecordCommands::parseDate(options.until, query.untilUs);
+    std::unique_ptr<CheckStore> store = openStore(options.store);
+    if (!store)
+        return kExitCannotSave;
+    std::vector<CheckRecord> records;
+    std::string error;
+    if (!store->find(query, records, error)) {
+        std::fprintf(stderr, "kestrel-check: cannot read the check records in %s: %s\n",
+                     store->name().c_str(), error.c_str());
+        return kExitCannotSave;
+    }
+    const std::string header = RecordCommands::historyHeader(options.format);
+    if (!header.empty())
+        std::printf("%s\n", header.c_str());
+    for (const CheckRecord& record : records)
+        std::printf("%s\n", RecordCommands::historyLine(record, options.format).c_str());
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kestrel-check: cannot write to standard output\n");
+        return kExitCannotSave;
+    }
+    return 0;
+}
+
+int runImport(const ImportOptions& options)
+{
+    std::unique_ptr<CheckStore> store = openStore(options.store);
+    if (!store)
+        return kExitCannotSave;
+    RecordCommands::ImportCounts counts;
+    const bool read =
+        RecordCommands::importReports(*store, options.folders, RecordCommands::hostName(), counts);
+    std::printf("%zu stored, %zu already there, %zu refused", counts.stored, counts.duplicate,
+                counts.refused);
+    if (counts.failed)
+        std::printf(", %zu not stored", counts.failed);
+    std::printf("\n");
+    if (counts.failed || std::fflush(stdout) != 0)
+        return kExitCannotSave;
+    return read ? 0 : kExitNoInput;
+}
+
+void addStoreOption(CLI::App& app, std::string& store)
+{
+    store = defaultCheckStoreUrl();
+    app.add_option("--store", store,
+                   "The check records: sqlite:PATH or postgresql://user@host[:port]/dbname "
+                   "(a password is best kept in ~/.pgpass or PGPASSWORD)")
+        ->default_str(redactedStoreUrl(store));
+}
+
+CLI::Validator dateText()
+{
+    return CLI::Validator(
+        [](std::string& typed) {
+            int64_t us = 0;
+            return RecordCommands::parseDate(typed, us) ? std::string()
+                                                        : "\"" + typed.substr(0, 40) +
+                                                              "\" is not a date like 2026-12-01 or "
+                                                              "2026-12-01T09:30:00 (UTC)";
+        },
+        "DATE");
+}
+
 int run(int argc, char** argv)
 {
     CheckOptions options;
+    HistoryOptions historyOptions;
+    ImportOptions importOptions;
     CLI::App app{"Guides a check of one Skywand (buttons, joystick centre, full circle, held "
-                 "still), judges it against a profile and files a JSON and an HTML report and a "
-                 "CSV row; prints the JSON report's path.",
+                 "still), judges it against a profile, files a JSON and an HTML report and a "
+                 "CSV row and stores the check in the records; prints the JSON report's path.",
                  "kestrel-check"};
     app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port or the "
                "capture cannot be read), 64 bad usage (a bad profile or report folder included), "
-               "74 when the report or the --write recording could not be written.");
+               "74 when the report, the --write recording or the record could not be written "
+               "(the report files stay when only the record failed).");
+    app.require_subcommand(0, 1);
     auto* port = app.add_option("--port", options.port,
                                 "UDP port to listen on (0: any free port); with --read, only "
                                 "datagrams sent to this port")
@@ -230,8 +370,8 @@ int run(int argc, char** argv)
         ->check(CommandLine::wholeNumber(0))
         ->check(CLI::Range(1, FrameLimits::kMaxSkywands))
         ->capture_default_str();
-    app.add_option("--wand-id", options.wandId, "The wand's identity, as the report files it")
-        ->required();
+    app.add_option("--wand-id", options.wandId,
+                   "The wand's identity, as the report files it (required for a check)");
     app.add_option("--operator", options.operatorName, "Who holds the wand");
     app.add_option("--profile", options.profile,
                    "JSON file of limits to judge by instead of the defaults");
@@ -245,9 +385,39 @@ int run(int argc, char** argv)
            "Record every datagram the check judged, with the times it judged them at, "
            "to this pcap file, which must not exist yet; --read of it files the same figures")
         ->excludes("--read");
+    addStoreOption(app, options.store);
+
+    CLI::App* history = app.add_subcommand(
+        "history", "Lists the stored checks, newest first (exit 74 when the records cannot be "
+                   "read)");
+    addStoreOption(*history, historyOptions.store);
+    history->add_option("--wand", historyOptions.wandId, "Only this wand");
+    history->add_option("--since", historyOptions.since, "Only checks finished on or after DATE")
+        ->check(dateText());
+    history->add_option("--until", historyOptions.until, "Only checks finished before DATE")
+        ->check(dateText());
+    history->add_option("--verdict", historyOptions.verdict, "Only this verdict")
+        ->check(CLI::IsMember({"pass", "fail", "incomplete"}));
+    history
+        ->add_option("--format", historyOptions.format,
+                     "table, json (one object per line) or csv (with a header row)")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, RecordCommands::Format>{{"table", RecordCommands::Format::Table},
+                                                          {"json", RecordCommands::Format::Json},
+                                                          {"csv", RecordCommands::Format::Csv}},
+            CLI::ignore_case));
+
+    CLI::App* import = app.add_subcommand(
+        "import", "Stores every skywand-check/1 report (*.json) in the folders; a report "
+                  "already stored is not stored again (exit 66 when a folder cannot be read, 74 "
+                  "when the records cannot be written)");
+    addStoreOption(*import, importOptions.store);
+    import->add_option("folders", importOptions.folders, "Report folders")->required();
 
     CheckProfile profile;
     const int usage = CommandLine::parse(app, argc, argv, [&] {
+        if (history->parsed() || import->parsed())
+            return;
         if (options.read.empty() && !port->count())
             throw CLI::ValidationError("--port", "is required unless --read is given");
         if (options.wandId.empty() || options.wandId.size() > kMaxTypedLength)
@@ -268,10 +438,15 @@ int run(int argc, char** argv)
     });
     if (usage >= 0)
         return usage;
+    if (history->parsed())
+        return runHistory(historyOptions);
+    if (import->parsed())
+        return runImport(importOptions);
     installStopHandlers();
 
     SkywandCheck check(profile);
     CheckReportInfo info;
+    info.checkId = newCheckId();
     info.toolName = "kestrel-check";
     info.toolVersion = SKYWAND_VERSION;
     info.wandId = options.wandId;
@@ -310,6 +485,8 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "kestrel-check: cannot write to standard output\n");
         return kExitCannotSave;
     }
+    if (!storeCheck(options.store, reportJson(info, profile, result), profile))
+        return kExitCannotSave;
     return exitStatus(result.verdict);
 }
 

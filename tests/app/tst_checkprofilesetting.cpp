@@ -3,6 +3,7 @@
 // in the wizard. A file that does not load is refused when chosen, and stops
 // the check when it no longer loads at its start.
 
+#include "checkstore.h"
 #include "checkwizard.h"
 #include "skywandtester.h"
 
@@ -66,6 +67,8 @@ private slots:
     void cleanup();
     void profileInForce_data();
     void profileInForce();
+    void storeUrlWithoutPassword_data();
+    void storeUrlWithoutPassword();
 };
 
 void TestCheckProfileSetting::cleanup()
@@ -206,6 +209,55 @@ void TestCheckProfileSetting::profileInForce()
     QCOMPARE(wizard->findChild<QLabel*>(QStringLiteral("profileInForce"))->text(),
              lab ? path : QStringLiteral("default limits"));
     QCOMPARE(wizard->check().profile().maxOffset, lab ? 0.2 : CheckProfile().maxOffset);
+}
+
+void TestCheckProfileSetting::storeUrlWithoutPassword_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QByteArray>("config"); // after the port text "0"
+    QTest::addColumn<bool>("notice");
+    QTest::newRow("password in the user part")
+        << "postgresql://ann:s3cr@t@lab.example:5433/checks"
+        << QByteArray("\ncheck-store=postgresql://ann@lab.example:5433/checks\n") << true;
+    QTest::newRow("password parameter")
+        << "postgres://ann@lab/checks?password=s3cret&sslmode=require"
+        << QByteArray("\ncheck-store=postgres://ann@lab/checks?sslmode=require\n") << true;
+    QTest::newRow("no password") << " postgresql://ann@lab/checks "
+                                 << QByteArray("\ncheck-store=postgresql://ann@lab/checks\n")
+                                 << false;
+    QTest::newRow("file") << "sqlite:/lab/checks.sqlite"
+                          << QByteArray("\ncheck-store=sqlite:/lab/checks.sqlite\n") << false;
+    QTest::newRow("the default") << QString::fromStdString(defaultCheckStoreUrl()) << QByteArray()
+                                 << false;
+    QTest::newRow("empty: the default") << QString() << QByteArray() << false;
+}
+
+// The configuration file keeps the records' URL on a line of its own, and
+// never a password; the window tells where the password comes from instead.
+void TestCheckProfileSetting::storeUrlWithoutPassword()
+{
+    QFETCH(QString, url);
+    QFETCH(QByteArray, config);
+    QFETCH(bool, notice);
+    {
+        QFile file(Skywandtester::configFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("0");
+    }
+    auto window = std::make_unique<Skywandtester>();
+    QString told;
+    QString error;
+    QVERIFY(window->setCheckStoreUrl(url, told, error));
+    QCOMPARE(readConfig(), "0" + config);
+    QCOMPARE(told.contains(QLatin1String("~/.pgpass")), notice);
+    QVERIFY(!told.contains(QLatin1String("s3cr")));
+    const QString inUse = window->checkStoreUrl();
+    QVERIFY(!inUse.isEmpty());
+    window = std::make_unique<Skywandtester>();
+    QCOMPARE(window->checkStoreUrl(), inUse);
+    // A line break would end the line and start another key.
+    QVERIFY(!window->setCheckStoreUrl(QStringLiteral("sqlite:/a\ncheck-profile=/x"), told, error));
+    QCOMPARE(readConfig(), "0" + config);
 }
 
 QTEST_MAIN(TestCheckProfileSetting)

@@ -4,16 +4,20 @@
 
 #include "../filesizelimit.h"
 #include "checkhistory.h"
+#include "checkstore.h"
 #include "checkwizard.h"
 #include "frameinbox.h"
 #include "framerecords.h"
 #include "framesender.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -70,6 +74,8 @@ private slots:
     void verdictAndReports();
     void savingIsAllOrNothing();
     void previousReportIgnoresOthers();
+    void saveStoresTheCheck_data();
+    void saveStoresTheCheck();
     void inboxFeedsTheCheck();
 };
 
@@ -205,6 +211,109 @@ void TestCheckWizard::savingIsAllOrNothing()
              pdf.completeBaseName() + QStringLiteral("-2.pdf"));
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("kept"));
+}
+
+void TestCheckWizard::saveStoresTheCheck_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::addColumn<QString>("storeError");
+    QTest::newRow("records") << QStringLiteral("sqlite:%1/checks.sqlite") << QString();
+    QTest::newRow("records that are a folder")
+        << QStringLiteral("sqlite:%1") << QStringLiteral("Not stored in the check records");
+    QTest::newRow("records in a file that is no database")
+        << QStringLiteral("sqlite:%1/text.sqlite")
+        << QStringLiteral("Not stored in the check records");
+}
+
+// The saved check goes into the records, beside the report files; the
+// previous check and the wear warnings come from there, whatever folder
+// the reports go to. Records that fail leave the files filed and say why.
+void TestCheckWizard::saveStoresTheCheck()
+{
+    QFETCH(QString, store);
+    QFETCH(QString, storeError);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QFile text(folder.filePath(QStringLiteral("text.sqlite")));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write(QByteArray(4096, 'x'));
+    text.close();
+    const QString url = store.arg(folder.path());
+
+    // Five earlier checks of the wand from another bench, a day apart, with
+    // the joystick's centre drifting toward its limit.
+    const int64_t day = 86400000000LL;
+    const int64_t now = QDateTime::currentMSecsSinceEpoch() * 1000;
+    if (storeError.isEmpty()) {
+        std::string error;
+        auto records = openCheckStore(url.toStdString(), error);
+        QVERIFY2(records, error.c_str());
+        for (int i = 0; i < 5; ++i) {
+            CheckRecord r;
+            r.checkId = "00000000-0000-4000-8000-00000000000" + std::to_string(i);
+            r.wandId = "SW-17";
+            r.bench = "bench-2";
+            r.startedUs = now - (6 - i) * day;
+            r.finishedUs = r.startedUs + 60000000;
+            r.verdict = "pass";
+            r.source = "UDP port 5000";
+            r.profileJson = "{}";
+            r.offset = 0.01 * i;
+            r.circularityError = 3.0;
+            r.reportJson = "{}";
+            QCOMPARE(records->put(r, error), CheckStore::Put::Stored);
+        }
+    }
+
+    double clock = 0.0;
+    CheckWizard wizard(0, 5000);
+    wizard.setClockForTesting([&clock] { return clock; });
+    wizard.setCheckStore(url);
+    wizard.setReportFolder(folder.filePath(QStringLiteral("reports")));
+    wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-17"));
+    wizard.show();
+    wizard.next();
+    playWand(wizard, clock, 0);
+    QVERIFY(wizard.check().finished());
+    const QString comparison = wizard.findChild<QLabel*>(QStringLiteral("comparison"))->text();
+    const QString wear = wizard.findChild<QLabel*>(QStringLiteral("wear"))->text();
+    if (storeError.isEmpty()) {
+        QVERIFY2(comparison.contains(QStringLiteral("circularity 3.0 % before, 0.0 % now")),
+                 qPrintable(comparison));
+        QCOMPARE(wizard.wearWarnings().size(), 1);
+        QVERIFY2(wizard.wearWarnings().first().startsWith(QStringLiteral("offset")),
+                 qPrintable(wizard.wearWarnings().first()));
+        QVERIFY(wear.contains(wizard.wearWarnings().first().toHtmlEscaped()));
+    } else {
+        QVERIFY2(comparison.contains(QStringLiteral("The check records did not open")),
+                 qPrintable(comparison));
+        QVERIFY(wizard.wearWarnings().isEmpty());
+    }
+
+    auto* save = wizard.findChild<QPushButton*>(QStringLiteral("saveReport"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    QCOMPARE(wizard.savedFiles().size(), 4);
+    QVERIFY(QFile::exists(wizard.savedFiles().first()));
+    const QString saved = wizard.findChild<QLabel*>(QStringLiteral("savedReport"))->text();
+    if (!storeError.isEmpty()) {
+        QVERIFY2(saved.contains(storeError), qPrintable(saved));
+        QVERIFY(!wizard.storeError().isEmpty());
+        return;
+    }
+    QVERIFY2(wizard.storeError().isEmpty(), qPrintable(wizard.storeError()));
+    QVERIFY2(saved.contains(QStringLiteral("Stored in the check records")), qPrintable(saved));
+    std::string error;
+    auto records = openCheckStore(url.toStdString(), error);
+    QVERIFY2(records, error.c_str());
+    std::vector<CheckRecord> found;
+    CheckQuery query;
+    query.wandId = "SW-17";
+    QVERIFY2(records->find(query, found, error), error.c_str());
+    QCOMPARE(found.size(), size_t(6));
+    QFile json(wizard.savedFiles().first());
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    QCOMPARE(found.front().reportJson, json.readAll().toStdString());
+    QCOMPARE(found.front().bench, QSysInfo::machineHostName().toStdString());
 }
 
 // A folder holds reports of other wands, files that are no report, and one

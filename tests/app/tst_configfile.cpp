@@ -236,27 +236,40 @@ void TestConfigFile::profileBesideThePort_data()
     QTest::addColumn<QByteArray>("portText");
     QTest::addColumn<QString>("profilePath");
     QTest::addColumn<bool>("rewrittenAsRead");
+    QTest::addColumn<QString>("storeUrl");
 
-    QTest::newRow("port alone") << QByteArray("5000") << QByteArray("5000") << QString() << true;
+    QTest::newRow("port alone") << QByteArray("5000") << QByteArray("5000") << QString() << true
+                                << QString();
     QTest::newRow("port and its line end")
-        << QByteArray("5000\n") << QByteArray("5000\n") << QString() << true;
+        << QByteArray("5000\n") << QByteArray("5000\n") << QString() << true << QString();
     QTest::newRow("port and profile")
         << QByteArray("5000\ncheck-profile=/lab/limits.json\n") << QByteArray("5000")
-        << QStringLiteral("/lab/limits.json") << true;
+        << QStringLiteral("/lab/limits.json") << true << QString();
     QTest::newRow("port with line end and profile")
         << QByteArray("5000\n\ncheck-profile=/lab/limits.json\n") << QByteArray("5000\n")
-        << QStringLiteral("/lab/limits.json") << true;
+        << QStringLiteral("/lab/limits.json") << true << QString();
     QTest::newRow("profile without line end")
         << QByteArray("5000\ncheck-profile=/lab/a b.json") << QByteArray("5000")
-        << QStringLiteral("/lab/a b.json") << false;
+        << QStringLiteral("/lab/a b.json") << false << QString();
     QTest::newRow("later lines left out")
         << QByteArray("5000\ncheck-profile=/p.json\nnext=1\n") << QByteArray("5000")
-        << QStringLiteral("/p.json") << false;
+        << QStringLiteral("/p.json") << false << QString();
     QTest::newRow("profile in UTF-8")
         << QByteArray("5000\ncheck-profile=/lab/gr\xc3\xbc\xc3\x9f.json\n") << QByteArray("5000")
-        << QStringLiteral("/lab/gr\u00fc\u00df.json") << true;
+        << QStringLiteral("/lab/gr\u00fc\u00df.json") << true << QString();
     QTest::newRow("empty profile: the defaults")
-        << QByteArray("5000\ncheck-profile=\n") << QByteArray("5000") << QString() << false;
+        << QByteArray("5000\ncheck-profile=\n") << QByteArray("5000") << QString() << false
+        << QString();
+    QTest::newRow("profile and store")
+        << QByteArray("5000\ncheck-profile=/p.json\ncheck-store=postgresql://ann@lab/checks\n")
+        << QByteArray("5000") << QStringLiteral("/p.json") << true
+        << QStringLiteral("postgresql://ann@lab/checks");
+    QTest::newRow("store alone") << QByteArray("5000\ncheck-store=sqlite:/lab/c.sqlite\n")
+                                 << QByteArray("5000") << QString() << true
+                                 << QStringLiteral("sqlite:/lab/c.sqlite");
+    QTest::newRow("store before profile")
+        << QByteArray("5000\ncheck-store=sqlite:/c\r\ncheck-profile=/p.json\n")
+        << QByteArray("5000") << QStringLiteral("/p.json") << false << QStringLiteral("sqlite:/c");
 }
 
 // The profile's path follows the port text on a line of its own; a file
@@ -267,13 +280,16 @@ void TestConfigFile::profileBesideThePort()
     QFETCH(QByteArray, portText);
     QFETCH(QString, profilePath);
     QFETCH(bool, rewrittenAsRead);
+    QFETCH(QString, storeUrl);
     const ConfigContent config = parseConfig(content);
     QCOMPARE(config.portText, portText);
     QCOMPARE(config.profilePath, profilePath);
+    QCOMPARE(config.storeUrl, storeUrl);
     QCOMPARE(composeConfig(config) == content, rewrittenAsRead);
     const ConfigContent again = parseConfig(composeConfig(config));
     QCOMPARE(again.portText, portText);
     QCOMPARE(again.profilePath, profilePath);
+    QCOMPARE(again.storeUrl, storeUrl);
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -147,6 +147,7 @@ CheckResult sampleResult()
 CheckReportInfo sampleInfo(const std::string& wandId, const std::string& operatorName)
 {
     CheckReportInfo info;
+    info.checkId = "0b7e5d1c-5f0e-4a57-9a4e-3f1d2c6b8a90";
     info.toolName = "kestrel-check";
     info.toolVersion = "1.0.0";
     info.wandId = wandId;
@@ -164,11 +165,12 @@ TEST(Check, ReportJsonHoldsTheSchemaKeysInOrder)
     std::vector<std::string> keys;
     for (const auto& item : report.items())
         keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"schema", "tool", "wandId", "operator",
+    EXPECT_EQ(keys, (std::vector<std::string>{"schema", "checkId", "tool", "wandId", "operator",
                                               "skywandIndex", "skywand", "numButton", "numJoystick",
                                               "started", "finished", "source", "evidence",
                                               "profile", "verdict", "failures", "steps"}));
     EXPECT_EQ(report["schema"], "skywand-check/1");
+    EXPECT_EQ(report["checkId"], "0b7e5d1c-5f0e-4a57-9a4e-3f1d2c6b8a90");
     EXPECT_EQ(report["started"], "2026-12-01T09:30:00.000Z");
     EXPECT_EQ(report["finished"], "2026-12-01T09:31:01.250Z");
     EXPECT_EQ(report["source"], nlohmann::ordered_json({{"capture", "run.pcap"}}));
