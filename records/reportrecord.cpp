@@ -14,7 +14,6 @@ using Json = nlohmann::json;
 
 // Reports are a few kilobytes; anything near this is not one.
 constexpr size_t kMaxReportSize = 1024 * 1024;
-constexpr size_t kMaxCheckIdSize = 100;
 
 const Json* member(const Json& object, const char* key)
 {
@@ -69,6 +68,32 @@ std::string derivedCheckId(const std::string& report)
     bytes[6] = (bytes[6] & 0x0f) | 0x80;
     bytes[8] = (bytes[8] & 0x3f) | 0x80;
     return uuidText(bytes);
+}
+
+// A check id is a UUID: the one key of the store, shown in the history and
+// compared as text, so nothing else from a report becomes one.
+bool uuidShaped(const std::string& id)
+{
+    if (id.size() != 36)
+        return false;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const char c = id[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (dash ? c != '-' : !hex)
+            return false;
+    }
+    return true;
+}
+
+// UUIDs are read in either case; the store keeps them in lowercase, as
+// uuidText writes them, so that one check is one key.
+std::string lowercase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
 }
 
 std::string sourceText(const Json& source)
@@ -130,12 +155,11 @@ bool recordFromReport(const std::string& reportJson, const std::string& bench, C
         return false;
     }
     const Json* checkId = member(report, "checkId");
-    if (checkId && (!checkId->is_string() || checkId->get<std::string>().empty() ||
-                    checkId->get<std::string>().size() > kMaxCheckIdSize)) {
+    if (checkId && (!checkId->is_string() || !uuidShaped(checkId->get<std::string>()))) {
         error = "the report's \"checkId\" is not valid";
         return false;
     }
-    r.checkId = checkId ? checkId->get<std::string>() : derivedCheckId(reportJson);
+    r.checkId = checkId ? lowercase(checkId->get<std::string>()) : derivedCheckId(reportJson);
     r.skywandIndex = int(index->get<int64_t>());
     r.bench = bench;
     r.profileJson = profile->dump(-1, ' ', false, Json::error_handler_t::replace);

@@ -612,9 +612,9 @@ TEST(Records, RecordFromAReportAndItsImportOnce)
     ASSERT_TRUE(recordFromReport(report, "bench-9", again, error));
     EXPECT_EQ(again.checkId, r.checkId);
     nlohmann::ordered_json json = nlohmann::ordered_json::parse(report);
-    json["checkId"] = "6f1c";
+    json["checkId"] = "6F1C0A2B-3C4D-4E5F-8A9B-0C1D2E3F4A5B";
     ASSERT_TRUE(recordFromReport(json.dump(), "", again, error)) << error;
-    EXPECT_EQ(again.checkId, "6f1c");
+    EXPECT_EQ(again.checkId, "6f1c0a2b-3c4d-4e5f-8a9b-0c1d2e3f4a5b");
     json.erase("checkId");
     json["source"] = {{"capture", "run.pcap"}};
     ASSERT_TRUE(recordFromReport(json.dump(), "", again, error)) << error;
@@ -654,6 +654,11 @@ TEST(Records, RecordFromReportRefusesWhatIsNoReport)
          "the report's \"finished\" is missing or not valid"},
         {replaced("\"port\": 5001", "\"port\": \"x\""),
          "the report's \"source\" is missing or not valid"},
+        {replaced("\"schema\"", "\"checkId\": \"6f1c\", \"schema\""),
+         "the report's \"checkId\" is not valid"},
+        {replaced("\"schema\"",
+                  "\"checkId\": \"6f1c0a2b-3c4d-4e5f-8a9b-0c1d2e3f4a5\\n\", \"schema\""),
+         "the report's \"checkId\" is not valid"},
     };
     for (const Row& row : rows) {
         CheckRecord r;
