@@ -155,6 +155,10 @@ bool recordFromReport(const std::string& reportJson, const std::string& bench, C
         return false;
     }
     const Json* checkId = member(report, "checkId");
+    // A report filed without an id has an empty one; it is named by its
+    // content then, as older reports without the key are.
+    if (checkId && checkId->is_string() && checkId->get<std::string>().empty())
+        checkId = nullptr;
     if (checkId && (!checkId->is_string() || !uuidShaped(checkId->get<std::string>()))) {
         error = "the report's \"checkId\" is not valid";
         return false;

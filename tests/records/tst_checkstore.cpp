@@ -654,10 +654,9 @@ TEST(Records, RecordFromReportRefusesWhatIsNoReport)
          "the report's \"finished\" is missing or not valid"},
         {replaced("\"port\": 5001", "\"port\": \"x\""),
          "the report's \"source\" is missing or not valid"},
-        {replaced("\"schema\"", "\"checkId\": \"6f1c\", \"schema\""),
+        {replaced("\"checkId\": \"\"", "\"checkId\": \"6f1c\""),
          "the report's \"checkId\" is not valid"},
-        {replaced("\"schema\"",
-                  "\"checkId\": \"6f1c0a2b-3c4d-4e5f-8a9b-0c1d2e3f4a5\\n\", \"schema\""),
+        {replaced("\"checkId\": \"\"", "\"checkId\": \"6f1c0a2b-3c4d-4e5f-8a9b-0c1d2e3f4a5\\n\""),
          "the report's \"checkId\" is not valid"},
     };
     for (const Row& row : rows) {
