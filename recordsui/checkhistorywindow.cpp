@@ -78,6 +78,13 @@ QChartView* figureChart(const ChartedFigure& figure, const std::vector<QPointF>&
     chart->addSeries(line);
     chart->addSeries(dots);
     dots->setColor(line->color());
+    // A single check, or checks of one moment, still get an axis a day wide;
+    // the points stand clear of its ends, and the limit line spans it.
+    qint64 first = points.empty() ? 0 : qint64(points.front().x());
+    qint64 last = points.empty() ? 0 : std::max(qint64(points.back().x()), first + 86400000);
+    const qint64 pad = (last - first) / 20;
+    first -= pad;
+    last += pad;
     QLineSeries* limitLine = nullptr;
     if (std::isfinite(limit) && !points.empty()) {
         limitLine = new QLineSeries;
@@ -85,8 +92,8 @@ QChartView* figureChart(const ChartedFigure& figure, const std::vector<QPointF>&
         QPen pen(QColor(0xc0, 0x10, 0x10));
         pen.setStyle(Qt::DashLine);
         limitLine->setPen(pen);
-        limitLine->append(points.front().x(), limit);
-        limitLine->append(points.back().x(), limit);
+        limitLine->append(double(first), limit);
+        limitLine->append(double(last), limit);
         chart->addSeries(limitLine);
         low = std::min(low, limit);
         high = std::max(high, limit);
@@ -101,9 +108,6 @@ QChartView* figureChart(const ChartedFigure& figure, const std::vector<QPointF>&
         values->setRange(low - margin, high + margin);
     }
     if (!points.empty()) {
-        // A single check still gets an axis a day wide.
-        const qint64 first = qint64(points.front().x());
-        const qint64 last = std::max(qint64(points.back().x()), first + 86400000);
         time->setRange(QDateTime::fromMSecsSinceEpoch(first, Qt::UTC),
                        QDateTime::fromMSecsSinceEpoch(last, Qt::UTC));
     }
