@@ -319,6 +319,20 @@ TEST_P(Store, KeepsEveryColumnAndHostileText)
     byWand.wandId = full.wandId;
     EXPECT_EQ(ids(find(byWand)), std::vector<std::string>{"a1"});
     EXPECT_EQ(store->name(), redactedStoreUrl(url));
+    // A list without reports keeps every other column; the report comes
+    // with its check's id.
+    CheckQuery list;
+    list.withReport = false;
+    const std::vector<CheckRecord> listed = find(list);
+    ASSERT_EQ(listed.size(), 2u);
+    CheckRecord withoutReport = full;
+    withoutReport.reportJson.clear();
+    expectSame(listed[0], withoutReport);
+    CheckQuery one;
+    one.checkId = "a2";
+    const std::vector<CheckRecord> found = find(one);
+    ASSERT_EQ(found.size(), 1u);
+    expectSame(found[0], empty);
 }
 
 TEST_P(Store, ListsNewestFirstWithEachFilter)
@@ -359,6 +373,8 @@ TEST_P(Store, ListsNewestFirstWithEachFilter)
          }),
          {"c4"}},
         {q([](CheckQuery& c) { c.wandId = "W3"; }), {}},
+        {q([](CheckQuery& c) { c.checkId = "c2"; }), {"c2"}},
+        {q([](CheckQuery& c) { c.checkId = "c2' OR '1'='1"; }), {}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ids(find(row.query)), row.ids)
