@@ -332,7 +332,9 @@ void CheckHistoryWindow::showCharts()
     std::string error;
     if (!store || !store->find(query, ofWand, error) || ofWand.empty()) {
         chartTitle->setText(QStringLiteral("The checks of wand %1 cannot be read: %2")
-                                .arg(wand, QString::fromStdString(error)));
+                                .arg(wand, error.empty()
+                                               ? QStringLiteral("they are no longer in the store")
+                                               : QString::fromStdString(error)));
         return;
     }
     chartTitle->setText(QStringLiteral("Wand %1: %2 checks listed, limits of the newest one")
