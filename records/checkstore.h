@@ -48,6 +48,10 @@ struct CheckQuery
     int64_t sinceUs = 0; // finished at or after, when non-zero
     int64_t untilUs = 0; // finished before, when non-zero
     size_t limit = 0;    // at most this many, newest first; 0 for all
+    std::string checkId; // only this check, when non-empty
+    // False leaves reportJson empty: a list of many checks then reads a
+    // fraction of the data, and a report is fetched by its checkId.
+    bool withReport = true;
 };
 
 class CheckStore

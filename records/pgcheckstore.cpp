@@ -197,7 +197,10 @@ bool PgCheckStore::find(const CheckQuery& query, std::vector<CheckRecord>& out, 
     for (int i = 0; i < kCheckColumns; ++i) {
         const std::string column = kCheckColumnNames[i];
         sql += i ? ", " : "";
-        sql += i == 5 || i == 6 ? "(extract(epoch FROM " + column + ") * 1000000)::bigint" : column;
+        if (i == 5 || i == 6)
+            sql += "(extract(epoch FROM " + column + ") * 1000000)::bigint";
+        else
+            sql += i == kReportColumn && !query.withReport ? "''" : column;
     }
     sql += " FROM checks WHERE true";
     std::vector<std::string> texts;
@@ -207,6 +210,7 @@ bool PgCheckStore::find(const CheckQuery& query, std::vector<CheckRecord>& out, 
         texts.push_back(value);
         sql += std::string(" AND ") + clause + " $" + std::to_string(texts.size()) + cast;
     };
+    where(query.checkId, "check_id =", "");
     where(query.wandId, "wand_id =", "");
     where(query.verdict, "verdict =", "");
     where(query.bench, "bench =", "");
@@ -254,7 +258,7 @@ bool PgCheckStore::find(const CheckQuery& query, std::vector<CheckRecord>& out, 
             }
             *recordFigures(r, i) = figure;
         }
-        r.reportJson = value(20);
+        r.reportJson = value(kReportColumn);
         found.push_back(std::move(r));
     }
     out = std::move(found);

@@ -24,6 +24,7 @@ constexpr int kSchemaVersion = 1;
 // The columns of "checks" in the order of insertSql and selectSql.
 constexpr int kCheckColumns = 21;
 extern const char* const kCheckColumnNames[kCheckColumns];
+constexpr int kReportColumn = 20; // the last, and by far the largest
 
 // "INSERT INTO checks (...) VALUES (?1, ...) ON CONFLICT (check_id) DO
 // NOTHING" with the dialect's placeholders ("?N" or "$N").

@@ -257,7 +257,8 @@ bool SqliteCheckStore::find(const CheckQuery& query, std::vector<CheckRecord>& o
     std::lock_guard<std::mutex> lock(mutex);
     std::string sql = "SELECT ";
     for (int i = 0; i < kCheckColumns; ++i)
-        sql += (i ? ", " : "") + std::string(kCheckColumnNames[i]);
+        sql += (i ? ", " : "") +
+               std::string(i == kReportColumn && !query.withReport ? "''" : kCheckColumnNames[i]);
     sql += " FROM checks WHERE 1";
     std::vector<std::string> texts;
     const auto where = [&](const std::string& value, const char* clause) {
@@ -266,6 +267,7 @@ bool SqliteCheckStore::find(const CheckQuery& query, std::vector<CheckRecord>& o
         texts.push_back(value);
         sql += std::string(" AND ") + clause + " ?" + std::to_string(texts.size());
     };
+    where(query.checkId, "check_id =");
     where(query.wandId, "wand_id =");
     where(query.verdict, "verdict =");
     where(query.bench, "bench =");
@@ -298,7 +300,7 @@ bool SqliteCheckStore::find(const CheckQuery& query, std::vector<CheckRecord>& o
             *recordFigures(r, i) = sqlite3_column_type(select.stmt, 10 + i) == SQLITE_NULL
                                        ? NAN
                                        : sqlite3_column_double(select.stmt, 10 + i);
-        r.reportJson = columnText(select.stmt, 20);
+        r.reportJson = columnText(select.stmt, kReportColumn);
         found.push_back(std::move(r));
     }
     if (!ok || step != SQLITE_DONE) {

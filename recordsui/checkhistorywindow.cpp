@@ -1,6 +1,8 @@
 #include "checkhistorywindow.h"
 
+#include "checkprofile.h"
 #include "checkrecordmodel.h"
+#include "wearfit.h"
 
 #include <QChart>
 #include <QChartView>
@@ -18,7 +20,6 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
-#include <QScatterSeries>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTableView>
@@ -64,20 +65,19 @@ QChartView* figureChart(const ChartedFigure& figure, const std::vector<QPointF>&
     chart->setTitle(QString::fromLatin1(figure.title));
     chart->legend()->hide();
     chart->setMargins(QMargins(2, 2, 2, 2));
+    // The line draws its own points: a scatter series would add an item to
+    // the scene per check, and a wand's years of checks then paint slowly.
     auto* line = new QLineSeries;
-    auto* dots = new QScatterSeries;
-    dots->setMarkerSize(6.0);
+    line->setPointsVisible(true);
+    line->setMarkerSize(6.0);
     double low = HUGE_VAL;
     double high = -HUGE_VAL;
     for (const QPointF& p : points) {
         line->append(p);
-        dots->append(p);
         low = std::min(low, p.y());
         high = std::max(high, p.y());
     }
     chart->addSeries(line);
-    chart->addSeries(dots);
-    dots->setColor(line->color());
     // A single check, or checks of one moment, still get an axis a day wide;
     // the points stand clear of its ends, and the limit line spans it.
     qint64 first = points.empty() ? 0 : qint64(points.front().x());
@@ -185,6 +185,11 @@ CheckHistoryWindow::CheckHistoryWindow(const QString& storeUrl, QWidget* parent)
 
     chartTitle = new QLabel;
     chartTitle->setTextFormat(Qt::PlainText);
+    wearLabel = new QLabel;
+    wearLabel->setObjectName(QStringLiteral("wearWarnings"));
+    wearLabel->setTextFormat(Qt::PlainText);
+    wearLabel->setWordWrap(true);
+    wearLabel->hide();
     auto* charts = new QWidget;
     chartGrid = new QGridLayout(charts);
     auto* scroll = new QScrollArea;
@@ -194,6 +199,7 @@ CheckHistoryWindow::CheckHistoryWindow(const QString& storeUrl, QWidget* parent)
     auto* chartLayout = new QVBoxLayout(chartPane);
     chartLayout->setContentsMargins(0, 0, 0, 0);
     chartLayout->addWidget(chartTitle);
+    chartLayout->addWidget(wearLabel);
     chartLayout->addWidget(scroll, 1);
 
     auto* tablePane = new QWidget;
@@ -232,7 +238,13 @@ CheckHistoryWindow::CheckHistoryWindow(const QString& storeUrl, QWidget* parent)
     setStoreUrl(storeUrl);
 }
 
-CheckHistoryWindow::~CheckHistoryWindow() = default;
+CheckHistoryWindow::~CheckHistoryWindow()
+{
+    // Closing the window takes the focus from a filter, which would refresh
+    // a window already half destroyed.
+    for (QLineEdit* edit : {wandEdit, benchEdit, operatorEdit})
+        disconnect(edit, nullptr, this, nullptr);
+}
 
 void CheckHistoryWindow::setStoreUrl(const QString& url)
 {
@@ -245,29 +257,38 @@ void CheckHistoryWindow::setStoreUrl(const QString& url)
     refresh();
 }
 
+CheckQuery CheckHistoryWindow::filterQuery() const
+{
+    CheckQuery query;
+    query.wandId = wandEdit->text().trimmed().toStdString();
+    query.verdict = verdictBox->currentIndex() > 0 ? verdictBox->currentText().toStdString() : "";
+    query.bench = benchEdit->text().trimmed().toStdString();
+    query.operatorName = operatorEdit->text().trimmed().toStdString();
+    if (sinceEdit->date() > sinceEdit->minimumDate())
+        query.sinceUs = msSinceEpoch(sinceEdit->date()) * 1000;
+    // "Until" names the last day listed.
+    if (untilEdit->date() > untilEdit->minimumDate())
+        query.untilUs = msSinceEpoch(untilEdit->date().addDays(1)) * 1000;
+    query.limit = kMaxListed;
+    // A report is read when it is opened; thousands of them would make up
+    // most of what the list reads.
+    query.withReport = false;
+    return query;
+}
+
 void CheckHistoryWindow::refresh()
 {
     std::vector<CheckRecord> records;
     if (store) {
-        CheckQuery query;
-        query.wandId = wandEdit->text().trimmed().toStdString();
-        query.verdict =
-            verdictBox->currentIndex() > 0 ? verdictBox->currentText().toStdString() : "";
-        query.bench = benchEdit->text().trimmed().toStdString();
-        query.operatorName = operatorEdit->text().trimmed().toStdString();
-        if (sinceEdit->date() > sinceEdit->minimumDate())
-            query.sinceUs = msSinceEpoch(sinceEdit->date()) * 1000;
-        // "Until" names the last day listed.
-        if (untilEdit->date() > untilEdit->minimumDate())
-            query.untilUs = msSinceEpoch(untilEdit->date().addDays(1)) * 1000;
-        query.limit = kMaxListed;
         std::string error;
-        if (!store->find(query, records, error))
+        if (!store->find(filterQuery(), records, error))
             storeLabel->setText(QStringLiteral("The check records cannot be read: %1")
                                     .arg(QString::fromStdString(error)));
     }
     checks->setRecords(std::move(records));
     table->resizeColumnsToContents();
+    // The filters changed what the charts hold even when the wand stays.
+    charted.clear();
     showCharts();
 }
 
@@ -302,14 +323,24 @@ void CheckHistoryWindow::showCharts()
         delete item->widget();
         delete item;
     }
+    showWear(wand);
     if (wand.isEmpty()) {
         chartTitle->setText(QStringLiteral("Select a check to see its wand's figures over time."));
         return;
     }
+    // The wand's own checks under the same filters, not only those among
+    // the listed newest of all wands.
+    CheckQuery query = filterQuery();
+    query.wandId = wand.toStdString();
     std::vector<CheckRecord> ofWand;
-    for (const CheckRecord& r : records)
-        if (QString::fromStdString(r.wandId) == wand)
-            ofWand.push_back(r);
+    std::string error;
+    if (!store || !store->find(query, ofWand, error) || ofWand.empty()) {
+        chartTitle->setText(QStringLiteral("The checks of wand %1 cannot be read: %2")
+                                .arg(wand, error.empty()
+                                               ? QStringLiteral("they are no longer in the store")
+                                               : QString::fromStdString(error)));
+        return;
+    }
     chartTitle->setText(QStringLiteral("Wand %1: %2 checks listed, limits of the newest one")
                             .arg(wand)
                             .arg(ofWand.size()));
@@ -333,7 +364,20 @@ void CheckHistoryWindow::openSelectedReport()
     if (selected.isEmpty() || selected.first().row() >= int(checks->records().size()))
         return;
     const CheckRecord& record = checks->records()[size_t(selected.first().row())];
-    const QByteArray stored = QByteArray::fromStdString(record.reportJson);
+    // The list holds no reports; this one is read now.
+    CheckQuery query;
+    query.checkId = record.checkId;
+    query.limit = 1;
+    std::vector<CheckRecord> found;
+    std::string error;
+    QByteArray stored;
+    if (store && store->find(query, found, error) && !found.empty())
+        stored = QByteArray::fromStdString(found.front().reportJson);
+    else
+        stored = QStringLiteral("The stored report cannot be read: %1")
+                     .arg(error.empty() ? QStringLiteral("it is no longer in the store")
+                                        : QString::fromStdString(error))
+                     .toUtf8();
     const QJsonDocument report = QJsonDocument::fromJson(stored);
     auto* dialog = new QDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -348,4 +392,32 @@ void CheckHistoryWindow::openSelectedReport()
     layout->addWidget(text);
     dialog->resize(600, 700);
     dialog->show();
+}
+
+void CheckHistoryWindow::showWear(const QString& wand)
+{
+    wearLabel->hide();
+    if (wand.isEmpty() || !store)
+        return;
+    // Wear is the wand's whole recent history, whatever the filters list.
+    CheckQuery query;
+    query.wandId = wand.toStdString();
+    query.limit = kWearFitChecks;
+    std::vector<CheckRecord> newest;
+    std::string error;
+    if (!store->find(query, newest, error) || newest.empty())
+        return;
+    CheckProfile profile;
+    QString text;
+    if (!profile.parse(newest.front().profileJson, error)) {
+        text = QStringLiteral("No wear forecast: the newest check's limits do not read: %1")
+                   .arg(QString::fromStdString(error));
+    } else {
+        const int64_t nowUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+        for (const WearWarning& warning : wearWarnings(newest, profile, nowUs))
+            text += (text.isEmpty() ? QString() : QStringLiteral("\n")) +
+                    QString::fromStdString(warning.text);
+    }
+    wearLabel->setText(text);
+    wearLabel->setVisible(!text.isEmpty());
 }

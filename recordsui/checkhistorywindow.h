@@ -2,7 +2,8 @@
 
 // View, "Check history": the stored checks in a table, filtered by wand,
 // verdict, bench, operator and dates; a check's stored report; and one
-// wand's figures over time, one chart per figure with its limit beside it.
+// wand's figures over time, one chart per figure with its limit beside it,
+// under the wear its newest checks show coming.
 
 #include "checkstore.h"
 
@@ -49,7 +50,10 @@ public:
                                              double CheckRecord::*figure);
 
 private:
+    // The filters as a query; the list leaves the reports out.
+    CheckQuery filterQuery() const;
     void showCharts();
+    void showWear(const QString& wand);
 
     std::unique_ptr<CheckStore> store;
     QString charted;
@@ -63,5 +67,6 @@ private:
     QDateEdit* untilEdit;
     QTableView* table;
     QLabel* chartTitle;
+    QLabel* wearLabel;
     QGridLayout* chartGrid;
 };

@@ -5,6 +5,7 @@
 #include "checkprofile.h"
 #include "checkreport.h"
 #include "checkstore.h"
+#include "pgcluster.h"
 
 #include <libpq-fe.h>
 #include <netinet/in.h>
@@ -147,105 +148,23 @@ std::string unprivileged(const std::function<std::string()>& what)
     return out;
 }
 
-// A throwaway PostgreSQL cluster on 127.0.0.1 for the whole run, its role
-// "skywand" with a password. initdb refuses root, so as root the cluster runs
-// as nobody.
-class PgCluster : public ::testing::Environment
+// The cluster for the whole run.
+class PgClusterEnvironment : public ::testing::Environment
 {
 public:
-    static constexpr const char* kBin = "/usr/lib/postgresql/15/bin";
-    static constexpr const char* kPassword = "s3cret-Pw";
-
     void SetUp() override
     {
-        ASSERT_TRUE(std::filesystem::exists(std::string(kBin) + "/initdb"))
-            << "no PostgreSQL server in " << kBin << " (scripts/bootstrap test installs it)";
-        ASSERT_FALSE(folder.path.empty());
-        writeFile(folder.path + "/pw", kPassword);
-        const std::string as = geteuid() == 0 ? "runuser -u nobody -- " : "";
-        if (geteuid() == 0) {
-            ASSERT_EQ(std::system(("chown -R nobody: " + folder.path).c_str()), 0);
-        }
-        port = freePort();
-        ASSERT_GT(port, 0);
-        data = folder.path + "/data";
-        ASSERT_EQ(run(as + kBin + "/initdb -D " + data + " -U skywand --pwfile=" + folder.path +
-                      "/pw -A scram-sha-256 --auth-local=trust -E UTF8 --locale=C --no-sync"),
-                  0)
-            << log();
-        ASSERT_EQ(run(as + kBin + "/pg_ctl -D " + data + " -l " + folder.path +
-                      "/server.log -w -t 60 -o '-c listen_addresses=127.0.0.1 -p " +
-                      std::to_string(port) + " -k " + folder.path +
-                      " -c fsync=off -c synchronous_commit=off -c full_page_writes=off' start"),
-                  0)
-            << log();
-        started = true;
+        std::string error;
+        ASSERT_TRUE(cluster.start(error)) << error;
     }
-
-    void TearDown() override
-    {
-        if (started)
-            run((geteuid() == 0 ? "runuser -u nobody -- " : "") + std::string(kBin) +
-                "/pg_ctl -D " + data + " -m immediate -w stop");
-    }
-
-    static std::string url(const std::string& db, const std::string& password = kPassword)
-    {
-        return "postgresql://skywand:" + password + "@127.0.0.1:" + std::to_string(port) + "/" + db;
-    }
-
-    // A new empty database for one test.
-    static std::string newDatabase()
-    {
-        static int count = 0;
-        const std::string name = "t" + std::to_string(++count);
-        return exec("postgres", "CREATE DATABASE " + name) ? name : std::string();
-    }
-
-    static bool exec(const std::string& db, const std::string& sql)
-    {
-        PGconn* conn = PQconnectdb(url(db).c_str());
-        PGresult* result = PQexec(conn, sql.c_str());
-        const bool ok =
-            PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
-        PQclear(result);
-        PQfinish(conn);
-        return ok;
-    }
-
-    static int freePort()
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-        close(fd);
-        return ok ? ntohs(address.sin_port) : -1;
-    }
-
-    static int port;
+    void TearDown() override { cluster.stop(); }
 
 private:
-    int run(const std::string& command)
-    {
-        return std::system((command + " >>" + folder.path + "/commands.log 2>&1").c_str());
-    }
-    std::string log()
-    {
-        std::ifstream in(folder.path + "/commands.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    TempFolder folder;
-    std::string data;
-    bool started = false;
+    PgCluster cluster;
 };
 
-int PgCluster::port = 0;
-::testing::Environment* const cluster = ::testing::AddGlobalTestEnvironment(new PgCluster);
+::testing::Environment* const cluster =
+    ::testing::AddGlobalTestEnvironment(new PgClusterEnvironment);
 
 enum class Backend
 {
@@ -319,6 +238,20 @@ TEST_P(Store, KeepsEveryColumnAndHostileText)
     byWand.wandId = full.wandId;
     EXPECT_EQ(ids(find(byWand)), std::vector<std::string>{"a1"});
     EXPECT_EQ(store->name(), redactedStoreUrl(url));
+    // A list without reports keeps every other column; the report comes
+    // with its check's id.
+    CheckQuery list;
+    list.withReport = false;
+    const std::vector<CheckRecord> listed = find(list);
+    ASSERT_EQ(listed.size(), 2u);
+    CheckRecord withoutReport = full;
+    withoutReport.reportJson.clear();
+    expectSame(listed[0], withoutReport);
+    CheckQuery one;
+    one.checkId = "a2";
+    const std::vector<CheckRecord> found = find(one);
+    ASSERT_EQ(found.size(), 1u);
+    expectSame(found[0], empty);
 }
 
 TEST_P(Store, ListsNewestFirstWithEachFilter)
@@ -359,6 +292,8 @@ TEST_P(Store, ListsNewestFirstWithEachFilter)
          }),
          {"c4"}},
         {q([](CheckQuery& c) { c.wandId = "W3"; }), {}},
+        {q([](CheckQuery& c) { c.checkId = "c2"; }), {"c2"}},
+        {q([](CheckQuery& c) { c.checkId = "c2' OR '1'='1"; }), {}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ids(find(row.query)), row.ids)

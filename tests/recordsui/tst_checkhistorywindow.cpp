@@ -1,5 +1,5 @@
 // The check history window over a temporary SQLite store: the list, its
-// filters and one wand's charts.
+// filters, one wand's charts and wear, and a stored report read on demand.
 
 #include "checkhistorywindow.h"
 #include "checkrecordmodel.h"
@@ -8,9 +8,14 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 
 #include <string>
 
@@ -22,6 +27,9 @@ private slots:
     void initTestCase();
     void filters_data();
     void filters();
+    void opensTheReportOnlyWhenAsked();
+    void showsTheWandsWearAboveItsCharts();
+    void closesWhileAFilterHasTheFocus();
 
 private:
     QTemporaryDir folder;
@@ -49,7 +57,7 @@ void TestCheckHistoryWindow::initTestCase()
         r.source = "UDP port 5000";
         r.profileJson = R"({"maxOffset": 0.05})";
         r.offset = 0.01 * i;
-        r.reportJson = "{}";
+        r.reportJson = R"({"checkId": ")" + r.checkId + "\"}";
         QCOMPARE(store->put(r, error), CheckStore::Put::Stored);
     }
 }
@@ -113,6 +121,74 @@ void TestCheckHistoryWindow::filters()
         QCOMPARE(points.front().y(), 0.01);
         QCOMPARE(points.back().y(), 0.07);
     }
+}
+
+void TestCheckHistoryWindow::opensTheReportOnlyWhenAsked()
+{
+    CheckHistoryWindow window(url);
+    const auto& records = window.model()->records();
+    QVERIFY(!records.empty());
+    // The list leaves the reports in the store.
+    QVERIFY(records.front().reportJson.empty());
+    window.findChild<QTableView*>(QStringLiteral("checkTable"))->selectRow(0);
+    window.openSelectedReport();
+    auto* dialog = window.findChild<QDialog*>(QStringLiteral("storedReport"));
+    QVERIFY(dialog);
+    QVERIFY(dialog->findChild<QTextBrowser*>()->toPlainText().contains(
+        QStringLiteral("\"checkId\": \"%1\"")
+            .arg(QString::fromStdString(records.front().checkId))));
+}
+
+// Wand D's offset rises a little each week towards its limit; wand E's
+// stays put. Only a shown wand's wear is shown, and only where there is some.
+void TestCheckHistoryWindow::showsTheWandsWearAboveItsCharts()
+{
+    const QString wearUrl = QStringLiteral("sqlite:%1/wear.sqlite").arg(folder.path());
+    std::string error;
+    auto store = openCheckStore(wearUrl.toStdString(), error);
+    QVERIFY2(store, error.c_str());
+    const int64_t nowUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    for (int i = 0; i < 12; ++i) {
+        CheckRecord r;
+        r.checkId = "wear-" + std::to_string(i);
+        r.wandId = i % 2 ? "E" : "D";
+        r.finishedUs = r.startedUs = nowUs - int64_t(11 - i) * 7 * 86400000000LL;
+        r.verdict = "pass";
+        r.profileJson = R"({"maxOffset": 0.05})";
+        r.offset = i % 2 ? 0.01 : 0.02 + 0.0015 * i;
+        r.reportJson = "{}";
+        QCOMPARE(store->put(r, error), CheckStore::Put::Stored);
+    }
+    CheckHistoryWindow window(wearUrl);
+    auto* wear = window.findChild<QLabel*>(QStringLiteral("wearWarnings"));
+    QVERIFY(wear);
+    QVERIFY(wear->isHidden());
+    auto* wand = window.findChild<QLineEdit*>(QStringLiteral("wandFilter"));
+    wand->setText(QStringLiteral("D"));
+    window.refresh();
+    QVERIFY(!wear->isHidden());
+    QVERIFY2(wear->text().startsWith(QStringLiteral("offset 0.035 rising")),
+             qPrintable(wear->text()));
+    QVERIFY(wear->text().contains(QStringLiteral("reaches its limit 0.05")));
+    wand->setText(QStringLiteral("E"));
+    window.refresh();
+    QCOMPARE(window.chartedWand(), QStringLiteral("E"));
+    QVERIFY(wear->isHidden());
+}
+
+// Closing takes the focus from a filter whose text changed, which must not
+// refresh a window being destroyed.
+void TestCheckHistoryWindow::closesWhileAFilterHasTheFocus()
+{
+    auto* window = new CheckHistoryWindow(url);
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    auto* wand = window->findChild<QLineEdit*>(QStringLiteral("wandFilter"));
+    wand->setFocus();
+    QTRY_VERIFY(wand->hasFocus());
+    wand->setText(QStringLiteral("B"));
+    delete window;
 }
 
 QTEST_MAIN(TestCheckHistoryWindow)
