@@ -116,6 +116,10 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
 
 Skywandtester::~Skywandtester()
 {
+    // An open check wizard goes first, while the window is whole: its end
+    // takes the receiver's observer back, which a window already half
+    // destroyed could not do safely.
+    delete checkWizard;
     saveConfig();
     stopReceiver();
     delete receiver;
