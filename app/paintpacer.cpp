@@ -16,9 +16,12 @@ bool PaintPacer::eventFilter(QObject* watched, QEvent* event)
     if (watched != window || event->type() != QEvent::UpdateRequest) {
         return false;
     }
-    if (lastPaint.isValid() && lastPaint.elapsed() < intervalMs) {
+    // Read once: the clock moves between two reads, and a second read past
+    // the interval gave the timer a negative time.
+    const qint64 elapsed = lastPaint.isValid() ? lastPaint.elapsed() : intervalMs;
+    if (elapsed < intervalMs) {
         if (!timer.isActive()) {
-            timer.start(static_cast<int>(intervalMs - lastPaint.elapsed()), this);
+            timer.start(static_cast<int>(intervalMs - elapsed), this);
         }
         return true;
     }

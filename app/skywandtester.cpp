@@ -20,16 +20,19 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QColor>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFont>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -174,8 +177,18 @@ void Skywandtester::setupStatusAndPanel()
     // Shown while no usable data arrives, where the user looks for the cause.
     diagnoseButton = new QPushButton(QStringLiteral("Diagnose"));
     diagnoseButton->setObjectName(QStringLiteral("diagnoseButton"));
-    diagnoseButton->setStyleSheet(
-        QStringLiteral("background-color: #d9822b; color: white; font-weight: bold;"));
+    // Coloured by palette, not by a style sheet: a style sheet gives the
+    // button a new palette at every paint, and the style caches the bevel it
+    // draws under that palette's key, so under damaged traffic (the button
+    // shown and hidden dozens of times a second) the pixmap cache filled
+    // with bevels nobody would draw again.
+    QPalette diagnosePalette = diagnoseButton->palette();
+    diagnosePalette.setColor(QPalette::Button, QColor(0xd9, 0x82, 0x2b));
+    diagnosePalette.setColor(QPalette::ButtonText, Qt::white);
+    diagnoseButton->setPalette(diagnosePalette);
+    QFont diagnoseFont = diagnoseButton->font();
+    diagnoseFont.setBold(true);
+    diagnoseButton->setFont(diagnoseFont);
     diagnoseButton->setToolTip(QStringLiteral("Find out why no tracking data arrives"));
     diagnoseButton->hide();
     connect(diagnoseButton, &QPushButton::clicked, this, [this] {
@@ -694,9 +707,10 @@ void Skywandtester::showPaced()
     // Setting the labels costs as much as painting them; a 1 kHz stream
     // need not set them more often than the panel is painted. The newest
     // frame is shown when the interval is over.
-    if (panelShown.isValid() && panelShown.elapsed() < kPaintIntervalMs) {
+    const qint64 elapsed = panelShown.isValid() ? panelShown.elapsed() : kPaintIntervalMs;
+    if (elapsed < kPaintIntervalMs) {
         if (!panelTimer->isActive()) {
-            panelTimer->start(static_cast<int>(kPaintIntervalMs - panelShown.elapsed()));
+            panelTimer->start(static_cast<int>(kPaintIntervalMs - elapsed));
         }
         return;
     }

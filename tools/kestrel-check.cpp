@@ -132,7 +132,7 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
     bool recordingOpen = recording.isOpen();
     std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand F%d\n",
                  unsigned(info.port), options.skywand);
-    std::vector<char> buffer(size_t(CheckFeed::kBufferSize));
+    std::vector<char> buffer(static_cast<size_t>(CheckFeed::kBufferSize));
     Progress progress;
     progress.show(check, 0.0);
     while (!check.finished()) {
