@@ -1,10 +1,12 @@
 #include "helpbrowser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -37,6 +39,19 @@ HelpBrowser::HelpBrowser(const QString& path, const QString& page, QWidget* pare
 
     textBrowser->setSearchPaths(QStringList{path});
     textBrowser->setSource(QUrl(page));
+    // Without the manual the browser stays white; the user is told where it
+    // was looked for instead, which is what a broken installation needs.
+    if (textBrowser->document()->isEmpty()) {
+        const QString where = QDir::toNativeSeparators(QDir(path).filePath(page));
+        textBrowser->setHtml(
+            QStringLiteral("<html><head><title>Manual not found</title></head><body>"
+                           "<h3>Manual not found</h3><p>The manual's page was looked for at "
+                           "<b>%1</b>, and nothing readable is there.</p><p>The manual is the "
+                           "folder <b>doc</b> beside the program; a build copies it there, and "
+                           "the package installs it with the program.</p></body></html>")
+                .arg(where.toHtmlEscaped()));
+        updateWindowTitle();
+    }
 }
 
 HelpBrowser::~HelpBrowser() = default;

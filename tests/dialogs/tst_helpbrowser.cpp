@@ -60,6 +60,7 @@ private slots:
     void closes_data();
     void closes();
     void openHelpPageOpensNewWindows();
+    void missingManualSaysWhere();
     void manualPages_data();
     void manualPages();
 
@@ -167,6 +168,17 @@ void TestHelpBrowser::openHelpPageOpensNewWindows()
         const QStringList paths = w->findChild<QTextBrowser*>()->searchPaths();
         QCOMPARE(paths, QStringList(QCoreApplication::applicationDirPath() + "/doc"));
     }
+}
+
+void TestHelpBrowser::missingManualSaysWhere()
+{
+    const QString folder = pages.filePath("absent");
+    HelpBrowser browser(folder, "index.html");
+    browser.setAttribute(Qt::WA_DeleteOnClose, false);
+    QCOMPARE(browser.windowTitle(), QStringLiteral("Manual not found"));
+    auto* textBrowser = browser.findChild<QTextBrowser*>();
+    QVERIFY(textBrowser);
+    QVERIFY(textBrowser->toPlainText().contains(QDir::toNativeSeparators(folder + "/index.html")));
 }
 
 void TestHelpBrowser::manualPages_data()
