@@ -14,27 +14,6 @@
 
 namespace {
 
-struct RealLimit
-{
-    const char* key;
-    double CheckProfile::*member;
-    double max; // every limit is 0 or more
-};
-
-// Shares cannot exceed 1; the other limits only need to be finite.
-constexpr RealLimit kRealLimits[] = {
-    {"maxOffset", &CheckProfile::maxOffset, HUGE_VAL},
-    {"maxNoise", &CheckProfile::maxNoise, HUGE_VAL},
-    {"minCoverage", &CheckProfile::minCoverage, 1.0},
-    {"maxCircularityError", &CheckProfile::maxCircularityError, HUGE_VAL},
-    {"minReach", &CheckProfile::minReach, HUGE_VAL},
-    {"minTrackedShare", &CheckProfile::minTrackedShare, 1.0},
-    {"maxDroppedShare", &CheckProfile::maxDroppedShare, 1.0},
-    {"maxPositionSigmaMm", &CheckProfile::maxPositionSigmaMm, HUGE_VAL},
-    {"maxRotationJitterDeg", &CheckProfile::maxRotationJitterDeg, HUGE_VAL},
-};
-constexpr const char* kUnpromptedKey = "maxUnpromptedPresses";
-
 std::string quoted(const std::string& key)
 {
     return "\"" + key + "\"";
@@ -50,15 +29,6 @@ std::string shownKey(const std::string& key)
 }
 
 } // namespace
-
-nlohmann::ordered_json profileJson(const CheckProfile& profile)
-{
-    nlohmann::ordered_json out = nlohmann::ordered_json::object();
-    for (const RealLimit& limit : kRealLimits)
-        out[limit.key] = profile.*limit.member;
-    out[kUnpromptedKey] = profile.maxUnpromptedPresses;
-    return out;
-}
 
 bool CheckProfile::parse(const std::string& text, std::string& error)
 {

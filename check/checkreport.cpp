@@ -22,7 +22,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kSchema = "skywand-check/1";
-constexpr const char* kReach[] = {"+x", "-x", "+y", "-y"};
 
 Json figure(double value)
 {
@@ -50,43 +49,33 @@ Json buttonsJson(const CheckResult& result)
     return {{"verdict", verdictName(result.buttonsVerdict)}, {"buttons", buttons}};
 }
 
+// A step's verdict, then its figures in the order of CheckItem, each under
+// its group where it has one.
+Json stepJson(const CheckResult& result, CheckStep step, Verdict verdict)
+{
+    Json out = {{"verdict", verdictName(verdict)}};
+    for (size_t i = 0; i < kCheckItemCount; ++i) {
+        const CheckItemInfo& info = checkItemInfo(CheckItem(i));
+        if (info.step != step)
+            continue;
+        const double value = info.value(result);
+        const Json written = info.whole ? Json(int64_t(value)) : figure(value);
+        if (!info.group)
+            out[info.key] = written;
+        else if (*info.key)
+            out[info.group][info.key] = written;
+        else
+            out[info.group].push_back(written);
+    }
+    return out;
+}
+
 Json stepsJson(const CheckResult& result)
 {
-    const RestResult& rest = result.rest;
-    const CircleResult& circle = result.circle;
-    const HoldResult& hold = result.hold;
-    Json quadrants = Json::array();
-    for (const double q : circle.circularityErrorQuadrant)
-        quadrants.push_back(figure(q));
-    Json reach = Json::object();
-    for (size_t i = 0; i < 4; ++i)
-        reach[kReach[i]] = figure(circle.reach[i]);
     return {{"buttons", buttonsJson(result)},
-            {"rest",
-             {{"verdict", verdictName(rest.verdict)},
-              {"centreX", figure(rest.centreX)},
-              {"centreY", figure(rest.centreY)},
-              {"offset", figure(rest.offset)},
-              {"noiseX", figure(rest.noiseX)},
-              {"noiseY", figure(rest.noiseY)}}},
-            {"circle",
-             {{"verdict", verdictName(circle.verdict)},
-              {"coverage", figure(circle.coverage)},
-              {"circularityError", figure(circle.circularityError)},
-              {"circularityErrorQuadrant", quadrants},
-              {"reach", reach}}},
-            {"hold",
-             {{"verdict", verdictName(hold.verdict)},
-              {"frames", hold.frames},
-              {"droppedFrames", hold.droppedFrames},
-              {"lateFrames", hold.lateFrames},
-              {"trackedShare", figure(hold.trackedShare)},
-              {"qualityMin", figure(hold.qualityMin)},
-              {"qualityMean", figure(hold.qualityMean)},
-              {"positionSigmaMm", figure(hold.positionSigmaMm)},
-              {"positionJitterMm", figure(hold.positionJitterMm)},
-              {"rotationJitterDeg", figure(hold.rotationJitterDeg)},
-              {"largestJumpMm", figure(hold.largestJumpMm)}}}};
+            {"rest", stepJson(result, CheckStep::Rest, result.rest.verdict)},
+            {"circle", stepJson(result, CheckStep::Circle, result.circle.verdict)},
+            {"hold", stepJson(result, CheckStep::Hold, result.hold.verdict)}};
 }
 
 std::string shown(double value)
@@ -129,34 +118,35 @@ std::string escaped(const std::string& text)
 
 std::string sourceText(const CheckReportInfo& info)
 {
-    return info.port >= 0 ? "UDP port " + std::to_string(info.port) : "capture " + info.capture;
+    return info.port ? "UDP port " + std::to_string(*info.port) : "capture " + info.capture;
 }
 
 // One row of a figure table: the value beside its limit and whether it met it.
-std::string figureRow(const char* name, double value, const std::string& limit, Verdict verdict)
+std::string figureRow(const CheckResult& result, CheckItem item)
 {
-    return "<tr><td>" + std::string(name) + "</td><td class=\"num\">" + shown(value) +
-           "</td><td class=\"num\">" + limit + "</td><td class=\"" + verdictName(verdict) + "\">" +
-           verdictName(verdict) + "</td></tr>\n";
+    const CheckItemInfo& info = checkItemInfo(item);
+    const FigureJudgement& judged = result.judgement(item);
+    const std::string limit = info.side == LimitSide::None     ? std::string()
+                              : info.side == LimitSide::AtMost ? "≤ " + shown(judged.limit)
+                                                               : "≥ " + shown(judged.limit);
+    const char* verdict = verdictName(judged.verdict);
+    return "<tr><td>" + std::string(info.label) + "</td><td class=\"num\">" +
+           shown(info.value(result)) + "</td><td class=\"num\">" + limit + "</td><td class=\"" +
+           verdict + "\">" + verdict + "</td></tr>\n";
 }
 
-Verdict met(double value, double limit, bool atMost)
+std::string stepTable(const CheckResult& result, const char* title, CheckStep step, Verdict verdict)
 {
-    if (std::isnan(value))
-        return Verdict::Fail;
-    return (atMost ? value <= limit : value >= limit) ? Verdict::Pass : Verdict::Fail;
-}
-
-Verdict shownVerdict(Verdict step, Verdict figure)
-{
-    return step == Verdict::NotRun ? Verdict::NotRun : figure;
-}
-
-std::string stepTable(const char* title, Verdict verdict, const std::string& rows)
-{
-    return "<h2>" + std::string(title) + " <span class=\"" + verdictName(verdict) + "\">" +
-           verdictName(verdict) + "</span></h2>\n<table>\n<tr><th>Figure</th><th>Measured</th>" +
-           "<th>Limit</th><th></th></tr>\n" + rows + "</table>\n";
+    std::string html = "<h2>" + std::string(title) + " <span class=\"" + verdictName(verdict) +
+                       "\">" + verdictName(verdict) +
+                       "</span></h2>\n<table>\n<tr><th>Figure</th><th>Measured</th>" +
+                       "<th>Limit</th><th></th></tr>\n";
+    for (size_t i = 0; i < kCheckItemCount; ++i) {
+        const CheckItemInfo& info = checkItemInfo(CheckItem(i));
+        if (info.step == step && info.label)
+            html += figureRow(result, CheckItem(i));
+    }
+    return html + "</table>\n";
 }
 
 std::string csvField(const std::string& text, bool typed)
@@ -380,7 +370,7 @@ std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,
             failures.push_back(
                 {{"step", f.step}, {"item", f.item}, {"reason", f.reason}, {"detail", f.detail}});
         const Json source =
-            info.port >= 0 ? Json{{"port", info.port}} : Json{{"capture", info.capture}};
+            info.port ? Json{{"port", *info.port}} : Json{{"capture", info.capture}};
         const Json report = {{"schema", kSchema},
                              {"checkId", info.checkId},
                              {"tool", {{"name", info.toolName}, {"version", info.toolVersion}}},
@@ -404,25 +394,32 @@ std::string reportJson(const CheckReportInfo& info, const CheckProfile& profile,
     }
 }
 
-std::string reportHtml(const CheckReportInfo& info, const CheckProfile& p, const CheckResult& r)
+namespace {
+
+std::string htmlHead(const CheckReportInfo& info, const std::string& verdict)
 {
-    std::string verdict = verdictName(r.verdict);
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Skywand "
+           "check " +
+           escaped(info.wandId) + ": " + verdict + "</title>\n<style>\n" +
+           "body { font-family: sans-serif; margin: 2em; }\n" +
+           "h1 { font-size: 3em; margin: 0 0 0.2em 0; }\n" +
+           "table { border-collapse: collapse; margin-bottom: 1em; }\n" +
+           "td, th { border: 1px solid #999; padding: 0.2em 0.6em; text-align: left; }\n" +
+           ".num { text-align: right; }\n" +
+           ".pass { color: #060; } .fail { color: #b00; font-weight: bold; } .incomplete { color: "
+           "#a50; }\n" +
+           "@media print { body { margin: 0; } }\n</style>\n</head>\n<body>\n";
+}
+
+// The verdict in large letters, who checked which wand from where, and what
+// the figures leave out.
+std::string htmlSummary(const CheckReportInfo& info, const CheckResult& r,
+                        const std::string& verdict)
+{
     std::string upper;
     for (const char c : verdict)
         upper += char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    std::string html =
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Skywand "
-        "check " +
-        escaped(info.wandId) + ": " + verdict + "</title>\n<style>\n" +
-        "body { font-family: sans-serif; margin: 2em; }\n" +
-        "h1 { font-size: 3em; margin: 0 0 0.2em 0; }\n" +
-        "table { border-collapse: collapse; margin-bottom: 1em; }\n" +
-        "td, th { border: 1px solid #999; padding: 0.2em 0.6em; text-align: left; }\n" +
-        ".num { text-align: right; }\n" +
-        ".pass { color: #060; } .fail { color: #b00; font-weight: bold; } .incomplete { color: "
-        "#a50; }\n" +
-        "@media print { body { margin: 0; } }\n</style>\n</head>\n<body>\n";
-    html += "<h1 class=\"" + verdict + "\">" + upper + "</h1>\n";
+    std::string html = "<h1 class=\"" + verdict + "\">" + upper + "</h1>\n";
     html += "<p>Wand <b>" + escaped(info.wandId) + "</b>, checked by " +
             escaped(info.operatorName) + ", Skywand F" + std::to_string(info.skywandIndex + 1) +
             " (" + std::to_string(r.numButton) + " buttons, " + std::to_string(r.numJoystick) +
@@ -432,22 +429,29 @@ std::string reportHtml(const CheckReportInfo& info, const CheckProfile& p, const
     const std::string leftOut = evidenceText(info.evidence);
     if (!leftOut.empty())
         html += "<p>" + escaped(leftOut) + "</p>\n";
+    return html;
+}
 
-    html += "<h2>Failures</h2>\n";
-    if (r.failures.empty()) {
-        html += "<p>None.</p>\n";
-    } else {
-        html += "<ol>\n";
-        for (const CheckFailure& f : r.failures)
-            html += "<li><b>" + escaped(f.step) + ", " + escaped(f.item) +
-                    "</b>: " + escaped(f.reason) + " (" + escaped(f.detail) + ")</li>\n";
-        html += "</ol>\n";
-    }
+std::string htmlFailures(const CheckResult& r)
+{
+    std::string html = "<h2>Failures</h2>\n";
+    if (r.failures.empty())
+        return html + "<p>None.</p>\n";
+    html += "<ol>\n";
+    for (const CheckFailure& f : r.failures)
+        html += "<li><b>" + escaped(f.step) + ", " + escaped(f.item) +
+                "</b>: " + escaped(f.reason) + " (" + escaped(f.detail) + ")</li>\n";
+    return html + "</ol>\n";
+}
 
-    html += "<h2>Buttons <span class=\"" + std::string(verdictName(r.buttonsVerdict)) + "\">" +
-            verdictName(r.buttonsVerdict) + "</span></h2>\n<table>\n<tr><th>Button</th><th></th>" +
-            "<th>Fault</th><th>Presses</th><th>Pressed at (s)</th><th>Released at (s)</th>" +
-            "<th>Unprompted</th></tr>\n";
+std::string htmlButtons(const CheckResult& r)
+{
+    std::string html = "<h2>Buttons <span class=\"" + std::string(verdictName(r.buttonsVerdict)) +
+                       "\">" + verdictName(r.buttonsVerdict) +
+                       "</span></h2>\n<table>\n<tr><th>Button</th><th></th>" +
+                       "<th>Fault</th><th>Presses</th><th>Pressed at (s)</th><th>Released at "
+                       "(s)</th>" +
+                       "<th>Unprompted</th></tr>\n";
     for (const ButtonResult& b : r.buttons)
         html += "<tr><td class=\"num\">" + std::to_string(b.button) + "</td><td class=\"" +
                 verdictName(b.verdict) + "\">" + verdictName(b.verdict) + "</td><td>" +
@@ -456,63 +460,45 @@ std::string reportHtml(const CheckReportInfo& info, const CheckProfile& p, const
                 "</td><td class=\"num\">" + shown(b.pressedAt) + "</td><td class=\"num\">" +
                 shown(b.releasedAt) + "</td><td class=\"num\">" + std::to_string(b.unprompted) +
                 "</td></tr>\n";
-    html += "</table>\n";
+    return html + "</table>\n";
+}
 
-    const auto atMost = [](double limit) { return "≤ " + shown(limit); };
-    const auto atLeast = [](double limit) { return "≥ " + shown(limit); };
-    const RestResult& rest = r.rest;
-    html += stepTable(
-        "Centre at rest", rest.verdict,
-        figureRow("centreX", rest.centreX, "", shownVerdict(rest.verdict, Verdict::NotRun)) +
-            figureRow("centreY", rest.centreY, "", shownVerdict(rest.verdict, Verdict::NotRun)) +
-            figureRow("offset", rest.offset, atMost(p.maxOffset),
-                      shownVerdict(rest.verdict, met(rest.offset, p.maxOffset, true))) +
-            figureRow("noiseX", rest.noiseX, atMost(p.maxNoise),
-                      shownVerdict(rest.verdict, met(rest.noiseX, p.maxNoise, true))) +
-            figureRow("noiseY", rest.noiseY, atMost(p.maxNoise),
-                      shownVerdict(rest.verdict, met(rest.noiseY, p.maxNoise, true))));
+// The CSV file's figures; a group stands for the smallest of its figures.
+constexpr CheckItem kCsvFigures[] = {
+    CheckItem::Offset,           CheckItem::NoiseX,
+    CheckItem::NoiseY,           CheckItem::Coverage,
+    CheckItem::CircularityError, CheckItem::ReachPlusX,
+    CheckItem::TrackedShare,     CheckItem::DroppedFrames,
+    CheckItem::PositionSigmaMm,  CheckItem::RotationJitterDeg,
+};
 
-    const CircleResult& circle = r.circle;
-    std::string rows =
-        figureRow("coverage", circle.coverage, atLeast(p.minCoverage),
-                  shownVerdict(circle.verdict, met(circle.coverage, p.minCoverage, false))) +
-        figureRow("circularityError (%)", circle.circularityError, atMost(p.maxCircularityError),
-                  shownVerdict(circle.verdict,
-                               met(circle.circularityError, p.maxCircularityError, true)));
-    static const char* const kQuadrants[] = {
-        "circularityError, sectors 0-17 (%)", "circularityError, sectors 18-35 (%)",
-        "circularityError, sectors 36-53 (%)", "circularityError, sectors 54-71 (%)"};
-    for (size_t q = 0; q < 4; ++q)
-        rows += figureRow(kQuadrants[q], circle.circularityErrorQuadrant[q], "", Verdict::NotRun);
-    static const char* const kReachNames[] = {"reach +x", "reach -x", "reach +y", "reach -y"};
-    for (size_t i = 0; i < 4; ++i)
-        rows += figureRow(kReachNames[i], circle.reach[i], atLeast(p.minReach),
-                          shownVerdict(circle.verdict, met(circle.reach[i], p.minReach, false)));
-    html += stepTable("Full circle", circle.verdict, rows);
+std::string csvFigure(const CheckResult& r, CheckItem item)
+{
+    const CheckItemInfo& info = checkItemInfo(item);
+    if (info.whole)
+        return r.stepVerdict(info.step) == Verdict::NotRun ? std::string()
+                                                           : std::to_string(int64_t(r.value(item)));
+    if (!info.group)
+        return csvNumber(r.value(item));
+    double smallest = NAN;
+    for (size_t i = 0; i < kCheckItemCount; ++i) {
+        const CheckItemInfo& other = checkItemInfo(CheckItem(i));
+        if (other.group && std::strcmp(other.group, info.group) == 0)
+            smallest = std::fmin(smallest, other.value(r));
+    }
+    return csvNumber(smallest);
+}
 
-    const HoldResult& hold = r.hold;
-    const double droppedLimit = p.maxDroppedShare * double(hold.frames);
-    html += stepTable(
-        "Held still", hold.verdict,
-        figureRow("frames", double(hold.frames), "", Verdict::NotRun) +
-            figureRow("droppedFrames", double(hold.droppedFrames), atMost(droppedLimit),
-                      shownVerdict(hold.verdict,
-                                   hold.frames > 0 && double(hold.droppedFrames) <= droppedLimit
-                                       ? Verdict::Pass
-                                       : Verdict::Fail)) +
-            figureRow(
-                "trackedShare", hold.trackedShare, atLeast(p.minTrackedShare),
-                shownVerdict(hold.verdict, met(hold.trackedShare, p.minTrackedShare, false))) +
-            figureRow("qualityMin", hold.qualityMin, "", Verdict::NotRun) +
-            figureRow("qualityMean", hold.qualityMean, "", Verdict::NotRun) +
-            figureRow(
-                "positionSigmaMm", hold.positionSigmaMm, atMost(p.maxPositionSigmaMm),
-                shownVerdict(hold.verdict, met(hold.positionSigmaMm, p.maxPositionSigmaMm, true))) +
-            figureRow("positionJitterMm", hold.positionJitterMm, "", Verdict::NotRun) +
-            figureRow("rotationJitterDeg", hold.rotationJitterDeg, atMost(p.maxRotationJitterDeg),
-                      shownVerdict(hold.verdict,
-                                   met(hold.rotationJitterDeg, p.maxRotationJitterDeg, true))) +
-            figureRow("largestJumpMm", hold.largestJumpMm, "", Verdict::NotRun));
+} // namespace
+
+std::string reportHtml(const CheckReportInfo& info, const CheckProfile& p, const CheckResult& r)
+{
+    const std::string verdict = verdictName(r.verdict);
+    std::string html =
+        htmlHead(info, verdict) + htmlSummary(info, r, verdict) + htmlFailures(r) + htmlButtons(r);
+    html += stepTable(r, "Centre at rest", CheckStep::Rest, r.rest.verdict);
+    html += stepTable(r, "Full circle", CheckStep::Circle, r.circle.verdict);
+    html += stepTable(r, "Held still", CheckStep::Hold, r.hold.verdict);
     html += "<p>Unprompted presses allowed: " + std::to_string(p.maxUnpromptedPresses) + ".</p>\n";
     html += "</body>\n</html>\n";
     return html;
@@ -520,41 +506,25 @@ std::string reportHtml(const CheckReportInfo& info, const CheckProfile& p, const
 
 std::string reportCsvHeader()
 {
-    return "wandId,operator,finished,verdict,offset,noiseX,noiseY,coverage,circularityError,"
-           "reach,trackedShare,droppedFrames,positionSigmaMm,rotationJitterDeg,failures,report\n";
+    std::string header = "wandId,operator,finished,verdict,";
+    for (const CheckItem item : kCsvFigures) {
+        const CheckItemInfo& info = checkItemInfo(item);
+        header += std::string(info.group ? info.group : info.name) + ",";
+    }
+    return header + "failures,report\n";
 }
 
 std::string reportCsvRow(const CheckReportInfo& info, const CheckResult& r,
                          const std::string& reportFile)
 {
-    double reach = NAN;
-    for (const double value : r.circle.reach)
-        reach = std::fmin(reach, value);
     std::string failures;
     for (const CheckFailure& f : r.failures)
         failures += (failures.empty() ? "" : "; ") + f.step + " " + f.item + " " + f.reason;
-    const std::string fields[] = {
-        csvField(info.wandId, true),
-        csvField(info.operatorName, true),
-        isoUtc(info.finishedUs),
-        verdictName(r.verdict),
-        csvNumber(r.rest.offset),
-        csvNumber(r.rest.noiseX),
-        csvNumber(r.rest.noiseY),
-        csvNumber(r.circle.coverage),
-        csvNumber(r.circle.circularityError),
-        csvNumber(reach),
-        csvNumber(r.hold.trackedShare),
-        r.hold.verdict == Verdict::NotRun ? std::string() : std::to_string(r.hold.droppedFrames),
-        csvNumber(r.hold.positionSigmaMm),
-        csvNumber(r.hold.rotationJitterDeg),
-        csvField(failures, false),
-        csvField(reportFile, true),
-    };
-    std::string row;
-    for (const std::string& field : fields)
-        row += (row.empty() ? "" : ",") + field;
-    return row + "\n";
+    std::string row = csvField(info.wandId, true) + "," + csvField(info.operatorName, true) + "," +
+                      isoUtc(info.finishedUs) + "," + verdictName(r.verdict);
+    for (const CheckItem item : kCsvFigures)
+        row += "," + csvFigure(r, item);
+    return row + "," + csvField(failures, false) + "," + csvField(reportFile, true) + "\n";
 }
 
 bool saveReport(const std::string& folder, const CheckReportInfo& info, const CheckProfile& profile,

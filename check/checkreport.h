@@ -9,6 +9,7 @@
 #include "checkresult.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct CheckReportInfo
@@ -19,9 +20,9 @@ struct CheckReportInfo
     std::string wandId;       // as typed
     std::string operatorName; // as typed
     int skywandIndex = 0;
-    int port = -1;         // the data port; -1 when the frames came from a capture
-    std::string capture;   // the capture file as given, when port is -1
-    int64_t startedUs = 0; // UTC, microseconds since the Unix epoch
+    std::optional<int> port; // the data port; none when the frames came from a capture
+    std::string capture;     // the capture file as given, when there is no port
+    int64_t startedUs = 0;   // UTC, microseconds since the Unix epoch
     int64_t finishedUs = 0;
     // What arrived beside the judged frames, and what was left out.
     FeedEvidence evidence;

@@ -5,35 +5,16 @@
 // (the arrival of the Skywand's first record). A figure that could not be
 // measured is NaN, and the report writes it as null.
 
+#include "checkitem.h"
+#include "checkstep.h"
+#include "verdict.h"
+
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
-
-enum class CheckStep
-{
-    Waiting,
-    Buttons,
-    Rest,
-    Circle,
-    Hold,
-    Done
-};
-
-// "buttons", "rest", "circle", "hold"; "waiting" and "done" for the others.
-const char* checkStepName(CheckStep step);
-
-enum class Verdict
-{
-    NotRun,     // the check ended before this part began
-    Pass,       // every figure within its limit
-    Fail,       // at least one failure
-    Incomplete, // the check ended while this part ran, or its data could not support a figure
-};
-
-// "not run", "pass", "fail", "incomplete".
-const char* verdictName(Verdict verdict);
 
 struct CheckFailure
 {
@@ -42,6 +23,17 @@ struct CheckFailure
     std::string reason; // "stuck", "crossed", "no press", "chatter", "unprompted",
                         // "above limit", "below limit", "not measured", "incomplete"
     std::string detail; // one sentence for people
+    std::optional<CheckItem> figure = std::nullopt; // the figure outside its limit, if one is
+};
+
+// How the check judged one figure: the limit it held the figure to, and
+// whether the figure met it. Not run where the figure's step never ran or
+// the figure is only reported; incomplete where its step ran but could not
+// measure it.
+struct FigureJudgement
+{
+    double limit = NAN;
+    Verdict verdict = Verdict::NotRun;
 };
 
 struct ButtonResult
@@ -69,7 +61,8 @@ struct RestResult
 
 struct CircleResult
 {
-    static constexpr int kSectors = 72; // of 5 degrees, from angle 0 counter-clockwise
+    static constexpr int kSectors = 72; // from angle 0 counter-clockwise
+    static constexpr double kSectorDeg = 360.0 / kSectors;
 
     Verdict verdict = Verdict::NotRun;
     int64_t samples = 0;   // all samples of the step
@@ -122,4 +115,18 @@ struct CheckResult
     // few samples (item "data", reason "incomplete"), then button faults,
     // then figures outside their limits in the order of the steps.
     std::vector<CheckFailure> failures;
+    // Every figure of checkItemInfo, by CheckItem; the values stay in the
+    // steps' results above.
+    std::array<FigureJudgement, kCheckItemCount> judgements = {};
+
+    // The verdict of the rest, circle or hold step, or of the buttons.
+    Verdict stepVerdict(CheckStep step) const
+    {
+        return step == CheckStep::Rest     ? rest.verdict
+               : step == CheckStep::Circle ? circle.verdict
+               : step == CheckStep::Hold   ? hold.verdict
+                                           : buttonsVerdict;
+    }
+    double value(CheckItem item) const { return checkItemInfo(item).value(*this); }
+    const FigureJudgement& judgement(CheckItem item) const { return judgements[size_t(item)]; }
 };

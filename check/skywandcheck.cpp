@@ -53,6 +53,17 @@ int stepSlot(CheckStep step)
 
 constexpr CheckStep kTimedSteps[] = {CheckStep::Rest, CheckStep::Circle, CheckStep::Hold};
 
+// Limits that fall due at one time move the check on each; far fewer than
+// this many can be due at once.
+constexpr int kMaxDeadlinesAtOnce = 256;
+
+// The sector of the circle an angle in degrees (0 to 360) falls in, before
+// it is wrapped.
+int sectorOf(double degrees)
+{
+    return int(std::floor(degrees / CircleResult::kSectorDeg));
+}
+
 // The joystick values and the poses arrive as floats: a figure that equals
 // its limit at float precision meets it, although the double read from the
 // profile ("0.95") and the float sent ("0.95") differ in their last bits.
@@ -86,40 +97,6 @@ std::string count(int64_t n, const char* what)
 }
 
 } // namespace
-
-const char* checkStepName(CheckStep step)
-{
-    switch (step) {
-    case CheckStep::Waiting:
-        return "waiting";
-    case CheckStep::Buttons:
-        return "buttons";
-    case CheckStep::Rest:
-        return "rest";
-    case CheckStep::Circle:
-        return "circle";
-    case CheckStep::Hold:
-        return "hold";
-    case CheckStep::Done:
-        return "done";
-    }
-    return "done";
-}
-
-const char* verdictName(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::NotRun:
-        return "not run";
-    case Verdict::Pass:
-        return "pass";
-    case Verdict::Fail:
-        return "fail";
-    case Verdict::Incomplete:
-        return "incomplete";
-    }
-    return "incomplete";
-}
 
 // What one record says, reduced to what the check looks at. Entries at or
 // past the record's own counts are what earlier frames left: buttons there
@@ -161,6 +138,17 @@ SkywandCheck::SkywandCheck(const CheckProfile& profile) : limits(profile)
 {
     outcome.circle.sectorRadius.fill(NAN);
     filledRadius.fill(NAN);
+    for (size_t i = 0; i < kCheckItemCount; ++i) {
+        const CheckItemInfo& info = checkItemInfo(CheckItem(i));
+        if (info.limit)
+            outcome.judgements[i].limit = limits.*info.limit;
+    }
+    outcome.judgements[size_t(CheckItem::DroppedFrames)].limit = droppedLimit();
+}
+
+double SkywandCheck::droppedLimit() const
+{
+    return limits.maxDroppedShare * double(outcome.hold.frames + outcome.hold.lateFrames);
 }
 
 double SkywandCheck::sane(double time)
@@ -286,7 +274,7 @@ double SkywandCheck::circleCoverage() const
 // moves the check on, so a call fires only a bounded number of them.
 void SkywandCheck::advance(double time)
 {
-    for (int guard = 0; guard < 256 && !finished(); ++guard) {
+    for (int guard = 0; guard < kMaxDeadlinesAtOnce && !finished(); ++guard) {
         ButtonEvent event = ButtonEvent::None;
         int button = -1;
         const double due = nextDeadline(event, button);
@@ -601,7 +589,7 @@ void SkywandCheck::circleSample(double time, const Sample& sample)
     double degrees = angle * kDegrees;
     if (degrees < 0.0)
         degrees += 360.0;
-    const size_t sector = size_t(std::clamp(int(degrees / 5.0), 0, CircleResult::kSectors - 1));
+    const size_t sector = size_t(std::clamp(sectorOf(degrees), 0, CircleResult::kSectors - 1));
     double& radius = circle.sectorRadius[sector];
     if (std::isnan(radius) && std::isnan(filledRadius[sector]))
         ++covered;
@@ -633,8 +621,8 @@ void SkywandCheck::fillSectors(double fromAngle, double turn, double radius)
     double from = fromAngle * kDegrees;
     if (from < 0.0)
         from += 360.0;
-    const int first = int(std::floor(from / 5.0));
-    const int last = int(std::floor((from + turn * kDegrees) / 5.0));
+    const int first = sectorOf(from);
+    const int last = sectorOf(from + turn * kDegrees);
     // At most kCircleFillDeg / 5 sectors lie between the two.
     const int direction = last > first ? 1 : -1;
     for (int k = first + direction; direction * (last - k) > 0; k += direction) {
@@ -716,18 +704,26 @@ bool SkywandCheck::markHoldCounter(uint32_t frameCounter)
     return true;
 }
 
-void SkywandCheck::judge(CheckStep step, const char* item, double value, double limit, bool atMost)
+void SkywandCheck::judge(CheckItem item)
 {
+    const CheckItemInfo& info = checkItemInfo(item);
+    FigureJudgement& judgement = outcome.judgements[size_t(item)];
+    const double value = info.value(outcome);
+    const bool atMost = info.side == LimitSide::AtMost;
+    judgement.verdict = Verdict::Fail;
     if (std::isnan(value)) {
-        addFailure(kRankFigure, step, item, "not measured",
-                   std::string(item) + " could not be measured");
+        addFailure(kRankFigure, info.step, info.name, "not measured",
+                   std::string(info.name) + " could not be measured", item);
         return;
     }
-    if (meets(value, limit, atMost))
+    if (meets(value, judgement.limit, atMost)) {
+        judgement.verdict = Verdict::Pass;
         return;
-    addFailure(kRankFigure, step, item, atMost ? "above limit" : "below limit",
-               std::string(item) + " " + number(value) + (atMost ? ", at most " : ", at least ") +
-                   number(limit));
+    }
+    addFailure(kRankFigure, info.step, info.name, atMost ? "above limit" : "below limit",
+               std::string(info.name) + " " + number(value) +
+                   (atMost ? ", at most " : ", at least ") + number(judgement.limit),
+               item);
 }
 
 bool SkywandCheck::isShort(CheckStep step) const
@@ -765,9 +761,9 @@ void SkywandCheck::finishRest()
         rest.noiseX = std::sqrt(restX.variance());
         rest.noiseY = std::sqrt(restY.variance());
     }
-    judge(CheckStep::Rest, "offset", rest.offset, limits.maxOffset, true);
-    judge(CheckStep::Rest, "noiseX", rest.noiseX, limits.maxNoise, true);
-    judge(CheckStep::Rest, "noiseY", rest.noiseY, limits.maxNoise, true);
+    judge(CheckItem::Offset);
+    judge(CheckItem::NoiseX);
+    judge(CheckItem::NoiseY);
 }
 
 void SkywandCheck::finishCircle()
@@ -796,12 +792,10 @@ void SkywandCheck::finishCircle()
     for (size_t q = 0; q < 4; ++q)
         if (quadrantCount[q] > 0)
             circle.circularityErrorQuadrant[q] = 100.0 * quadrantSum[q] / quadrantCount[q];
-    judge(CheckStep::Circle, "coverage", circle.coverage, limits.minCoverage, false);
-    judge(CheckStep::Circle, "circularityError", circle.circularityError,
-          limits.maxCircularityError, true);
-    static const char* const kReach[] = {"reach +x", "reach -x", "reach +y", "reach -y"};
-    for (size_t i = 0; i < 4; ++i)
-        judge(CheckStep::Circle, kReach[i], circle.reach[i], limits.minReach, false);
+    for (const CheckItem item :
+         {CheckItem::Coverage, CheckItem::CircularityError, CheckItem::ReachPlusX,
+          CheckItem::ReachMinusX, CheckItem::ReachPlusY, CheckItem::ReachMinusY})
+        judge(item);
 }
 
 void SkywandCheck::finishHold(uint32_t bound)
@@ -813,11 +807,17 @@ void SkywandCheck::finishHold(uint32_t bound)
     hold.droppedFrames = std::max<int64_t>(0, expected - holdCounters);
     const auto judgeDropped = [&] {
         const int64_t received = hold.frames + hold.lateFrames;
-        const double limit = limits.maxDroppedShare * double(received);
-        if (hold.droppedFrames > 0 && !meets(double(hold.droppedFrames), limit, true))
+        FigureJudgement& judgement = outcome.judgements[size_t(CheckItem::DroppedFrames)];
+        judgement.limit = droppedLimit();
+        const bool met =
+            hold.droppedFrames == 0 || meets(double(hold.droppedFrames), judgement.limit, true);
+        judgement.verdict = met ? Verdict::Pass : Verdict::Fail;
+        if (!met)
             addFailure(kRankFigure, CheckStep::Hold, "droppedFrames", "above limit",
                        std::to_string(hold.droppedFrames) + " frames dropped beside " +
-                           std::to_string(received) + " received, at most " + number(limit));
+                           std::to_string(received) + " received, at most " +
+                           number(judgement.limit),
+                       CheckItem::DroppedFrames);
     };
     // Frames lost are the stream's own figure and fail even where too few
     // arrived to judge the rest.
@@ -836,20 +836,20 @@ void SkywandCheck::finishHold(uint32_t bound)
         hold.positionJitterMm = std::sqrt(jumpSquares / double(steps));
         hold.rotationJitterDeg = std::sqrt(angleSquares / double(steps));
     }
-    judge(CheckStep::Hold, "trackedShare", hold.trackedShare, limits.minTrackedShare, false);
+    judge(CheckItem::TrackedShare);
     judgeDropped();
-    judge(CheckStep::Hold, "positionSigmaMm", hold.positionSigmaMm, limits.maxPositionSigmaMm,
-          true);
-    judge(CheckStep::Hold, "rotationJitterDeg", hold.rotationJitterDeg, limits.maxRotationJitterDeg,
-          true);
+    judge(CheckItem::PositionSigmaMm);
+    judge(CheckItem::RotationJitterDeg);
 }
 
 void SkywandCheck::incomplete(double time, const std::string& detail)
 {
     // The frames lost so far, up to the newest one.
-    if (current == CheckStep::Hold && holdOpen)
+    if (current == CheckStep::Hold && holdOpen) {
         outcome.hold.droppedFrames =
             std::max<int64_t>(0, int64_t(uint32_t(newest - holdBase)) - holdCounters);
+        outcome.judgements[size_t(CheckItem::DroppedFrames)].limit = droppedLimit();
+    }
     const CheckStep step = current == CheckStep::Waiting ? CheckStep::Buttons : current;
     addFailure(kRankData, step, "data", "incomplete", detail);
     finish(time, false);
@@ -890,8 +890,8 @@ void SkywandCheck::finish(double time, bool complete)
     // A "data" failure of a step says it could not be judged; any other is
     // a fault of the wand.
     bool wandFault = false;
-    for (const CheckFailure& failure : outcome.failures)
-        wandFault = wandFault || failure.reason != "incomplete";
+    for (const RankedFailure& entry : ranked)
+        wandFault = wandFault || entry.rank != kRankData;
     bool anyShort = false;
     for (const CheckStep step : kTimedSteps)
         anyShort = anyShort || isShort(step);
@@ -900,8 +900,8 @@ void SkywandCheck::finish(double time, bool complete)
             return Verdict::NotRun;
         if (step == reached && !complete)
             return Verdict::Incomplete;
-        for (const CheckFailure& failure : outcome.failures)
-            if (failure.step == checkStepName(step) && failure.reason != "incomplete")
+        for (const RankedFailure& entry : ranked)
+            if (entry.step == step && entry.rank != kRankData)
                 return Verdict::Fail;
         if (step != CheckStep::Buttons && isShort(step))
             return Verdict::Incomplete;
@@ -914,6 +914,14 @@ void SkywandCheck::finish(double time, bool complete)
     if (reached == CheckStep::Buttons && !complete && prompted < outcome.numButton &&
         outcome.buttons[size_t(prompted)].verdict == Verdict::NotRun)
         outcome.buttons[size_t(prompted)].verdict = Verdict::Incomplete;
+    // A figure its step ran for but did not judge could not be measured.
+    for (size_t i = 0; i < kCheckItemCount; ++i) {
+        const CheckItemInfo& info = checkItemInfo(CheckItem(i));
+        FigureJudgement& judgement = outcome.judgements[i];
+        if (info.side != LimitSide::None && judgement.verdict == Verdict::NotRun &&
+            stepVerdict(info.step) != Verdict::NotRun)
+            judgement.verdict = Verdict::Incomplete;
+    }
     outcome.verdict = !complete   ? Verdict::Incomplete
                       : wandFault ? Verdict::Fail
                       : anyShort  ? Verdict::Incomplete
@@ -921,7 +929,8 @@ void SkywandCheck::finish(double time, bool complete)
 }
 
 void SkywandCheck::addFailure(int rank, CheckStep step, const std::string& item,
-                              const std::string& reason, const std::string& detail)
+                              const std::string& reason, const std::string& detail,
+                              std::optional<CheckItem> figure)
 {
-    ranked.push_back({rank, {checkStepName(step), item, reason, detail}});
+    ranked.push_back({rank, step, {checkStepName(step), item, reason, detail, figure}});
 }

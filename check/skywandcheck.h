@@ -17,10 +17,12 @@
 
 #include "checkprofile.h"
 #include "checkresult.h"
+#include "framerecords.h"
 
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -151,8 +153,9 @@ private:
     void finish(double time, bool complete);
     void incomplete(double time, const std::string& detail);
     void addFailure(int rank, CheckStep step, const std::string& item, const std::string& reason,
-                    const std::string& detail);
-    void judge(CheckStep step, const char* item, double value, double limit, bool atMost);
+                    const std::string& detail, std::optional<CheckItem> figure = std::nullopt);
+    void judge(CheckItem item);
+    double droppedLimit() const;
     bool isShort(CheckStep step) const;
     double sane(double time);
 
@@ -168,7 +171,7 @@ private:
 
     // The buttons step, for the prompted button.
     int prompted = 0; // from 0
-    std::array<double, 16> heldSince = {};
+    std::array<double, FrameLimits::kMaxSkywandButtons> heldSince = {};
     uint32_t stuck = 0; // buttons that no longer count
     bool promptedPressed = false;
     bool promptedReleased = false;
@@ -180,7 +183,7 @@ private:
     uint32_t newest = 0;
 
     // Unprompted presses per step (rest, circle, hold) and button.
-    std::array<std::array<int, 16>, 3> unprompted = {};
+    std::array<std::array<int, FrameLimits::kMaxSkywandButtons>, 3> unprompted = {};
 
     // Steps that ended without the samples to judge them, by stepSlot.
     std::array<bool, 3> shortStep = {};
@@ -215,6 +218,7 @@ private:
     struct RankedFailure
     {
         int rank;
+        CheckStep step;
         CheckFailure failure;
     };
     std::vector<RankedFailure> ranked;

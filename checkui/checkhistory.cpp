@@ -29,10 +29,17 @@ double largerOf(double a, double b)
 }
 
 // A JSON null, or anything not a number, is a figure not measured.
-double number(const QJsonObject& object, const char* key)
+double number(const QJsonValue& value)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
     return value.isDouble() ? value.toDouble() : NAN;
+}
+
+// The figure's value in a report's steps.
+double number(const QJsonObject& steps, CheckItem item)
+{
+    const CheckItemInfo& info = checkItemInfo(item);
+    const QJsonObject step = steps.value(QLatin1String(checkStepName(info.step))).toObject();
+    return number(step.value(QLatin1String(info.key)));
 }
 
 struct Comparison
@@ -86,27 +93,27 @@ bool readCheckFigures(const QString& path, CheckFigures& figures, QString& wandI
     if (report.value(QLatin1String("schema")).toString() != QLatin1String("skywand-check/1"))
         return false;
     const QJsonObject steps = report.value(QLatin1String("steps")).toObject();
-    const QJsonObject rest = steps.value(QLatin1String("rest")).toObject();
-    const QJsonObject circle = steps.value(QLatin1String("circle")).toObject();
-    const QJsonObject hold = steps.value(QLatin1String("hold")).toObject();
 
     CheckFigures read;
     read.path = path;
     read.finished = report.value(QLatin1String("finished")).toString();
     read.verdict = report.value(QLatin1String("verdict")).toString();
-    read.offset = number(rest, "offset");
-    read.noise = largerOf(number(rest, "noiseX"), number(rest, "noiseY"));
-    read.coverage = number(circle, "coverage");
-    read.circularityError = number(circle, "circularityError");
-    // The four directions by name ("+x", "-x", "+y", "-y").
-    const QJsonObject reach = circle.value(QLatin1String("reach")).toObject();
+    read.offset = number(steps, CheckItem::Offset);
+    read.noise = largerOf(number(steps, CheckItem::NoiseX), number(steps, CheckItem::NoiseY));
+    read.coverage = number(steps, CheckItem::Coverage);
+    read.circularityError = number(steps, CheckItem::CircularityError);
+    // Every direction the report names, as the smallest.
+    const QJsonObject reach = steps.value(QLatin1String("circle"))
+                                  .toObject()
+                                  .value(QLatin1String(checkItemInfo(CheckItem::ReachPlusX).group))
+                                  .toObject();
     for (auto it = reach.begin(); it != reach.end(); ++it) {
-        const double value = it.value().isDouble() ? it.value().toDouble() : NAN;
+        const double value = number(it.value());
         read.reach = std::isnan(read.reach) ? value : std::fmin(read.reach, value);
     }
-    read.positionSigmaMm = number(hold, "positionSigmaMm");
-    read.rotationJitterDeg = number(hold, "rotationJitterDeg");
-    read.trackedShare = number(hold, "trackedShare");
+    read.positionSigmaMm = number(steps, CheckItem::PositionSigmaMm);
+    read.rotationJitterDeg = number(steps, CheckItem::RotationJitterDeg);
+    read.trackedShare = number(steps, CheckItem::TrackedShare);
     figures = read;
     wandId = report.value(QLatin1String("wandId")).toString();
     return true;

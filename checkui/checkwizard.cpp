@@ -77,26 +77,46 @@ QString stepName(const std::string& step)
     return name.isEmpty() ? name : name.left(1).toUpper() + name.mid(1);
 }
 
-// What a failed figure means for the wand, in the words of the bench.
+// What a failed figure means for the wand, in the words of the bench; null
+// for a figure that is only reported.
+const char* plainWords(CheckItem item)
+{
+    switch (item) {
+    case CheckItem::Offset:
+        return "Joystick does not return to its centre";
+    case CheckItem::NoiseX:
+        return "Joystick jitters at rest (left-right)";
+    case CheckItem::NoiseY:
+        return "Joystick jitters at rest (up-down)";
+    case CheckItem::Coverage:
+        return "Joystick did not reach around its whole edge";
+    case CheckItem::CircularityError:
+        return "Joystick's edge is not round";
+    case CheckItem::ReachPlusX:
+        return "Joystick falls short to the right";
+    case CheckItem::ReachMinusX:
+        return "Joystick falls short to the left";
+    case CheckItem::ReachPlusY:
+        return "Joystick falls short upwards";
+    case CheckItem::ReachMinusY:
+        return "Joystick falls short downwards";
+    case CheckItem::TrackedShare:
+        return "Wand lost by the tracking while held still";
+    case CheckItem::DroppedFrames:
+        return "Frames lost while the wand was held still";
+    case CheckItem::PositionSigmaMm:
+        return "Position shakes while held still";
+    case CheckItem::RotationJitterDeg:
+        return "Rotation shakes while held still";
+    default:
+        return nullptr;
+    }
+}
+
 QString plainFailure(const CheckFailure& failure)
 {
-    static const std::pair<const char*, const char*> kPlain[] = {
-        {"offset", "Joystick does not return to its centre"},
-        {"noiseX", "Joystick jitters at rest (left-right)"},
-        {"noiseY", "Joystick jitters at rest (up-down)"},
-        {"coverage", "Joystick did not reach around its whole edge"},
-        {"circularityError", "Joystick's edge is not round"},
-        {"reach +x", "Joystick falls short to the right"},
-        {"reach -x", "Joystick falls short to the left"},
-        {"reach +y", "Joystick falls short upwards"},
-        {"reach -y", "Joystick falls short downwards"},
-        {"trackedShare", "Wand lost by the tracking while held still"},
-        {"droppedFrames", "Frames lost while the wand was held still"},
-        {"positionSigmaMm", "Position shakes while held still"},
-        {"rotationJitterDeg", "Rotation shakes while held still"},
-    };
-    for (const auto& [item, plain] : kPlain) {
-        if (failure.item == item)
+    if (failure.figure) {
+        if (const char* plain = plainWords(*failure.figure))
             return QString::fromLatin1(plain);
     }
     const QString item = QString::fromStdString(failure.item);
@@ -115,7 +135,8 @@ QFont scaledFont(const QFont& base, double factor, bool bold)
 uint32_t heldButtons(const SkywandRecord* record)
 {
     uint32_t bits = 0;
-    const int count = record ? std::clamp(record->numButton, 0, 16) : 0;
+    const int count =
+        record ? std::clamp(record->numButton, 0, FrameLimits::kMaxSkywandButtons) : 0;
     for (int i = 0; i < count; ++i) {
         if (record->button[i] == 1)
             bits |= 1u << i;
@@ -207,7 +228,7 @@ QWizardPage* CheckWizard::createStepsPage()
     dataLabel = new QLabel;
 
     auto* buttons = new QHBoxLayout;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < FrameLimits::kMaxSkywandButtons; ++i) {
         auto* label = new QLabel(QString::number(i + 1));
         label->setAlignment(Qt::AlignCenter);
         label->setFixedSize(40, 40);

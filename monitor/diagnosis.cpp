@@ -1,5 +1,7 @@
 #include "diagnosis.h"
 
+#include "printabletext.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -73,11 +75,7 @@ std::string parseFailureText(const ParseFailure& failure)
 {
     // The line's text comes off the network: no control character of it
     // reaches a terminal.
-    std::string text = failure.text;
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
+    const std::string text = printableText(failure.text);
     return format("line %d, column %d: %s: \"%s\"", failure.line, failure.column,
                   failure.reason.c_str(), text.c_str());
 }

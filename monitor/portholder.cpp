@@ -1,5 +1,7 @@
 #include "portholder.h"
 
+#include "printabletext.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -66,16 +68,6 @@ bool parseLine(const std::string& line, uint16_t& port, uint32_t& uid, uint64_t&
     return parseNumber(fields[7], 10, uid) && parseNumber(fields[9], 10, inode);
 }
 
-std::string printable(std::string text)
-{
-    // A program may give itself any name, terminal escapes included.
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
-    return text;
-}
-
 #if defined(__linux__)
 bool isNumber(const char* name)
 {
@@ -136,7 +128,8 @@ void nameProcesses(const std::string& procRoot, std::vector<PortHolder>& holders
                 readFile(processPath + "/comm", kMaxProgramName, comm);
                 while (!comm.empty() && comm.back() == '\n')
                     comm.pop_back();
-                holder.program = printable(comm);
+                // A program may give itself any name, terminal escapes included.
+                holder.program = printableText(comm);
                 --unnamed;
             }
         }

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the three tools share on their command lines: option checks that
+// What the four tools share on their command lines: option checks that
 // refuse anything but a finite number in range, quoting the text as typed
 // and printing only the bounds, and one exit status for bad usage.
 

@@ -1,6 +1,7 @@
 #include "dumpsummary.h"
 
 #include "framedecoder.h"
+#include "printabletext.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -115,11 +116,7 @@ std::string DumpSummary::line(double now)
     }
     if (failure.line > 0) {
         // The line's text comes off the network: no control byte reaches the terminal.
-        std::string where = failure.text;
-        for (char& ch : where) {
-            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
-                ch = '?';
-        }
+        const std::string where = printableText(failure.text);
         n = std::snprintf(text, sizeof text, " | last failure line %d column %d: %s: \"%s\"",
                           failure.line, failure.column, failure.reason.c_str(), where.c_str());
         out.append(text, size_t(std::max(n, 0)));

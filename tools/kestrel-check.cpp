@@ -114,6 +114,36 @@ int64_t atUs(int64_t originUs, double seconds)
     return std::isfinite(seconds) ? originUs + std::llround(seconds * 1e6) : originUs;
 }
 
+// The check's first record and its end as wall clock, from the feed's origin.
+void checkTimes(const SkywandCheck& check, const CheckFeed& feed, CheckReportInfo& info)
+{
+    int64_t originUs = 0;
+    feed.started(originUs);
+    info.startedUs = atUs(originUs, check.result().startTime);
+    info.finishedUs = atUs(originUs, check.result().finishTime);
+}
+
+// Adds a datagram the check judges to the --write recording; a recording
+// that cannot be written stops, and the check goes on without it.
+void record(CaptureWriter& recording, const std::string& path, const char* data, size_t length,
+            const DatagramOrigin& origin, uint16_t port)
+{
+    if (!recording.isOpen())
+        return;
+    UdpPacket packet;
+    packet.timeUs = origin.arrivalUs;
+    packet.sourceAddress = origin.address;
+    packet.sourcePort = origin.port;
+    packet.destinationPort = port;
+    packet.payload = reinterpret_cast<const uint8_t*>(data);
+    packet.length = length;
+    if (!recording.write(packet)) {
+        std::fprintf(stderr, "kestrel-check: cannot write to %s; recording stopped\n",
+                     path.c_str());
+        recording.close();
+    }
+}
+
 // Live: every datagram in the order it arrived (the SDK's receive would keep
 // only the newest of those waiting, and the hold step would count the ones it
 // dropped), timed by the system's receive time, so that a checker held up for
@@ -129,9 +159,8 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
         return false;
     }
     info.port = socket.port();
-    bool recordingOpen = recording.isOpen();
     std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand F%d\n",
-                 unsigned(info.port), options.skywand);
+                 unsigned(socket.port()), options.skywand);
     std::vector<char> buffer(static_cast<size_t>(CheckFeed::kBufferSize));
     Progress progress;
     progress.show(check, 0.0);
@@ -156,31 +185,15 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
             progress.show(check, feed);
             continue;
         }
-        if (recordingOpen && result == UdpReceiver::Result::Datagram) {
-            UdpPacket packet;
-            packet.timeUs = origin.arrivalUs;
-            packet.sourceAddress = origin.address;
-            packet.sourcePort = origin.port;
-            packet.destinationPort = info.port;
-            packet.payload = reinterpret_cast<const uint8_t*>(buffer.data());
-            packet.length = length;
-            if (!recording.write(packet)) {
-                std::fprintf(stderr, "kestrel-check: cannot write to %s; recording stopped\n",
-                             options.write.c_str());
-                recording.close();
-                recordingOpen = false;
-            }
-        }
+        if (result == UdpReceiver::Result::Datagram)
+            record(recording, options.write, buffer.data(), length, origin, socket.port());
         // A datagram too long for the buffer arrives as an empty one: it
         // cannot be judged, and it is counted as such.
         feed.datagram(buffer.data(), length, origin.arrivalUs, {origin.address, origin.port},
-                      info.port);
+                      socket.port());
         progress.show(check, feed);
     }
-    int64_t originUs = 0;
-    feed.started(originUs);
-    info.startedUs = atUs(originUs, check.result().startTime);
-    info.finishedUs = atUs(originUs, check.result().finishTime);
+    checkTimes(check, feed, info);
     return true;
 }
 
@@ -216,10 +229,7 @@ bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& chec
     if (!check.finished())
         feed.stop(lastUs,
                   stopRequested() ? "stopped by a signal" : "the recording ends before the check");
-    int64_t originUs = 0;
-    feed.started(originUs);
-    info.startedUs = atUs(originUs, check.result().startTime);
-    info.finishedUs = atUs(originUs, check.result().finishTime);
+    checkTimes(check, feed, info);
     return true;
 }
 
@@ -348,20 +358,9 @@ CLI::Validator dateText()
         "DATE");
 }
 
-int run(int argc, char** argv)
+// The check's options; returns --port, which --read takes as a filter.
+CLI::Option* addCheckOptions(CLI::App& app, CheckOptions& options)
 {
-    CheckOptions options;
-    HistoryOptions historyOptions;
-    ImportOptions importOptions;
-    CLI::App app{"Guides a check of one Skywand (buttons, joystick centre, full circle, held "
-                 "still), judges it against a profile, files a JSON and an HTML report and a "
-                 "CSV row and stores the check in the records; prints the JSON report's path.",
-                 "kestrel-check"};
-    app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port or the "
-               "capture cannot be read), 64 bad usage (a bad profile or report folder included), "
-               "74 when the report, the --write recording or the record could not be written "
-               "(the report files stay when only the record failed).");
-    app.require_subcommand(0, 1);
     auto* port = app.add_option("--port", options.port,
                                 "UDP port to listen on (0: any free port); with --read, only "
                                 "datagrams sent to this port")
@@ -388,64 +387,70 @@ int run(int argc, char** argv)
            "to this pcap file, which must not exist yet; --read of it files the same figures")
         ->excludes("--read");
     addStoreOption(app, options.store);
+    return port;
+}
 
+CLI::App* addHistoryCommand(CLI::App& app, HistoryOptions& options)
+{
     CLI::App* history = app.add_subcommand(
         "history", "Lists the stored checks, newest first (exit 74 when the records cannot be "
                    "read)");
-    addStoreOption(*history, historyOptions.store);
-    history->add_option("--wand", historyOptions.wandId, "Only this wand");
-    history->add_option("--since", historyOptions.since, "Only checks finished on or after DATE")
+    addStoreOption(*history, options.store);
+    history->add_option("--wand", options.wandId, "Only this wand");
+    history->add_option("--since", options.since, "Only checks finished on or after DATE")
         ->check(dateText());
-    history->add_option("--until", historyOptions.until, "Only checks finished before DATE")
+    history->add_option("--until", options.until, "Only checks finished before DATE")
         ->check(dateText());
-    history->add_option("--verdict", historyOptions.verdict, "Only this verdict")
+    history->add_option("--verdict", options.verdict, "Only this verdict")
         ->check(CLI::IsMember({"pass", "fail", "incomplete"}));
     history
-        ->add_option("--format", historyOptions.format,
+        ->add_option("--format", options.format,
                      "table, json (one object per line) or csv (with a header row)")
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, RecordCommands::Format>{{"table", RecordCommands::Format::Table},
                                                           {"json", RecordCommands::Format::Json},
                                                           {"csv", RecordCommands::Format::Csv}},
             CLI::ignore_case));
+    return history;
+}
 
+CLI::App* addImportCommand(CLI::App& app, ImportOptions& options)
+{
     CLI::App* import = app.add_subcommand(
         "import", "Stores every skywand-check/1 report (*.json) in the folders; a report "
                   "already stored is not stored again (exit 66 when a folder cannot be read, 74 "
                   "when the records cannot be written)");
-    addStoreOption(*import, importOptions.store);
-    import->add_option("folders", importOptions.folders, "Report folders")->required();
+    addStoreOption(*import, options.store);
+    import->add_option("folders", options.folders, "Report folders")->required();
+    return import;
+}
 
-    CheckProfile profile;
-    const int usage = CommandLine::parse(app, argc, argv, [&] {
-        if (history->parsed() || import->parsed())
-            return;
-        if (options.read.empty() && !port->count())
-            throw CLI::ValidationError("--port", "is required unless --read is given");
-        if (options.wandId.empty() || options.wandId.size() > kMaxTypedLength)
-            throw CLI::ValidationError("--wand-id", "must hold 1 to " +
-                                                        std::to_string(kMaxTypedLength) + " bytes");
-        if (options.operatorName.size() > kMaxTypedLength)
-            throw CLI::ValidationError(
-                "--operator", "must hold at most " + std::to_string(kMaxTypedLength) + " bytes");
-        std::string error;
-        if (!options.profile.empty() && !profile.load(options.profile, error))
-            throw CLI::ValidationError("--profile", error);
-        std::error_code code;
-        std::filesystem::create_directories(options.out, code);
-        if (!std::filesystem::is_directory(options.out, code) ||
-            ::access(options.out.c_str(), W_OK | X_OK) != 0)
-            throw CLI::ValidationError("--out",
-                                       options.out + " is not a folder this user can write");
-    });
-    if (usage >= 0)
-        return usage;
-    if (history->parsed())
-        return runHistory(historyOptions);
-    if (import->parsed())
-        return runImport(importOptions);
+// What the options cannot state for a check; loads the profile. Throws
+// CLI::ValidationError.
+void validateCheck(const CheckOptions& options, bool portGiven, CheckProfile& profile)
+{
+    if (options.read.empty() && !portGiven)
+        throw CLI::ValidationError("--port", "is required unless --read is given");
+    if (options.wandId.empty() || options.wandId.size() > kMaxTypedLength)
+        throw CLI::ValidationError("--wand-id",
+                                   "must hold 1 to " + std::to_string(kMaxTypedLength) + " bytes");
+    if (options.operatorName.size() > kMaxTypedLength)
+        throw CLI::ValidationError("--operator", "must hold at most " +
+                                                     std::to_string(kMaxTypedLength) + " bytes");
+    std::string error;
+    if (!options.profile.empty() && !profile.load(options.profile, error))
+        throw CLI::ValidationError("--profile", error);
+    std::error_code code;
+    std::filesystem::create_directories(options.out, code);
+    if (!std::filesystem::is_directory(options.out, code) ||
+        ::access(options.out.c_str(), W_OK | X_OK) != 0)
+        throw CLI::ValidationError("--out", options.out + " is not a folder this user can write");
+}
+
+// Runs the check live or from the recording, files its report and stores it.
+int runCheck(const CheckOptions& options, bool portFilter, const CheckProfile& profile)
+{
     installStopHandlers();
-
     SkywandCheck check(profile);
     CheckReportInfo info;
     info.checkId = newCheckId();
@@ -463,9 +468,8 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
         return kExitCannotSave;
     }
-    const bool ran = options.read.empty()
-                         ? runLive(options, check, feed, info, recording)
-                         : runCapture(options, port->count() > 0, check, feed, info);
+    const bool ran = options.read.empty() ? runLive(options, check, feed, info, recording)
+                                          : runCapture(options, portFilter, check, feed, info);
     info.evidence = feed.evidence();
     if (!ran) {
         // A recording of nothing would only stand in the way of the next try.
@@ -490,6 +494,38 @@ int run(int argc, char** argv)
     if (!storeCheck(options.store, reportJson(info, profile, result), profile))
         return kExitCannotSave;
     return exitStatus(result.verdict);
+}
+
+int run(int argc, char** argv)
+{
+    CheckOptions options;
+    HistoryOptions historyOptions;
+    ImportOptions importOptions;
+    CLI::App app{"Guides a check of one Skywand (buttons, joystick centre, full circle, held "
+                 "still), judges it against a profile, files a JSON and an HTML report and a "
+                 "CSV row and stores the check in the records; prints the JSON report's path.",
+                 "kestrel-check"};
+    app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port or the "
+               "capture cannot be read), 64 bad usage (a bad profile or report folder included), "
+               "74 when the report, the --write recording or the record could not be written "
+               "(the report files stay when only the record failed).");
+    app.require_subcommand(0, 1);
+    CLI::Option* port = addCheckOptions(app, options);
+    CLI::App* history = addHistoryCommand(app, historyOptions);
+    CLI::App* import = addImportCommand(app, importOptions);
+
+    CheckProfile profile;
+    const int usage = CommandLine::parse(app, argc, argv, [&] {
+        if (!history->parsed() && !import->parsed())
+            validateCheck(options, port->count() > 0, profile);
+    });
+    if (usage >= 0)
+        return usage;
+    if (history->parsed())
+        return runHistory(historyOptions);
+    if (import->parsed())
+        return runImport(importOptions);
+    return runCheck(options, port->count() > 0, profile);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "recordcommands.h"
 
 #include "checkreport.h"
+#include "printabletext.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,9 +59,7 @@ std::string number(double value)
 // drive the terminal.
 std::string cell(const std::string& text, size_t width)
 {
-    std::string out;
-    for (const char c : text)
-        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    std::string out = printableText(text);
     if (out.size() < width)
         out.append(width - out.size(), ' ');
     return out;

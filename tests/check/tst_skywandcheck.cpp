@@ -370,6 +370,20 @@ TEST_P(CircleStep, SectorsReachAndEnd)
     std::set<std::string> expected = row.failures;
     expected.insert("hold/data/incomplete");
     EXPECT_EQ(failedItems(f.check.result()), expected);
+    // Each figure carries the judgement its failure, or none, tells; the
+    // report prints that one (a reach at the limit in floats passes there too).
+    const std::string html = reportHtml(CheckReportInfo(), CheckProfile(), f.check.result());
+    for (const CheckItem item : {CheckItem::Coverage, CheckItem::ReachPlusX, CheckItem::ReachMinusX,
+                                 CheckItem::ReachPlusY, CheckItem::ReachMinusY}) {
+        const std::string name = checkItemName(item);
+        const bool failed = row.failures.count("circle/" + name + "/below limit") > 0;
+        const Verdict verdict = f.check.result().judgement(item).verdict;
+        EXPECT_EQ(verdict, failed ? Verdict::Fail : Verdict::Pass) << name;
+        const std::string cell = failed ? "<td class=\"fail\">fail" : "<td class=\"pass\">pass";
+        const size_t row = html.find("<tr><td>" + name + "</td>");
+        EXPECT_EQ(html.substr(html.find("</td></tr>", row) - cell.size(), cell.size()), cell)
+            << name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -982,6 +996,15 @@ TEST(Check, TooFewHoldFramesLeaveTheHoldIncomplete)
         EXPECT_EQ(failedItems(r), expected);
         EXPECT_EQ(r.hold.verdict, step > 1 ? Verdict::Fail : Verdict::Incomplete);
         EXPECT_EQ(r.verdict, step > 1 ? Verdict::Fail : Verdict::Incomplete);
+        // Figures the step could not measure are neither passed nor failed,
+        // in the result and in the printed report.
+        EXPECT_EQ(r.judgement(CheckItem::DroppedFrames).verdict,
+                  step > 1 ? Verdict::Fail : Verdict::Pass);
+        EXPECT_EQ(r.judgement(CheckItem::TrackedShare).verdict, Verdict::Incomplete);
+        EXPECT_NE(reportHtml(CheckReportInfo(), CheckProfile(), r)
+                      .find("<td>trackedShare</td><td class=\"num\">–</td><td "
+                            "class=\"num\">≥ 0.99</td><td class=\"incomplete\">"),
+                  std::string::npos);
     }
 }
 

@@ -1,7 +1,6 @@
 #include "framesender.h"
 #include "skywandtester.h"
 #include "streammonitorwindow.h"
-#include "stripbuffer.h"
 #include "trackingsdk.h"
 
 #include <QAction>
@@ -18,7 +17,6 @@
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 
-#include <cmath>
 #include <memory>
 
 using namespace framesender;
@@ -73,8 +71,6 @@ class TestStreamMonitor : public QObject
     Q_OBJECT
 
 private slots:
-    void stripBufferKeepsExtremes_data();
-    void stripBufferKeepsExtremes();
     void monitorShowsFiguresAndPauseFreezes();
     void buttonLanesFollowTheSkywand_data();
     void buttonLanesFollowTheSkywand();
@@ -85,41 +81,6 @@ private slots:
     void diagnoseWithoutPort();
     void diagnosisJudgesTheMainWindowsSkywand();
 };
-
-void TestStreamMonitor::stripBufferKeepsExtremes_data()
-{
-    QTest::addColumn<double>("rate");
-    QTest::addColumn<int>("columns");
-    QTest::newRow("1 kHz on 600 pixels") << 1000.0 << 600;
-    QTest::newRow("20 kHz on 600 pixels") << 20000.0 << 600;
-    QTest::newRow("10 Hz on 1 pixel") << 10.0 << 1;
-}
-
-// Whatever the rate, the chart gets at most two points per pixel column, in
-// time order, and a one-sample spike survives.
-void TestStreamMonitor::stripBufferKeepsExtremes()
-{
-    QFETCH(double, rate);
-    QFETCH(int, columns);
-    StripBuffer buffer(30.0, 3000);
-    const int samples = static_cast<int>(40.0 * rate);
-    for (int i = 0; i < samples; ++i) {
-        const double t = i / rate;
-        buffer.append(t, i == samples - samples / 4 ? 5.0 : std::sin(t));
-    }
-    std::vector<StripPoint> points;
-    const double end = (samples - 1) / rate;
-    buffer.decimate(end - 30.0, end, columns, points);
-    QVERIFY(!points.empty());
-    QVERIFY(points.size() <= static_cast<size_t>(2 * columns));
-    double highest = -10.0;
-    for (size_t i = 0; i < points.size(); ++i) {
-        QVERIFY(points[i].t >= end - 30.0 && points[i].t <= end);
-        QVERIFY(i == 0 || points[i].t >= points[i - 1].t);
-        highest = std::max(highest, points[i].value);
-    }
-    QCOMPARE(highest, 5.0);
-}
 
 void TestStreamMonitor::monitorShowsFiguresAndPauseFreezes()
 {
