@@ -1,12 +1,12 @@
 #include "recordcommands.h"
 
 #include "checkreport.h"
+#include "filehelpers.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -100,42 +100,23 @@ bool digits(const std::string& text, size_t at, size_t count, int& value)
 // follows a link nor blocks on a FIFO.
 bool readReport(const std::string& path, std::string& text, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    ReadOptions options;
+    options.maxBytes = kMaxReportBytes;
+    options.followLinks = false;
+    int errorCode = 0;
+    switch (readRegularFile(path, options, text, errorCode)) {
+    case FileResult::Ok:
+        return true;
+    case FileResult::NotRegular:
+        error = "not a regular file";
+        return false;
+    case FileResult::TooLarge:
+        error = "larger than 1 MiB";
+        return false;
+    default:
+        error = fileErrorText(errorCode);
         return false;
     }
-    struct stat info
-    {
-    };
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (!ok)
-        error = "not a regular file";
-    else if (size_t(info.st_size) > kMaxReportBytes) {
-        error = "larger than 1 MiB";
-        ok = false;
-    }
-    text.clear();
-    char chunk[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            ok = false;
-        }
-        if (n <= 0)
-            break;
-        text.append(chunk, size_t(n));
-        // The file may grow after fstat.
-        if (text.size() > kMaxReportBytes) {
-            error = "larger than 1 MiB";
-            ok = false;
-        }
-    }
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
