@@ -1,6 +1,7 @@
 #include "checkreport.h"
 #include "profilejson.h"
 
+#include "csvfield.h"
 #include "filehelpers.h"
 
 #include <nlohmann/json.hpp>
@@ -153,24 +154,6 @@ std::string stepTable(const char* title, Verdict verdict, const std::string& row
     return "<h2>" + std::string(title) + " <span class=\"" + verdictName(verdict) + "\">" +
            verdictName(verdict) + "</span></h2>\n<table>\n<tr><th>Figure</th><th>Measured</th>" +
            "<th>Limit</th><th></th></tr>\n" + rows + "</table>\n";
-}
-
-std::string csvField(const std::string& text, bool typed)
-{
-    std::string value = text;
-    // A spreadsheet runs a cell that starts like a formula; typed text is
-    // kept as text.
-    if (typed && !value.empty() && std::strchr("=+-@\t\r", value[0]))
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos && value == text)
-        return value;
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 std::string csvNumber(double value)

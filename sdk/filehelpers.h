@@ -31,8 +31,8 @@ struct ReadOptions
 // Reads the regular file at path whole. Opens without blocking, so that a
 // FIFO under the name cannot hang the call, and checks the type of what was
 // opened. errorCode receives errno's value with Failed and PartLeft.
-FileResult readRegularFile(const std::string& path, const ReadOptions& options,
-                           std::string& text, int& errorCode);
+FileResult readRegularFile(const std::string& path, const ReadOptions& options, std::string& text,
+                           int& errorCode);
 
 // Creates path as a new file for writing and never opens an existing one, a
 // link included (Exists). The caller closes the stream; nullptr on failure.

@@ -112,8 +112,8 @@ FileResult writeNewFile(const std::string& path, const std::string& text, int& e
 FileResult appendRecord(const std::string& path, const std::string& header,
                         const std::string& record, int& errorCode)
 {
-    const int fd = ::_open(path.c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                           _S_IREAD | _S_IWRITE);
+    const int fd =
+        ::_open(path.c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
     if (fd < 0) {
         errorCode = errno;
         return FileResult::Failed;

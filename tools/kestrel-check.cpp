@@ -19,7 +19,6 @@
 
 #include <CLI/CLI.hpp>
 
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>

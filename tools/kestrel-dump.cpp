@@ -5,14 +5,13 @@
 #include "capture.h"
 #include "commandline.h"
 #include "diagnosis.h"
-#include "evidence.h"
 #include "dumpsummary.h"
+#include "evidence.h"
 #include "framejson.h"
 #include "framesource.h"
 #include "stopflag.h"
 
 #include <CLI/CLI.hpp>
-
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "recordcommands.h"
 
 #include "checkreport.h"
+#include "csvfield.h"
 #include "filehelpers.h"
-
 
 #include <nlohmann/json.hpp>
 
@@ -64,23 +64,6 @@ std::string cell(const std::string& text, size_t width)
     if (out.size() < width)
         out.append(width - out.size(), ' ');
     return out;
-}
-
-std::string csvField(const std::string& text)
-{
-    std::string value = text;
-    // A spreadsheet runs a cell that starts like a formula.
-    if (!value.empty() && std::strchr("=+-@\t\r", value[0]))
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos)
-        return value;
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 bool digits(const std::string& text, size_t at, size_t count, int& value)
@@ -147,10 +130,11 @@ std::string historyLine(const CheckRecord& r, Format format)
         return cell(isoUtc(r.finishedUs), 25) + cell(r.wandId, 15) + " " + cell(r.verdict, 11) +
                cell(r.bench, 15) + " " + cell(r.operatorName, 15) + " " + cell(r.checkId, 0);
     case Format::Csv: {
-        std::string line =
-            csvField(r.checkId) + "," + csvField(r.wandId) + "," + csvField(r.operatorName) + "," +
-            csvField(r.bench) + "," + std::to_string(r.skywandIndex) + "," + isoUtc(r.startedUs) +
-            "," + isoUtc(r.finishedUs) + "," + csvField(r.verdict) + "," + csvField(r.source);
+        std::string line = csvField(r.checkId, true) + "," + csvField(r.wandId, true) + "," +
+                           csvField(r.operatorName, true) + "," + csvField(r.bench, true) + "," +
+                           std::to_string(r.skywandIndex) + "," + isoUtc(r.startedUs) + "," +
+                           isoUtc(r.finishedUs) + "," + csvField(r.verdict, true) + "," +
+                           csvField(r.source, true);
         for (const Figure& f : kFigures)
             line += "," + number(r.*f.value);
         return line;
