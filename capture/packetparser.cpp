@@ -185,8 +185,8 @@ PacketStatus readIpv6(const uint8_t* h, size_t available, ParsedPacket& packet)
     std::memcpy(packet.sourceAddress, h + kIpv6SourceAt, 16);
     std::memcpy(packet.destinationAddress, h + kIpv6DestinationAt, 16);
     const size_t payloadLength = be16(h + kIpv6PayloadLengthAt);
-    return readUdp(h + kIpv6Header, payloadLength,
-                   std::min(available - kIpv6Header, payloadLength), packet);
+    return readUdp(h + kIpv6Header, payloadLength, std::min(available - kIpv6Header, payloadLength),
+                   packet);
 }
 
 } // namespace

@@ -153,8 +153,8 @@ void TrafficCapture::handlePacket(int type, const uint8_t* data, size_t length)
     ++result.udpDatagrams;
     const char* payload = reinterpret_cast<const char*>(packet.payload);
     if (looksLikeControllerFrame(*scratch, payload, packet.length)) {
-        const std::string sender = packet.ipVersion == 6 ? ipv6Text(packet.sourceAddress)
-                                                         : ipv4Text(packet.sourceAddress);
+        const std::string sender =
+            packet.ipVersion == 6 ? ipv6Text(packet.sourceAddress) : ipv4Text(packet.sourceAddress);
         count(packet.destinationPort, sender + ":" + std::to_string(packet.sourcePort));
     }
 }
