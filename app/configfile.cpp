@@ -2,14 +2,12 @@
 
 #include "configfile.h"
 
+#include "filehelpers.h"
+
+#include <QBuffer>
 #include <QDebug>
 #include <QFile>
 #include <QSaveFile>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,6 +15,9 @@ namespace {
 // and a profile path as long as the system allows; a larger hostile file is
 // not read whole.
 constexpr qint64 kMaxConfigBytes = 8192;
+// What is read of the file for that: room for a carriage return before
+// every line end.
+constexpr size_t kMaxRawConfigBytes = 2 * kMaxConfigBytes;
 
 // Start the lines after the port text: the profile's and the check
 // records' URL. The port text before them may end with a line end of its
@@ -28,19 +29,18 @@ const QByteArray kStoreKey = QByteArrayLiteral("\ncheck-store=");
 
 ConfigFileKind configFileKind(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info
-    {
-    };
-    if (::lstat(name.constData(), &info) != 0) {
+    switch (pathKind(QFile::encodeName(path).toStdString())) {
+    case PathKind::Missing:
+        return ConfigFileKind::Missing;
+    case PathKind::Other:
+        return ConfigFileKind::Other;
+    case PathKind::Regular:
+    case PathKind::Unknown:
         // A folder that may not be searched hides the file; it then counts
         // as a file that does not open, and nothing reads or writes it.
-        return errno == ENOENT ? ConfigFileKind::Missing : ConfigFileKind::Regular;
+        break;
     }
-    if (S_ISLNK(info.st_mode) && ::stat(name.constData(), &info) != 0) {
-        return ConfigFileKind::Other; // dangling, or a loop of links
-    }
-    return S_ISREG(info.st_mode) ? ConfigFileKind::Regular : ConfigFileKind::Other;
+    return ConfigFileKind::Regular;
 }
 
 ConfigFileKind loadConfigFile(const QString& path, QByteArray* content)
@@ -50,24 +50,22 @@ ConfigFileKind loadConfigFile(const QString& path, QByteArray* content)
     if (kind != ConfigFileKind::Regular) {
         return kind;
     }
-    // Opened without blocking and checked again once open, since the path
-    // may have changed since it was looked at.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return kind;
-    }
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    // Checked again once open, since the path may have changed since it was
+    // looked at. Read as text, as it always was: carriage returns go.
+    ReadOptions options;
+    options.maxBytes = kMaxRawConfigBytes;
+    options.cutAtLimit = true;
+    std::string raw;
+    int errorCode = 0;
+    const FileResult read =
+        readRegularFile(QFile::encodeName(path).toStdString(), options, raw, errorCode);
+    if (read == FileResult::NotRegular) {
         return ConfigFileKind::Other;
     }
-    QFile file;
-    if (file.open(fd, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
-        *content = file.read(kMaxConfigBytes);
-    } else {
-        ::close(fd);
+    QByteArray bytes = QByteArray::fromStdString(raw);
+    QBuffer buffer(&bytes);
+    if (buffer.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *content = buffer.read(kMaxConfigBytes);
     }
     return kind;
 }

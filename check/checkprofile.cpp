@@ -1,14 +1,10 @@
 #include "checkprofile.h"
 #include "profilejson.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "filehelpers.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <set>
 #include <vector>
 
@@ -102,42 +98,23 @@ bool CheckProfile::parse(const std::string& text, std::string& error)
 
 bool CheckProfile::load(const std::string& path, std::string& error)
 {
-    // Non-blocking, so that a FIFO put in the profile's place cannot hang the
-    // open; anything but a regular file is refused before a byte is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
+    ReadOptions options;
+    options.maxBytes = size_t(kMaxFileSize);
     std::string text;
-    struct stat info = {};
-    bool ok = ::fstat(fd, &info) == 0;
-    if (!ok)
-        error = path + ": " + std::strerror(errno);
-    else if (!S_ISREG(info.st_mode)) {
+    int errorCode = 0;
+    switch (readRegularFile(path, options, text, errorCode)) {
+    case FileResult::Ok:
+        break;
+    case FileResult::NotRegular:
         error = path + ": not a regular file";
-        ok = false;
-    }
-    while (ok) {
-        char chunk[4096];
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = path + ": " + std::strerror(errno);
-            ok = false;
-        } else if (n == 0) {
-            break;
-        } else if (text.size() + size_t(n) > size_t(kMaxFileSize)) {
-            error = path + ": larger than " + std::to_string(kMaxFileSize) + " bytes";
-            ok = false;
-        } else {
-            text.append(chunk, size_t(n));
-        }
-    }
-    ::close(fd);
-    if (!ok)
         return false;
+    case FileResult::TooLarge:
+        error = path + ": larger than " + std::to_string(kMaxFileSize) + " bytes";
+        return false;
+    default:
+        error = path + ": " + fileErrorText(errorCode);
+        return false;
+    }
     if (!parse(text, error)) {
         error = path + ": " + error;
         return false;

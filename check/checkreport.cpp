@@ -1,18 +1,15 @@
 #include "checkreport.h"
 #include "profilejson.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "csvfield.h"
+#include "filehelpers.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -149,24 +146,6 @@ std::string stepTable(const CheckResult& result, const char* title, CheckStep st
     return html + "</table>\n";
 }
 
-std::string csvField(const std::string& text, bool typed)
-{
-    std::string value = text;
-    // A spreadsheet runs a cell that starts like a formula; typed text is
-    // kept as text.
-    if (typed && !value.empty() && std::strchr("=+-@\t\r", value[0]))
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos && value == text)
-        return value;
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string csvNumber(double value)
 {
     return std::isfinite(value) ? dump(Json(value)) : std::string();
@@ -191,110 +170,42 @@ std::string fileStem(const std::string& wandId, int64_t finishedUs)
     return stem + "-" + compact + "Z";
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
 // Creates a new file and never opens an existing one (a link included); a
 // file that could not be written whole is removed again.
 bool writeNew(const std::string& path, const std::string& text, std::string& error)
 {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool ok = writeAll(fd, text);
-    const int saved = errno;
-    if (::close(fd) != 0 || !ok) {
-        error = path + ": " + std::strerror(ok ? errno : saved);
-        ::unlink(path.c_str());
-        return false;
-    }
-    return true;
-}
-
-// Another check filing into the same folder holds the lock only while it
-// appends its row; a program that keeps it longer makes this save fail
-// rather than hang.
-bool lockWithin(int fd, int attempts)
-{
-    for (int i = 0; i < attempts; ++i) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return true;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return false;
-        const timespec pause = {0, 10 * 1000 * 1000};
-        ::nanosleep(&pause, nullptr);
-    }
+    int errorCode = 0;
+    if (writeNewFile(path, text, errorCode) == FileResult::Ok)
+        return true;
+    error = path + ": " + fileErrorText(errorCode);
     return false;
 }
 
 // Appends row whole or not at all, on a line of its own. Anything but a
 // regular file under the name (a link, a FIFO, a folder) is left alone.
+// Another check filing into the same folder holds the lock only while it
+// appends its row; a program that keeps it longer makes this save fail
+// rather than hang.
 bool appendRow(const std::string& path, const std::string& row, std::string& error)
 {
-    const std::string notRegular = path + ": not a regular file";
-    struct stat before = {};
-    if (::lstat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
-        error = notRegular;
-        return false;
-    }
-    // Non-blocking in case a FIFO takes the file's place in between; the
-    // type is checked once more on what was opened.
-    const int fd =
-        ::open(path.c_str(),
-               O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = errno == ELOOP ? notRegular : path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = info.st_mode == 0 ? path + ": " + std::strerror(errno) : notRegular;
-        ::close(fd);
-        return false;
-    }
-    if (!lockWithin(fd, 200)) {
+    int errorCode = 0;
+    switch (appendRecord(path, reportCsvHeader(), row, errorCode)) {
+    case FileResult::Ok:
+        return true;
+    case FileResult::NotRegular:
+        error = path + ": not a regular file";
+        break;
+    case FileResult::Locked:
         error = path + ": locked by another program";
-        ::close(fd);
-        return false;
+        break;
+    case FileResult::PartLeft:
+        error = path + ": " + fileErrorText(errorCode) + ", and a part of the row stays";
+        break;
+    default:
+        error = path + ": " + fileErrorText(errorCode);
+        break;
     }
-    // The size under the lock is what a failed append goes back to.
-    bool ok = ::fstat(fd, &info) == 0;
-    std::string text;
-    if (ok && info.st_size == 0) {
-        text = reportCsvHeader() + row;
-    } else if (ok) {
-        char last = 0;
-        ok = ::pread(fd, &last, 1, info.st_size - 1) == 1;
-        text = last == '\n' ? row : "\n" + row;
-    }
-    if (ok && !writeAll(fd, text)) {
-        ok = false;
-        const int saved = errno;
-        if (::ftruncate(fd, info.st_size) != 0)
-            error = path + ": " + std::strerror(saved) + ", and a part of the row stays";
-        errno = saved;
-    }
-    const int saved = errno;
-    if (::close(fd) != 0 || !ok) {
-        if (error.empty())
-            error = path + ": " + std::strerror(ok ? errno : saved);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 } // namespace
@@ -576,7 +487,7 @@ bool saveReport(const std::string& folder, const CheckReportInfo& info, const Ch
             if (!ok) {
                 for (const Part& part : parts)
                     if (!(written.*part.path).empty())
-                        ::unlink((written.*part.path).c_str());
+                        std::remove((written.*part.path).c_str());
                 return false;
             }
             written.csv = base + kReportCsvName;

@@ -17,13 +17,6 @@
 #include <memory>
 #include <string>
 
-#ifndef DLT_LINUX_SLL2
-#define DLT_LINUX_SLL2 276
-#endif
-#ifndef DLT_IPV4
-#define DLT_IPV4 228
-#endif
-
 namespace {
 
 constexpr int kLinkTypes[] = {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_NULL,

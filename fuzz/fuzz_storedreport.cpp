@@ -5,27 +5,11 @@
 
 #include "checkstore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-
-bool uuidShaped(const std::string& id)
-{
-    if (id.size() != 36)
-        return false;
-    for (size_t i = 0; i < id.size(); ++i) {
-        const char c = id[i];
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -37,8 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         return 0;
     }
-    if (!uuidShaped(record.checkId) || record.reportJson != text || record.bench != "bench" ||
-        record.skywandIndex < 0 || record.source.empty())
+    if (!uuidShaped(record.checkId) ||
+        std::any_of(record.checkId.begin(), record.checkId.end(),
+                    [](char c) { return c >= 'A' && c <= 'F'; }) ||
+        record.reportJson != text || record.bench != "bench" || record.skywandIndex < 0 ||
+        record.source.empty())
         std::abort();
     for (double v : {record.offset, record.noiseX, record.noiseY, record.coverage,
                      record.circularityError, record.reachMin, record.droppedFrames,

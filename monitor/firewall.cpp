@@ -1,25 +1,6 @@
 #include "firewall.h"
 
-#if defined(__linux__)
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-namespace {
-
-bool isExecutable(const std::string& path)
-{
-#if defined(__linux__)
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-#else
-    (void)path;
-    return false;
-#endif
-}
-
-} // namespace
+#include "systemprobes.h"
 
 std::vector<FirewallTool> findFirewallTools()
 {
@@ -42,7 +23,7 @@ std::vector<FirewallTool> findFirewallTools(const std::vector<std::string>& dire
     for (const auto& tool : kTools) {
         for (const std::string& directory : directories) {
             const std::string path = directory + "/" + tool.name;
-            if (isExecutable(path)) {
+            if (isExecutableFile(path)) {
                 found.push_back({tool.name, path, tool.showCommand});
                 break;
             }

@@ -1,10 +1,6 @@
 #include "diagnoseworker.h"
 
-#include "firewall.h"
-#include "portholder.h"
-#include "trafficcapture.h"
-
-#include <unistd.h>
+#include "evidence.h"
 
 DiagnoseWorker::DiagnoseWorker(QObject* parent) : QThread(parent) {}
 
@@ -23,16 +19,5 @@ void DiagnoseWorker::setPort(uint16_t port, bool portOpened)
 
 void DiagnoseWorker::run()
 {
-    try {
-        evidence.privileged = geteuid() == 0;
-        if (!evidence.portOpened)
-            evidence.portHolders = findPortHolders(evidence.port);
-        evidence.firewallTools = findFirewallTools();
-        TrafficCapture capture;
-        if (capture.open())
-            capture.run(kCaptureSeconds);
-        evidence.capture = capture.report();
-    } catch (...) {
-        // What could not be gathered stays unknown; the diagnosis says so.
-    }
+    gatherEvidence(evidence, true);
 }

@@ -16,8 +16,6 @@ class DiagnoseWorker : public QThread
     Q_OBJECT
 
 public:
-    static constexpr double kCaptureSeconds = 2.5;
-
     explicit DiagnoseWorker(QObject* parent = nullptr);
     ~DiagnoseWorker() override;
 

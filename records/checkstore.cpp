@@ -3,6 +3,7 @@
 #include "pgcheckstore.h"
 #include "sqlitecheckstore.h"
 #include "storeurl.h"
+#include "textreaders.h"
 
 #include <sys/random.h>
 
@@ -17,24 +18,13 @@ bool startsWith(const std::string& text, const char* prefix)
     return text.rfind(prefix, 0) == 0;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string percentDecoded(const std::string& text)
 {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && digitValue(text[i + 1]) < 16 &&
+            digitValue(text[i + 2]) < 16) {
+            out += char(digitValue(text[i + 1]) * 16 + digitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

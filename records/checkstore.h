@@ -89,5 +89,9 @@ std::unique_ptr<CheckStore> openCheckStore(const std::string& url, std::string& 
 // importing it twice stores it once). False with error for anything else.
 bool recordFromReport(const std::string& reportJson, const std::string& bench, CheckRecord& record,
                       std::string& error);
+// True when id has a UUID's shape (8-4-4-4-12 hex digits, either case). A
+// check id is the one key of the store, shown in the history and compared as
+// text, so nothing else from a report becomes one.
+bool uuidShaped(const std::string& id);
 // A new random UUID (version 4), as text.
 std::string newCheckId();

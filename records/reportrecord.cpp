@@ -3,6 +3,7 @@
 #include "checkstore.h"
 #include "schema.h"
 #include "storeurl.h"
+#include "textreaders.h"
 
 #include <nlohmann/json.hpp>
 
@@ -70,22 +71,6 @@ std::string derivedCheckId(const std::string& report)
     return uuidText(bytes);
 }
 
-// A check id is a UUID: the one key of the store, shown in the history and
-// compared as text, so nothing else from a report becomes one.
-bool uuidShaped(const std::string& id)
-{
-    if (id.size() != 36)
-        return false;
-    for (size_t i = 0; i < id.size(); ++i) {
-        const char c = id[i];
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (dash ? c != '-' : !hex)
-            return false;
-    }
-    return true;
-}
-
 // UUIDs are read in either case; the store keeps them in lowercase, as
 // uuidText writes them, so that one check is one key.
 std::string lowercase(std::string text)
@@ -108,6 +93,19 @@ std::string sourceText(const Json& source)
 }
 
 } // namespace
+
+bool uuidShaped(const std::string& id)
+{
+    if (id.size() != 36)
+        return false;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const char c = id[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : digitValue(c) >= 16)
+            return false;
+    }
+    return true;
+}
 
 bool recordFromReport(const std::string& reportJson, const std::string& bench, CheckRecord& record,
                       std::string& error)

@@ -2,6 +2,19 @@
 
 #include <cstdint>
 
+// The value of c as a digit of base 16 or below, or 99 when it is none of
+// 0-9, a-f, A-F.
+inline int digitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 99;
+}
+
 // Readers over the text range [position, end). Each returns where it stopped
 // (just after what it read) or nullptr when nothing could be read; then the
 // out-argument is left unchanged. They never read at or past end, never

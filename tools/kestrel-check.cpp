@@ -8,6 +8,7 @@
 #include "checkfeed.h"
 #include "checkreport.h"
 #include "commandline.h"
+#include "filehelpers.h"
 #include "framesource.h"
 #include "recordcommands.h"
 #include "skywandcheck.h"
@@ -17,8 +18,6 @@
 #include "wearfit.h"
 
 #include <CLI/CLI.hpp>
-
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -442,8 +441,7 @@ void validateCheck(const CheckOptions& options, bool portGiven, CheckProfile& pr
         throw CLI::ValidationError("--profile", error);
     std::error_code code;
     std::filesystem::create_directories(options.out, code);
-    if (!std::filesystem::is_directory(options.out, code) ||
-        ::access(options.out.c_str(), W_OK | X_OK) != 0)
+    if (!isWritableFolder(options.out))
         throw CLI::ValidationError("--out", options.out + " is not a folder this user can write");
 }
 

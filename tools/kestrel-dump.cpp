@@ -6,20 +6,18 @@
 #include "commandline.h"
 #include "diagnosis.h"
 #include "dumpsummary.h"
+#include "evidence.h"
 #include "framejson.h"
 #include "framesource.h"
 #include "stopflag.h"
 
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -207,10 +205,6 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
     return status;
 }
 
-// How long --diagnose listens on the port, and captures other ports beside
-// it; with the wait for the last receive and the look-ups it stays within 5 s.
-constexpr double kDiagnoseSeconds = 2.5;
-
 // Watches the port (and, where allowed, every other UDP port) for a few
 // seconds, then prints why no usable data arrives: the sentence, then the
 // evidence. Returns the diagnosis class as the exit status.
@@ -218,27 +212,19 @@ int runDiagnose(const DumpOptions& options)
 {
     DiagnosisEvidence evidence;
     evidence.port = options.port;
-    evidence.privileged = ::geteuid() == 0;
     evidence.selectedSkywand = options.skywand - 1;
-    evidence.firewallTools = findFirewallTools();
 
     FrameSource source;
     std::string error;
     evidence.portOpened = source.open(options.port, error);
-    if (!evidence.portOpened) {
-        evidence.portHolders = findPortHolders(options.port);
-    } else {
-        // The capture runs beside the receive: a controller that sends to
-        // another port shows there while this one stays silent.
-        TrafficCapture capture;
-        std::thread captureThread;
-        if (!options.noCapture && capture.open())
-            captureThread = std::thread([&capture] { capture.run(kDiagnoseSeconds); });
+    // The capture runs beside the receive: a controller that sends to
+    // another port shows there while this one stays silent.
+    auto watch = [&] {
         DumpSummary summary;
         summary.begin(0.0);
         const auto start = Clock::now();
         double now = 0.0;
-        while (now < kDiagnoseSeconds && !stopRequested()) {
+        while (now < kEvidenceSeconds && !stopRequested()) {
             const ErrorState result = source.receive();
             now = std::chrono::duration<double>(Clock::now() - start).count();
             OutcomeDetails details;
@@ -247,12 +233,13 @@ int runDiagnose(const DumpOptions& options)
                 details.sender = {datagram->sourceAddress, datagram->sourcePort};
             summary.record(result, source.frame(), details, now);
         }
-        if (captureThread.joinable())
-            captureThread.join();
-        evidence.capture = capture.report();
         evidence.health = summary.figures(now);
         evidence.lastParseFailure = summary.lastFailure();
-    }
+    };
+    if (evidence.portOpened)
+        gatherEvidence(evidence, !options.noCapture, watch);
+    else
+        gatherEvidence(evidence, false);
     const Diagnosis diagnosis = diagnose(evidence);
     std::string text = diagnosis.sentence;
     for (const std::string& line : diagnosis.evidence)

@@ -1,13 +1,13 @@
 #include "recordcommands.h"
 
 #include "checkreport.h"
+#include "csvfield.h"
+#include "filehelpers.h"
 #include "printabletext.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -65,23 +65,6 @@ std::string cell(const std::string& text, size_t width)
     return out;
 }
 
-std::string csvField(const std::string& text)
-{
-    std::string value = text;
-    // A spreadsheet runs a cell that starts like a formula.
-    if (!value.empty() && std::strchr("=+-@\t\r", value[0]))
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos)
-        return value;
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
 bool digits(const std::string& text, size_t at, size_t count, int& value)
 {
     if (at + count > text.size())
@@ -99,42 +82,23 @@ bool digits(const std::string& text, size_t at, size_t count, int& value)
 // follows a link nor blocks on a FIFO.
 bool readReport(const std::string& path, std::string& text, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    ReadOptions options;
+    options.maxBytes = kMaxReportBytes;
+    options.followLinks = false;
+    int errorCode = 0;
+    switch (readRegularFile(path, options, text, errorCode)) {
+    case FileResult::Ok:
+        return true;
+    case FileResult::NotRegular:
+        error = "not a regular file";
+        return false;
+    case FileResult::TooLarge:
+        error = "larger than 1 MiB";
+        return false;
+    default:
+        error = fileErrorText(errorCode);
         return false;
     }
-    struct stat info
-    {
-    };
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (!ok)
-        error = "not a regular file";
-    else if (size_t(info.st_size) > kMaxReportBytes) {
-        error = "larger than 1 MiB";
-        ok = false;
-    }
-    text.clear();
-    char chunk[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            ok = false;
-        }
-        if (n <= 0)
-            break;
-        text.append(chunk, size_t(n));
-        // The file may grow after fstat.
-        if (text.size() > kMaxReportBytes) {
-            error = "larger than 1 MiB";
-            ok = false;
-        }
-    }
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -165,10 +129,11 @@ std::string historyLine(const CheckRecord& r, Format format)
         return cell(isoUtc(r.finishedUs), 25) + cell(r.wandId, 15) + " " + cell(r.verdict, 11) +
                cell(r.bench, 15) + " " + cell(r.operatorName, 15) + " " + cell(r.checkId, 0);
     case Format::Csv: {
-        std::string line =
-            csvField(r.checkId) + "," + csvField(r.wandId) + "," + csvField(r.operatorName) + "," +
-            csvField(r.bench) + "," + std::to_string(r.skywandIndex) + "," + isoUtc(r.startedUs) +
-            "," + isoUtc(r.finishedUs) + "," + csvField(r.verdict) + "," + csvField(r.source);
+        std::string line = csvField(r.checkId, true) + "," + csvField(r.wandId, true) + "," +
+                           csvField(r.operatorName, true) + "," + csvField(r.bench, true) + "," +
+                           std::to_string(r.skywandIndex) + "," + isoUtc(r.startedUs) + "," +
+                           isoUtc(r.finishedUs) + "," + csvField(r.verdict, true) + "," +
+                           csvField(r.source, true);
         for (const Figure& f : kFigures)
             line += "," + number(r.*f.value);
         return line;

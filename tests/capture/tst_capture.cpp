@@ -15,10 +15,6 @@
 #include <string>
 #include <vector>
 
-#ifndef DLT_LINUX_SLL2
-#define DLT_LINUX_SLL2 276
-#endif
-
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -144,7 +140,7 @@ TEST_P(ExtractUdpDamaged, reportsWhatIsWrong)
 INSTANTIATE_TEST_SUITE_P(
     Headers, ExtractUdpDamaged,
     testing::Values(
-        DamagedCase{"ipv6", [](Bytes& p) { p[0] = 0x60; }, PacketStatus::NotIpv4},
+        DamagedCase{"ipv6", [](Bytes& p) { p[0] = 0x60; }, PacketStatus::NotIp},
         DamagedCase{"headerLengthBelowMinimum", [](Bytes& p) { p[0] = 0x44; },
                     PacketStatus::Malformed},
         DamagedCase{"headerLengthPastCapture", [](Bytes& p) { p[0] = 0x4F; },
@@ -167,6 +163,40 @@ TEST(ExtractUdp, unknownLinkTypeIsReported)
     UdpPacket udp;
     EXPECT_EQ(extractUdp(147 /* a user link type */, packet.data(), packet.size(), udp),
               PacketStatus::UnsupportedLink);
+}
+
+// IPv6 and the cooked header's direction reach the one parser's callers
+// that take them (the live capture); a cut datagram keeps what was captured.
+TEST(ParsePacket, ipv6CookedDirectionAndCutPayload)
+{
+    Bytes ip6 = {0x60, 0, 0, 0, 0, 13, 17, 64};
+    ip6.resize(40, 0);
+    ip6[23] = 1, ip6[39] = 2; // ::1 -> ::2
+    ip6.insert(ip6.end(), {0x0F, 0xA0, 0x13, 0x88, 0, 13, 0, 0, 'f', 'r', ' ', '1', '\n'});
+    Bytes sll2 = {0x86, 0xDD, 0, 0, 0, 0, 0, 1, 0, 1, 4 /* outgoing */};
+    sll2.resize(20, 0);
+    sll2.insert(sll2.end(), ip6.begin(), ip6.end());
+
+    const ParsedPacket p = parsePacket(DLT_LINUX_SLL2, sll2.data(), sll2.size());
+    EXPECT_EQ(p.status, PacketStatus::Udp);
+    EXPECT_EQ(p.ipVersion, 6);
+    EXPECT_EQ(p.direction, LinkDirection::Outgoing);
+    EXPECT_EQ(p.sourceAddress[15], 1);
+    EXPECT_EQ(p.destinationAddress[15], 2);
+    EXPECT_EQ(p.sourcePort, 4000);
+    EXPECT_EQ(p.destinationPort, 5000);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.payload), p.length), "fr 1\n");
+    EXPECT_EQ(parsePacket(DLT_RAW, ip6.data(), ip6.size()).status, PacketStatus::Udp);
+    UdpPacket ignored;
+    EXPECT_EQ(extractUdp(DLT_RAW, ip6.data(), ip6.size(), ignored), PacketStatus::NotIp);
+
+    const ParsedPacket cut = parsePacket(DLT_LINUX_SLL2, sll2.data(), sll2.size() - 2);
+    EXPECT_EQ(cut.status, PacketStatus::Truncated);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(cut.payload), cut.length), "fr ");
+    ip6[6] = 44;
+    EXPECT_EQ(parsePacket(DLT_RAW, ip6.data(), ip6.size()).status, PacketStatus::Fragment);
+    ip6[6] = 6;
+    EXPECT_EQ(parsePacket(DLT_RAW, ip6.data(), ip6.size()).status, PacketStatus::NotUdp);
 }
 
 std::string tempPath(const char* name)
@@ -212,6 +242,39 @@ TEST(Capture, writtenDatagramsReadBackUnchanged)
     UdpPacket packet;
     EXPECT_EQ(reader.next(packet, error), CaptureReader::Next::End);
     EXPECT_EQ(reader.skipped(), 0u);
+    std::remove(path.c_str());
+}
+
+// A pcapng packet time beyond what microseconds since 1970 can hold
+// saturates instead of overflowing.
+TEST(Capture, farPcapngTimeSaturates)
+{
+    const Bytes ip = ipv4Udp("fr 1\n");
+    auto le32 = [](Bytes& b, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    Bytes file;
+    le32(file, 0x0A0D0D0A), le32(file, 28), le32(file, 0x1A2B3C4D);
+    le32(file, 1), le32(file, 0xFFFFFFFF), le32(file, 0xFFFFFFFF), le32(file, 28);
+    le32(file, 1), le32(file, 20), le32(file, DLT_RAW), le32(file, 65535), le32(file, 20);
+    const uint32_t blockLength = 32 + uint32_t(ip.size() + 3) / 4 * 4;
+    le32(file, 6), le32(file, blockLength), le32(file, 0);
+    le32(file, 0xFFFFFFFF), le32(file, 0xFFFFFFFF); // the time's high and low words
+    le32(file, uint32_t(ip.size())), le32(file, uint32_t(ip.size()));
+    file.insert(file.end(), ip.begin(), ip.end());
+    file.resize(file.size() + (4 - ip.size() % 4) % 4, 0);
+    le32(file, blockLength);
+
+    const std::string path = tempPath("far_time");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    CaptureReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(path, error)) << error;
+    UdpPacket packet;
+    ASSERT_EQ(reader.next(packet, error), CaptureReader::Next::Packet) << error;
+    EXPECT_EQ(packet.timeUs, INT64_MAX);
     std::remove(path.c_str());
 }
 

@@ -2,6 +2,7 @@
 
 #include "framedecoder.h"
 #include "frameformat.h"
+#include "packetparser.h"
 
 #include <pcap/pcap.h>
 
@@ -10,22 +11,11 @@
 #include <cmath>
 #include <cstdio>
 
-#if defined(__linux__)
 #include <arpa/inet.h>
 #include <poll.h>
 #include <unistd.h>
-#endif
-
-#ifndef DLT_LINUX_SLL2
-#define DLT_LINUX_SLL2 276
-#endif
 
 namespace {
-
-uint16_t be16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
 
 std::string ipv4Text(const uint8_t* address)
 {
@@ -36,24 +26,18 @@ std::string ipv4Text(const uint8_t* address)
 
 std::string ipv6Text(const uint8_t* address)
 {
-#if defined(__linux__)
     char text[INET6_ADDRSTRLEN] = "";
     if (inet_ntop(AF_INET6, address, text, sizeof text))
         return std::string("[") + text + "]";
-#else
-    (void)address;
-#endif
     return "[?]";
 }
 
 std::string programPath()
 {
-#if defined(__linux__)
     char path[4096];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n > 0)
         return std::string(path, size_t(n));
-#endif
     return "PROGRAM";
 }
 
@@ -142,10 +126,8 @@ const CaptureReport& TrafficCapture::run(double seconds, uint64_t stopAfter)
         if (now >= deadline)
             break;
         const auto wait = std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(100));
-#if defined(__linux__)
         pollfd p{pcap_get_selectable_fd(handle), POLLIN, 0};
         ::poll(&p, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()) + 1);
-#endif
         if (pcap_dispatch(handle, 1000, onPacket, reinterpret_cast<u_char*>(&user)) == PCAP_ERROR) {
             result.error = pcap_geterr(handle);
             failed = true;
@@ -163,61 +145,18 @@ const CaptureReport& TrafficCapture::run(double seconds, uint64_t stopAfter)
 void TrafficCapture::handlePacket(int type, const uint8_t* data, size_t length)
 {
     // The "any" device prefixes each packet with a cooked header that says
-    // whether it came in for this computer, and which protocol follows.
-    size_t offset = 0;
-    uint16_t protocol = 0;
-    unsigned packetType = 0;
-    if (type == DLT_LINUX_SLL && length >= 16) {
-        packetType = be16(data);
-        protocol = be16(data + 14);
-        offset = 16;
-    } else if (type == DLT_LINUX_SLL2 && length >= 20) {
-        protocol = be16(data);
-        packetType = data[10];
-        offset = 20;
-    } else {
-        return;
-    }
-    // 0 to this host, 1 broadcast, 2 multicast; 3 for another host and 4 our
-    // own outgoing copy are not for us.
-    if (packetType > 2)
-        return;
-    const uint8_t* ip = data + offset;
-    const size_t ipLength = length - offset;
-    const uint8_t* udp = nullptr;
-    size_t udpLength = 0;
-    std::string sender;
-    if (protocol == 0x0800) {
-        if (ipLength < 20 || ip[0] >> 4 != 4)
-            return;
-        const size_t headerLength = size_t(ip[0] & 15) * 4;
-        const size_t total = be16(ip + 2);
-        // Not UDP, a fragment (more-fragments flag or an offset), or lengths
-        // that cannot be right.
-        if (ip[9] != 17 || (be16(ip + 6) & 0x3fff) != 0 || headerLength < 20 ||
-            headerLength > ipLength || total < headerLength)
-            return;
-        udp = ip + headerLength;
-        udpLength = std::min(total, ipLength) - headerLength;
-        sender = ipv4Text(ip + 12);
-    } else if (protocol == 0x86DD) {
-        // Only UDP right after the fixed header; extension headers are rare
-        // for this traffic and are passed over.
-        if (ipLength < 40 || ip[0] >> 4 != 6 || ip[6] != 17)
-            return;
-        udp = ip + 40;
-        udpLength = std::min<size_t>(40u + be16(ip + 4), ipLength) - 40;
-        sender = ipv6Text(ip + 8);
-    } else {
-        return;
-    }
-    if (udpLength < 8 || be16(udp + 4) < 8)
+    // whether it came in for this computer. A datagram cut short by the
+    // capture is still looked at for what was captured of it.
+    const ParsedPacket packet = parsePacket(type, data, length);
+    if (!packet.payload || packet.direction > LinkDirection::Multicast)
         return;
     ++result.udpDatagrams;
-    const size_t payloadLength = std::min<size_t>(be16(udp + 4), udpLength) - 8;
-    const char* payload = reinterpret_cast<const char*>(udp + 8);
-    if (looksLikeControllerFrame(*scratch, payload, payloadLength))
-        count(be16(udp + 2), sender + ":" + std::to_string(be16(udp)));
+    const char* payload = reinterpret_cast<const char*>(packet.payload);
+    if (looksLikeControllerFrame(*scratch, payload, packet.length)) {
+        const std::string sender =
+            packet.ipVersion == 6 ? ipv6Text(packet.sourceAddress) : ipv4Text(packet.sourceAddress);
+        count(packet.destinationPort, sender + ":" + std::to_string(packet.sourcePort));
+    }
 }
 
 void TrafficCapture::count(uint16_t port, const std::string& sender)

@@ -3,23 +3,11 @@
 // Reading UDP payloads out of pcap and pcapng captures, and writing received
 // datagrams as IPv4/UDP packets into a pcap file, through libpcap.
 
+#include "packetparser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-// What a captured packet turned out to be. Only Udp carries a payload.
-enum class PacketStatus
-{
-    Udp,             // a complete, unfragmented IPv4/UDP datagram
-    UnsupportedLink, // a link type this reader does not know
-    NotIpv4,         // another network protocol (IPv6, ARP, ...)
-    NotUdp,          // IPv4 but not UDP
-    Fragment,        // one piece of a fragmented datagram
-    Truncated,       // the capture holds less than the headers announce
-    Malformed,       // a header length or version that cannot be right
-};
-
-const char* packetStatusName(PacketStatus status);
 
 struct UdpPacket
 {
@@ -32,10 +20,11 @@ struct UdpPacket
     size_t length = 0;
 };
 
-// Finds the UDP datagram in one captured packet of the libpcap link type
-// (DLT_*). Every header length is checked against capturedLength; nothing
-// outside [data, data + capturedLength) is read. Fills packet (except
-// timeUs) only for PacketStatus::Udp.
+// Finds the IPv4/UDP datagram in one captured packet of the libpcap link
+// type (DLT_*) through parsePacket; IPv6 counts as NotIp here, since
+// UdpPacket holds IPv4 addresses. Nothing outside [data, data +
+// capturedLength) is read. Fills packet (except timeUs) only for
+// PacketStatus::Udp.
 PacketStatus extractUdp(int linkType, const uint8_t* data, size_t capturedLength,
                         UdpPacket& packet);
 
