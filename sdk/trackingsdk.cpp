@@ -184,6 +184,12 @@ bool TrackingSdk::getLastDatagram(ReceivedDatagram& datagram) const
     return true;
 }
 
+void TrackingSdk::readLastReceive(const LastReceiveReader& reader) const
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    reader(dataError, frameData(), haveDatagram ? &lastDatagram : nullptr);
+}
+
 bool TrackingSdk::getLastParseFailure(ParseFailure& failure) const
 {
     std::lock_guard<std::mutex> lock(frameMutex);

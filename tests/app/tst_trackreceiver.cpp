@@ -3,10 +3,14 @@
 #include "trackreceiver.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 using namespace framesender;
 
@@ -60,6 +64,7 @@ private slots:
     void networkErrorOnAnOpenPortIsNotPaced();
     void coalescedWhileTheConsumerLags();
     void coalescedButOnePerFrameWhileTheConsumerKeepsUp();
+    void observersSeeEveryDatagramUntilRemoved();
 };
 
 void TestTrackReceiver::oneArrivedSignalPerDatagram()
@@ -301,6 +306,110 @@ void TestTrackReceiver::coalescedButOnePerFrameWhileTheConsumerKeepsUp()
     stopAndWait(receiver);
     QCoreApplication::processEvents();
     QCOMPARE(consumer.updates, kFrames);
+}
+
+namespace {
+
+// The frame counters one observer saw, and whether it was called after its
+// removal had returned.
+struct Seen
+{
+    TrackReceiver::FrameObserver observer()
+    {
+        return [this](const TrackingSdk& source, int64_t) {
+            if (removed)
+                ++afterRemoval;
+            if (source.isDataTimeout())
+                return;
+            std::lock_guard<std::mutex> lock(mutex);
+            counters.push_back(source.getFrameCounter());
+        };
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return counters.size();
+    }
+    std::vector<uint32_t> copy()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return counters;
+    }
+    std::mutex mutex;
+    std::vector<uint32_t> counters;
+    std::atomic<bool> removed{false};
+    std::atomic<int> afterRemoval{0};
+};
+
+std::vector<uint32_t> range(uint32_t first, uint32_t last)
+{
+    std::vector<uint32_t> out;
+    for (uint32_t i = first; i <= last; ++i)
+        out.push_back(i);
+    return out;
+}
+
+} // namespace
+
+// Two observers, the second added and removed while frames stream in: each
+// sees every datagram from its registration on, in order, the first all of
+// them, and the removed one is never called once its removal returned.
+void TestTrackReceiver::observersSeeEveryDatagramUntilRemoved()
+{
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    Seen first;
+    Seen second;
+    TrackReceiver::Observation keep = receiver.addFrameObserver(first.observer());
+    auto observation = std::make_unique<TrackReceiver::Observation>();
+    receiver.start();
+    const auto stop = qScopeGuard([&] { stopAndWait(receiver); });
+
+    // Sent back to back from another thread, at most 32 ahead of the
+    // receiver so that the socket's buffer never overflows.
+    constexpr uint32_t kFrames = 1500;
+    const quint16 port = sdk->getDataPort();
+    std::atomic<bool> sent{true};
+    std::thread sender([&] {
+        QUdpSocket socket;
+        for (uint32_t i = 1; i <= kFrames; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            while (first.count() + 32 < i && clock.elapsed() < 2000)
+                QThread::yieldCurrentThread();
+            if (first.count() + 32 < i) {
+                sent = false;
+                return;
+            }
+            const QByteArray datagram = frame6df2({Wand{}}, int(i));
+            sent = sent &&
+                   socket.writeDatagram(datagram, QHostAddress::LocalHost, port) == datagram.size();
+            if (i == 300)
+                *observation = receiver.addFrameObserver(second.observer());
+            // The removal falls among the frames, not after the last.
+            while (i == 600 && !second.removed && clock.elapsed() < 5000)
+                QThread::yieldCurrentThread();
+        }
+    });
+    const auto joined = qScopeGuard([&] {
+        second.removed = true;
+        if (sender.joinable())
+            sender.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(second.count() >= 200, 5000);
+    observation->reset();
+    second.removed = true;
+    sender.join();
+    QVERIFY(sent);
+    QTRY_COMPARE_WITH_TIMEOUT(first.count(), size_t(kFrames), 5000);
+
+    QVERIFY(first.copy() == range(1, kFrames));
+    const std::vector<uint32_t> partial = second.copy();
+    QVERIFY(partial.size() >= 200 && partial.size() < kFrames - 300);
+    QVERIFY(partial == range(partial.front(), partial.back()));
+    // Frames sent before it was added may still have waited in the socket.
+    QVERIFY(partial.front() + 32 >= 300 && partial.front() <= 301);
+    QCOMPARE(second.afterRemoval.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTrackReceiver)
