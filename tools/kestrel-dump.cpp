@@ -95,6 +95,8 @@ int runLive(const DumpOptions& options)
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
+    // The summary's gaps are the stream's, not datagrams this loop skipped.
+    source.setEveryDatagram(options.summary);
     std::fprintf(stderr, "kestrel-dump: listening on UDP port %u\n", unsigned(source.port()));
 
     const auto start = Clock::now();
@@ -225,6 +227,7 @@ int runDiagnose(const DumpOptions& options)
     FrameSource source;
     std::string error;
     evidence.portOpened = source.open(options.port, error);
+    source.setEveryDatagram(true);
     if (!evidence.portOpened) {
         evidence.portHolders = findPortHolders(options.port);
     } else {
