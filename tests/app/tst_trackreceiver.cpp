@@ -1,3 +1,5 @@
+#include "framedecoder.h"
+#include "frameinbox.h"
 #include "framesender.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
@@ -6,6 +8,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -65,6 +68,7 @@ private slots:
     void coalescedWhileTheConsumerLags();
     void coalescedButOnePerFrameWhileTheConsumerKeepsUp();
     void observersSeeEveryDatagramUntilRemoved();
+    void inboxHoldsWhatTheCheckDecodes();
 };
 
 void TestTrackReceiver::oneArrivedSignalPerDatagram()
@@ -410,6 +414,79 @@ void TestTrackReceiver::observersSeeEveryDatagramUntilRemoved()
     // Frames sent before it was added may still have waited in the socket.
     QVERIFY(partial.front() + 32 >= 300 && partial.front() <= 301);
     QCOMPARE(second.afterRemoval.load(), 0);
+}
+
+// The check's inbox fed by the receiver holds for each datagram what the
+// check would decode from its bytes alone, whatever frames came before: so
+// the judging is the same without a second decode.
+void TestTrackReceiver::inboxHoldsWhatTheCheckDecodes()
+{
+    Wand second;
+    second.buttons = 5;
+    second.word = 0x13;
+    second.x = 0.25;
+    const QByteArray withoutCounter = frame6df2({Wand{}, second});
+    const QList<QByteArray> datagrams = {
+        frame6df2({Wand{}, second}, 7),
+        frame6df2({Wand{}}, 8), // F2 absent
+        "fr 9\n6df2 2 2 [0 garbage",
+        "PING 1",
+        withoutCounter.mid(withoutCounter.indexOf('\n') + 1),
+        frame6df({1, 0x81}, 10),
+        QByteArray(), // empty
+        frame6df2({second, second}, 11),
+    };
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    auto inbox = std::make_shared<FrameInbox>(1);
+    TrackReceiver::Observation observation =
+        receiver.addFrameObserver([inbox](const TrackingSdk& source, int64_t waitStartUs) {
+            inbox->push(source, waitStartUs);
+        });
+    receiver.start();
+    const auto stop = qScopeGuard([&] { stopAndWait(receiver); });
+
+    std::vector<FrameInbox::Entry> entries;
+    // Collects rather than replaces: QTRY evaluates its condition once more.
+    const auto arrived = [&] {
+        std::vector<FrameInbox::Entry> more;
+        inbox->take(more);
+        entries.insert(entries.end(), more.begin(), more.end());
+        return !entries.empty();
+    };
+    for (const QByteArray& datagram : datagrams) {
+        entries.clear();
+        QVERIFY(sendTo(sdk->getDataPort(), datagram));
+        QTRY_VERIFY_WITH_TIMEOUT(arrived(), 2000);
+        QCOMPARE(entries.size(), size_t(1));
+        const FrameInbox::Entry& entry = entries.front();
+        QVERIFY(entry.decoded && !entry.quiet && entry.bytes.empty());
+        QCOMPARE(entry.sourceAddress, uint32_t(0x7F000001));
+        QCOMPARE(entry.port, int(sdk->getDataPort()));
+
+        FrameData alone;
+        const DecodedFrame expected = DecodedFrame::read(
+            decodeDatagram(alone, datagram.constData(), size_t(datagram.size()), kBufferSize),
+            alone, 1);
+        const DecodedFrame& got = entry.frame;
+        const QByteArray row = datagram.left(24);
+        QVERIFY2(got.decoded == expected.decoded &&
+                     got.controllerLines == expected.controllerLines &&
+                     got.frameCounterRead == expected.frameCounterRead &&
+                     got.frameCounter == expected.frameCounter && got.present == expected.present,
+                 row.constData());
+        if (!expected.present)
+            continue;
+        const SkywandRecord& a = got.record;
+        const SkywandRecord& b = expected.record;
+        QVERIFY2(
+            a.numButton == b.numButton && a.numJoystick == b.numJoystick &&
+                a.quality == b.quality && std::equal(a.button, a.button + a.numButton, b.button) &&
+                std::equal(a.joystickValue, a.joystickValue + a.numJoystick, b.joystickValue) &&
+                std::equal(a.location, a.location + 3, b.location) &&
+                std::equal(a.rotation, a.rotation + 9, b.rotation),
+            row.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTrackReceiver)
