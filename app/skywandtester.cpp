@@ -340,6 +340,17 @@ void Skywandtester::openStreamMonitor()
         connect(monitor, &StreamMonitorWindow::switchPortRequested, this, [this](int port) {
             withoutThrowing("Switch port", [this, port] { switchToPort(port); });
         });
+        // The health counts every datagram, so the receiver's thread hands
+        // each one over while the monitor wants them.
+        connect(monitor, &StreamMonitorWindow::framesWanted, this, [this](bool wanted) {
+            monitorObservation.reset();
+            if (wanted && receiver) {
+                monitorObservation = receiver->addFrameObserver(
+                    [target = monitor](const TrackingSdk& source, int64_t) {
+                        target->recordReceive(source);
+                    });
+            }
+        });
     }
     // The diagnosis judges the Skywand chosen here, not whichever the
     // monitor's own selector shows.
@@ -436,15 +447,11 @@ void Skywandtester::openCheckWizard()
         // The check judges every frame, not only the newest one the panel
         // shows, so the receiver hands each one over as it arrives.
         if (receiver) {
-            receiver->setFrameObserver(
+            checkObservation = receiver->addFrameObserver(
                 [inbox = checkWizard->inbox()](const TrackingSdk& source, int64_t waitStartUs) {
                     inbox->push(source, waitStartUs);
                 });
-            connect(checkWizard, &QObject::destroyed, this, [this] {
-                if (receiver) {
-                    receiver->setFrameObserver(nullptr);
-                }
-            });
+            connect(checkWizard, &QObject::destroyed, this, [this] { checkObservation.reset(); });
         }
     }
     checkWizard->show();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "trackingsdk.h"
+#include "trackreceiver.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -18,7 +19,6 @@ class QVBoxLayout;
 class SkywandWidget;
 class StreamMonitorWindow;
 class CheckHistoryWindow;
-class TrackReceiver;
 class TrackingSdk;
 namespace Ui {
 class SkywandtesterClass;
@@ -129,6 +129,9 @@ private:
     QString profilePath;
     QString storeUrl; // without a password; empty: the default records
     StreamMonitorWindow* monitor = nullptr;
+    // The check's and the monitor's frame observers on the receiver.
+    TrackReceiver::Observation checkObservation;
+    TrackReceiver::Observation monitorObservation;
     QPointer<CheckHistoryWindow> history;
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;

@@ -6,10 +6,13 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
+#include <vector>
 
 TrackReceiver::TrackReceiver(TrackingSdk* sdk, QObject* parent)
-    : QThread(parent), sdk(sdk), running(true)
+    : QThread(parent), sdk(sdk), running(true), observers(std::make_shared<Observation::List>())
 {
 }
 
@@ -56,11 +59,65 @@ void TrackReceiver::onStop()
     pauseWake.wakeAll();
 }
 
-void TrackReceiver::setFrameObserver(FrameObserver observer)
+struct TrackReceiver::Observation::List
 {
-    QMutexLocker lock(&observerMutex);
-    frameObserver = std::move(observer);
-    observing = bool(frameObserver);
+    // Held while the observers are called, so that a removal waits for a
+    // call in progress.
+    QMutex mutex;
+    std::vector<std::pair<uint64_t, FrameObserver>> entries;
+    uint64_t nextId = 1;
+    std::atomic<bool> any{false};
+};
+
+TrackReceiver::Observation::Observation(std::weak_ptr<List> list, uint64_t id)
+    : list(std::move(list)), id(id)
+{
+}
+
+TrackReceiver::Observation::~Observation()
+{
+    reset();
+}
+
+TrackReceiver::Observation::Observation(Observation&& other) noexcept
+    : list(std::move(other.list)), id(std::exchange(other.id, 0))
+{
+}
+
+TrackReceiver::Observation& TrackReceiver::Observation::operator=(Observation&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        list = std::move(other.list);
+        id = std::exchange(other.id, 0);
+    }
+    return *this;
+}
+
+void TrackReceiver::Observation::reset()
+{
+    const uint64_t mine = std::exchange(id, 0);
+    const std::shared_ptr<List> owner = list.lock();
+    list.reset();
+    if (!owner || mine == 0)
+        return;
+    QMutexLocker lock(&owner->mutex);
+    auto& entries = owner->entries;
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [mine](const auto& entry) { return entry.first == mine; }),
+                  entries.end());
+    owner->any = !entries.empty();
+}
+
+TrackReceiver::Observation TrackReceiver::addFrameObserver(FrameObserver observer)
+{
+    if (!observer)
+        return Observation();
+    QMutexLocker lock(&observers->mutex);
+    const uint64_t id = observers->nextId++;
+    observers->entries.emplace_back(id, std::move(observer));
+    observers->any = true;
+    return Observation(observers, id);
 }
 
 void TrackReceiver::run()
@@ -74,7 +131,7 @@ void TrackReceiver::run()
     while (running) {
         clock.start();
         // Applied on every cycle, since the owner may hand over another SDK.
-        sdk->setReceiveEveryDatagram(observing);
+        sdk->setReceiveEveryDatagram(observers->any);
         // Without coalescing a slow receiver of the signals would collect
         // one queued event per frame without end. With it, a frame decoded
         // while a notification still waits is covered by that one: the slot
@@ -84,10 +141,10 @@ void TrackReceiver::run()
                                         std::chrono::system_clock::now().time_since_epoch())
                                         .count();
         const bool decoded = sdk->receive();
-        if (observing) {
-            QMutexLocker lock(&observerMutex);
-            if (frameObserver) {
-                frameObserver(*sdk, waitStartUs);
+        if (observers->any) {
+            QMutexLocker lock(&observers->mutex);
+            for (const auto& entry : observers->entries) {
+                entry.second(*sdk, waitStartUs);
             }
         }
         if (decoded) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class TrackingSdk;
 
@@ -43,17 +44,46 @@ public:
     void dataNotificationHandled();
     void errorNotificationHandled();
 
-    // Called on this thread after every receive on an open port, before the
-    // signal, for a reader that must see every datagram rather than the
-    // newest: the SDK then holds the datagram read (also one that did not
-    // decode) or tells a timeout, and waitStartUs is the wall clock
-    // (microseconds since the Unix epoch) when that receive began to wait,
-    // so that after a timeout nothing arrived between it and the next
-    // datagram. It must be quick and must not throw. May change while the
-    // thread runs; an empty function removes it. While one is set, the SDK
-    // hands over every datagram in turn instead of only the newest.
+    // Frame observers are called on this thread after every receive on an
+    // open port, in the order they were added, before the signal: for
+    // readers that must see every datagram rather than the newest. The SDK
+    // then holds the datagram read (also one that did not decode) or tells a
+    // timeout, and waitStartUs is the wall clock (microseconds since the Unix
+    // epoch) when that receive began to wait, so that after a timeout nothing
+    // arrived between it and the next datagram. An observer must be quick,
+    // must not throw and must not add or remove observers. While any is
+    // registered, the SDK hands over every datagram in turn instead of only
+    // the newest.
     using FrameObserver = std::function<void(const TrackingSdk&, int64_t waitStartUs)>;
-    void setFrameObserver(FrameObserver observer);
+
+    // Keeps one observer registered until it is destroyed or reset; may
+    // outlive the receiver. Removal may happen while the thread runs: it
+    // waits for a call in progress, and once it returns the observer is
+    // never called again.
+    class Observation
+    {
+    public:
+        Observation() = default;
+        ~Observation();
+        Observation(Observation&& other) noexcept;
+        Observation& operator=(Observation&& other) noexcept;
+        Observation(const Observation&) = delete;
+        Observation& operator=(const Observation&) = delete;
+
+        void reset();
+        explicit operator bool() const { return id != 0; }
+
+    private:
+        friend class TrackReceiver;
+        struct List;
+        Observation(std::weak_ptr<List> list, uint64_t id);
+
+        std::weak_ptr<List> list;
+        uint64_t id = 0;
+    };
+    // May be called from any thread, also while the thread runs. An empty
+    // function registers nothing and gives an empty observation.
+    [[nodiscard]] Observation addFrameObserver(FrameObserver observer);
 
 signals:
     void sendMessageDataArrived();
@@ -74,9 +104,9 @@ private:
     std::atomic<bool> coalescing{false};
     std::atomic<bool> dataPending{false};
     std::atomic<bool> errorPending{false};
-    QMutex observerMutex;
-    FrameObserver frameObserver;
-    std::atomic<bool> observing{false};
+    // Shared with the observations, so that one outliving the receiver
+    // still removes itself safely.
+    std::shared_ptr<Observation::List> observers;
     QMutex pauseMutex;
     QWaitCondition pauseWake;
 };

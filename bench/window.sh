@@ -5,7 +5,8 @@
 # two Skywands in the data) until the status text names F2.
 # Usage: bench/window.sh <build folder> [seconds per rate] [rates...]
 # With SKYWAND_BENCH_MONITOR=1 the stream monitor is open beside the window
-# (View, Stream monitor: Ctrl+M) while it is measured; with
+# (View, Stream monitor: Ctrl+M) while it is measured, and its rates, gaps and
+# missed frames at the end are printed; with
 # SKYWAND_BENCH_WIZARD=1 the check wizard (Tools, Check Skywand...: Ctrl+K)
 # runs a check of F1 beside it.
 set -euo pipefail
@@ -100,5 +101,12 @@ for rate in "${rates[@]}"; do
       printf "window rate %-6s cpu %5.1f%% of one core  rss start %6.1f MiB end %6.1f MiB growth %+5.2f MiB  updates/s %7.0f  key press to effect %s\n",
              rate, 100 * (c1 - c0) / hz / secs, r0 / 1024, r1 / 1024, (r1 - r0) / 1024, ups, key
     }' "$log"
+  if [ "${SKYWAND_BENCH_MONITOR:-0}" = 1 ]; then
+    # The monitor's table as it stood at the end of the measurement.
+    awk -v t1="$t_end" '$1 == "monitor" && $2 <= t1 { line = $0 }
+      END { sub(/^monitor [0-9]+ /, "", line); n = split(line, rows, ";")
+            for (i = 1; i <= n; ++i)
+              if (rows[i] ~ /^(Datagrams\/s|Frames\/s|Gaps|Missed frames|Repeated)/) printf "  monitor %s\n", rows[i] }' "$log"
+  fi
   tail -n 1 "$work/sim-$rate.log" | sed "s/^/  /"
 done

@@ -5,11 +5,16 @@
 //   updates <wall-clock ns> <updates so far>     about once a second
 //   mark <wall-clock ns>                          when the status label first
 //                                                 contains SKYWAND_PROBE_MARK
+//   monitor <wall-clock ns> <row>=<value>;...     with each updates line while
+//                                                 the stream monitor is open:
+//                                                 its health table's rows
 // The window itself is not changed; without the variables the probe only
 // passes the calls on.
 
+#include <QApplication>
 #include <QLabel>
 #include <QString>
+#include <QTableWidget>
 
 #include <dlfcn.h>
 #include <time.h>
@@ -45,6 +50,24 @@ struct Probe
             mark = QString::fromUtf8(text);
     }
 
+    // The stream monitor's health table, as it shows it.
+    void logMonitor(long long now)
+    {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* table = top->findChild<QTableWidget*>(QStringLiteral("healthTable"));
+            if (!table || !table->isVisible())
+                continue;
+            QString rows;
+            for (int row = 0; row < table->rowCount(); ++row) {
+                const QTableWidgetItem* name = table->verticalHeaderItem(row);
+                const QTableWidgetItem* value = table->item(row, 0);
+                if (name && value)
+                    rows += name->text() + QLatin1Char('=') + value->text() + QLatin1Char(';');
+            }
+            std::fprintf(log, "monitor %lld %s\n", now, rows.toUtf8().constData());
+        }
+    }
+
     void seen(QLabel* label, const QString& text)
     {
         if (!log)
@@ -56,6 +79,7 @@ struct Probe
             const long long now = wallNs();
             if (now - lastFlushNs >= 1000000000LL) {
                 std::fprintf(log, "updates %lld %lld\n", now, updates);
+                logMonitor(now);
                 std::fflush(log);
                 lastFlushNs = now;
             }

@@ -94,8 +94,34 @@ CheckFeed::Order CheckFeed::place(uint32_t counter)
     return Order::Late;
 }
 
+DecodedFrame DecodedFrame::read(ErrorState outcome, const FrameData& frame, int skywandIndex)
+{
+    DecodedFrame out;
+    out.decoded = outcome == ErrorState::NoError;
+    out.controllerLines = frame.controllerLines;
+    out.frameCounterRead = frame.frameCounterRead;
+    out.frameCounter = frame.frameCounter;
+    // As TrackingSdk::getCurrentSkywand tells it.
+    out.present = out.decoded && skywandIndex >= 0 && skywandIndex < frame.skywandsInFrame &&
+                  skywandIndex < frame.numSkywand && size_t(skywandIndex) < frame.skywands.size();
+    if (out.present)
+        out.record = frame.skywands[size_t(skywandIndex)];
+    return out;
+}
+
 void CheckFeed::datagram(const char* data, size_t length, int64_t arrivalUs,
                          const DatagramSender& from, int port)
+{
+    if (check.finished())
+        return;
+    FrameData& target = !counts.haveSender || from == counts.sender ? *frame : *otherFrame;
+    target.beginFrame();
+    const ErrorState outcome = decodeDatagram(target, data, length, kBufferSize);
+    decoded(DecodedFrame::read(outcome, target, index), arrivalUs, from, port);
+}
+
+void CheckFeed::decoded(const DecodedFrame& datagram, int64_t arrivalUs, const DatagramSender& from,
+                        int port)
 {
     if (check.finished())
         return;
@@ -106,21 +132,18 @@ void CheckFeed::datagram(const char* data, size_t length, int64_t arrivalUs,
     }
     const double time = seconds(arrivalUs);
     const bool judgedSender = !counts.haveSender || from == counts.sender;
-    FrameData& target = judgedSender ? *frame : *otherFrame;
-    target.beginFrame();
-    const ErrorState outcome = decodeDatagram(target, data, length, kBufferSize);
-    if (outcome != ErrorState::NoError) {
+    if (!datagram.decoded) {
         ++counts.undecodable;
         check.tick(time);
         return;
     }
-    if (!target.controllerLines || !target.frameCounterRead) {
+    if (!datagram.controllerLines || !datagram.frameCounterRead) {
         ++counts.foreign;
         check.tick(time);
         return;
     }
-    // As TrackingSdk::getCurrentSkywand tells it.
-    const bool present = index < target.skywandsInFrame && index < target.numSkywand;
+    const bool present = datagram.present;
+    const uint32_t counter = datagram.frameCounter;
     if (!judgedSender) {
         ++counts.otherSender;
         if (!counts.haveOther) {
@@ -146,14 +169,14 @@ void CheckFeed::datagram(const char* data, size_t length, int64_t arrivalUs,
         counts.haveSender = true;
         counts.sender = from;
         counts.port = port;
-        rememberOnly(target.frameCounter);
+        rememberOnly(counter);
     } else {
-        switch (place(target.frameCounter)) {
+        switch (place(counter)) {
         case Order::Ahead:
             break;
         case Order::Late:
             ++counts.late;
-            check.lateFrame(target.frameCounter);
+            check.lateFrame(counter);
             check.tick(time);
             return;
         case Order::Repeated:
@@ -165,8 +188,8 @@ void CheckFeed::datagram(const char* data, size_t length, int64_t arrivalUs,
     ++counts.judged;
     latestHeld = present;
     if (present)
-        *latest = target.skywands[size_t(index)];
-    check.frame(target.frameCounter, time, present ? latest.get() : nullptr);
+        *latest = datagram.record;
+    check.frame(counter, time, present ? latest.get() : nullptr);
 }
 
 void CheckFeed::quiet(int64_t untilUs)

@@ -12,6 +12,9 @@
 // datagrams at the same times give the same figures wherever they come from.
 // Never throws.
 
+#include "errorstate.h"
+#include "framerecords.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,7 +23,6 @@
 
 class SkywandCheck;
 struct FrameData;
-struct SkywandRecord;
 
 struct DatagramSender
 {
@@ -53,6 +55,22 @@ struct FeedEvidence
     DatagramSender other; // the first other sender seen, once haveOther
 };
 
+// What the check takes from one datagram once it is decoded, so that a
+// datagram a receive has decoded need not be decoded again.
+struct DecodedFrame
+{
+    bool decoded = false;          // neither empty, too long nor failing to decode
+    bool controllerLines = false;  // it held a line of the controller's format
+    bool frameCounterRead = false; // it held a frame counter line
+    uint32_t frameCounter = 0;
+    bool present = false; // it wrote the judged Skywand's record
+    SkywandRecord record; // that record, when present
+
+    // What decodeDatagram's outcome and the frame it decoded into hold for
+    // the Skywand at skywandIndex (from 0).
+    static DecodedFrame read(ErrorState outcome, const FrameData& frame, int skywandIndex);
+};
+
 class CheckFeed
 {
 public:
@@ -73,6 +91,10 @@ public:
     // port (-1 where unknown).
     void datagram(const char* data, size_t length, int64_t arrivalUs, const DatagramSender& from,
                   int port = -1);
+    // The same for a datagram decoded already, by DecodedFrame::read for
+    // this feed's Skywand.
+    void decoded(const DecodedFrame& datagram, int64_t arrivalUs, const DatagramSender& from,
+                 int port = -1);
     // Nothing more arrived up to untilUs; only a time before the next
     // datagram's arrival may be passed, or that datagram counts as later.
     void quiet(int64_t untilUs);

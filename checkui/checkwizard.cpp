@@ -153,7 +153,7 @@ int64_t atUs(int64_t originUs, double seconds)
 
 CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
     : QWizard(parent), index(skywandIndex), port(dataPort),
-      engine(std::make_unique<SkywandCheck>()), frames(std::make_shared<FrameInbox>()),
+      engine(std::make_unique<SkywandCheck>()), frames(std::make_shared<FrameInbox>(skywandIndex)),
       feed(std::make_unique<CheckFeed>(*engine, skywandIndex)), refreshTimer(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
@@ -379,6 +379,9 @@ void CheckWizard::drainFrames()
             continue;
         if (entry.quiet)
             feed->quiet(entry.arrivalUs);
+        else if (entry.decoded)
+            feed->decoded(entry.frame, entry.arrivalUs, {entry.sourceAddress, entry.sourcePort},
+                          entry.port);
         else
             feed->datagram(entry.bytes.data(), entry.bytes.size(), entry.arrivalUs,
                            {entry.sourceAddress, entry.sourcePort}, entry.port);

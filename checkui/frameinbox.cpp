@@ -12,24 +12,31 @@ int64_t FrameInbox::wallUs()
         .count();
 }
 
+FrameInbox::FrameInbox(int skywandIndex) : skywandIndex(skywandIndex) {}
+
 void FrameInbox::push(const TrackingSdk& sdk, int64_t waitStartUs)
 {
-    ReceivedDatagram datagram;
-    if (sdk.getLastDatagram(datagram)) {
-        Entry entry;
-        entry.arrivalUs = datagram.arrivalUs;
-        entry.bytes = std::move(datagram.bytes);
-        entry.sourceAddress = datagram.sourceAddress;
-        entry.sourcePort = datagram.sourcePort;
-        entry.port = sdk.getDataPort();
-        push(std::move(entry));
-        return;
-    }
-    if (!sdk.isDataTimeout())
-        return;
     Entry entry;
-    entry.arrivalUs = waitStartUs;
-    entry.quiet = true;
+    bool keep = false;
+    sdk.readLastReceive(
+        [&](ErrorState outcome, const FrameData& frame, const ReceivedDatagram* datagram) {
+            if (datagram) {
+                entry.arrivalUs = datagram->arrivalUs;
+                entry.decoded = true;
+                entry.frame = DecodedFrame::read(outcome, frame, skywandIndex);
+                entry.sourceAddress = datagram->sourceAddress;
+                entry.sourcePort = datagram->sourcePort;
+                keep = true;
+            } else if (outcome == ErrorState::Timeout) {
+                entry.arrivalUs = waitStartUs;
+                entry.quiet = true;
+                keep = true;
+            }
+        });
+    if (!keep)
+        return;
+    if (entry.decoded)
+        entry.port = sdk.getDataPort();
     push(std::move(entry));
 }
 
@@ -49,11 +56,12 @@ void FrameInbox::push(Entry entry)
         pending.back().arrivalUs = entry.arrivalUs;
         return;
     }
-    if (pendingBytes + entry.bytes.size() > kMaxPendingBytes) {
+    const size_t size = sizeof(Entry) + entry.bytes.size();
+    if (pendingBytes + size > kMaxPendingBytes) {
         ++lostCount;
         return;
     }
-    pendingBytes += entry.bytes.size();
+    pendingBytes += size;
     pending.push_back(std::move(entry));
 }
 

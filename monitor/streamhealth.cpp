@@ -1,6 +1,6 @@
 #include "streamhealth.h"
 
-#include "framerecords.h"
+#include "framedecoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -148,6 +148,38 @@ void StreamHealth::recordFrame(double now, const FrameEvent& frame)
         trackCounter(now, frame.frameCounter, delta);
     trackSkywands(now, frame);
     commit(now, delta);
+}
+
+void StreamHealth::recordReceive(double now, ErrorState outcome, const FrameData& frame,
+                                 const Endpoint& from)
+{
+    switch (outcome) {
+    case ErrorState::Timeout:
+        recordTimeout(now);
+        return;
+    case ErrorState::NetError:
+        recordNetError(now);
+        return;
+    case ErrorState::ParseError:
+        recordParseError(now, from);
+        return;
+    case ErrorState::NoError:
+        break;
+    }
+    const int32_t count =
+        std::clamp<int32_t>(std::min<int32_t>(frame.numSkywand, int32_t(frame.skywands.size())), 0,
+                            FrameLimits::kMaxSkywands);
+    qualityScratch.resize(size_t(count));
+    for (int32_t i = 0; i < count; ++i)
+        qualityScratch[size_t(i)] = frame.skywands[size_t(i)].quality;
+    FrameEvent event;
+    event.frameCounter = frame.frameCounter;
+    event.controllerLines = frame.controllerLines;
+    event.sender = from;
+    event.numSkywand = count;
+    event.skywandsInFrame = frame.skywandsInFrame;
+    event.skywandQuality = qualityScratch.data();
+    recordFrame(now, event);
 }
 
 void StreamHealth::recordParseError(double now, const Endpoint& from)

@@ -5,10 +5,14 @@
 // totals since the start, frame-counter continuity, data age, senders and the
 // Skywands' quality. Memory stays bounded whatever the datagram rate.
 
+#include "errorstate.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+struct FrameData;
 
 // An IPv4 address and UDP port in host byte order; all zero when unknown.
 struct Endpoint
@@ -113,6 +117,12 @@ public:
     // clock; every later time is on the same clock.
     explicit StreamHealth(double start = 0.0);
 
+    // One receive outcome as the decoder left it: outcome and frame from
+    // decodeDatagram (or a timeout or socket failure), sender the datagram's
+    // when one was read. The one way a receive loop feeds the health.
+    void recordReceive(double now, ErrorState outcome, const FrameData& frame,
+                       const Endpoint& sender);
+
     void recordFrame(double now, const FrameEvent& frame);
     void recordParseError(double now, const Endpoint& sender);
     void recordTimeout(double now);
@@ -155,4 +165,5 @@ private:
     uint64_t senderChanges = 0;
 
     std::vector<SkywandHealth> skywands;
+    std::vector<float> qualityScratch; // recordReceive's, kept to spare an allocation
 };

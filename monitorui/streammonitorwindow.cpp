@@ -2,6 +2,7 @@
 
 #include "diagnoseworker.h"
 #include "diagnosis.h"
+#include "framedecoder.h"
 
 #include <QComboBox>
 #include <QFontMetricsF>
@@ -103,7 +104,6 @@ StreamMonitorWindow::StreamMonitorWindow(QWidget* parent)
     clock.start();
     health = StreamHealth(now());
     buttons.assign(kButtonLanes, StripBuffer(kSpan, kSlots));
-    qualities.reserve(kMaxSkywands);
     setWindowTitle(QStringLiteral("Stream monitor"));
     setupUi();
     worker = new DiagnoseWorker(this);
@@ -128,6 +128,7 @@ StreamMonitorWindow::~StreamMonitorWindow()
 void StreamMonitorWindow::showEvent(QShowEvent* event)
 {
     redrawTimer->start();
+    updateWatching(true);
     QWidget::showEvent(event);
 }
 
@@ -135,7 +136,29 @@ void StreamMonitorWindow::hideEvent(QHideEvent* event)
 {
     // A closed monitor costs the window nothing, unless a diagnosis runs.
     redrawTimer->stop();
+    updateWatching(false);
     QWidget::hideEvent(event);
+}
+
+void StreamMonitorWindow::updateWatching(bool shown)
+{
+    const bool wanted = shown || diagnosing;
+    if (wanted == watching)
+        return;
+    watching = wanted;
+    if (wanted) {
+        // The frames that passed while nobody watched are no gaps of the
+        // stream: the totals start anew.
+        std::lock_guard<std::mutex> lock(healthMutex);
+        health = StreamHealth(now());
+    }
+    emit framesWanted(wanted);
+}
+
+HealthFigures StreamMonitorWindow::figuresAt(double t) const
+{
+    std::lock_guard<std::mutex> lock(healthMutex);
+    return health.figures(t);
 }
 
 double StreamMonitorWindow::now() const
@@ -164,9 +187,6 @@ void StreamMonitorWindow::setupUi()
 
     table = new QTableWidget(RowCount, 1);
     table->setObjectName(QStringLiteral("healthTable"));
-    // The window reads the newest frame of the SDK; at high rates it may
-    // skip some, and those count as gaps here.
-    table->setToolTip(QStringLiteral("Frames the window skipped while busy count as gaps"));
     table->horizontalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -321,41 +341,30 @@ bool StreamMonitorWindow::isPaused() const
     return pauseButton->isChecked();
 }
 
+void StreamMonitorWindow::recordReceive(const TrackingSdk& sdk)
+{
+    const double t = now();
+    sdk.readLastReceive(
+        [&](ErrorState outcome, const FrameData& frame, const ReceivedDatagram* datagram) {
+            const Endpoint from =
+                datagram ? Endpoint{datagram->sourceAddress, datagram->sourcePort} : Endpoint{};
+            std::lock_guard<std::mutex> lock(healthMutex);
+            health.recordReceive(t, outcome, frame, from);
+            if (diagnosisHealth)
+                diagnosisHealth->recordReceive(t, outcome, frame, from);
+        });
+}
+
 void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
 {
-    if (isHidden() && !diagnosisHealth)
+    if (isHidden())
         return;
     const double t = now();
-    sdk.getLastDatagram(datagram);
-    FrameEvent event;
-    event.frameCounter = sdk.getFrameCounter();
-    event.controllerLines = datagram.controllerLines;
-    event.sender = Endpoint{datagram.sourceAddress, datagram.sourcePort};
-
-    // The health keeps the quality of a bounded number of Skywands.
     const int count = std::clamp(sdk.getNumSkywand(), 0, kMaxSkywands);
-    qualities.resize(static_cast<size_t>(count));
-    SkywandRecord record;
-    SkywandRecord chosen;
-    bool chosenTracked = false;
-    for (int i = 0; i < count; ++i) {
-        const bool written = sdk.getCurrentSkywand(i, record);
-        event.skywandsInFrame += written ? 1 : 0;
-        qualities[static_cast<size_t>(i)] = record.quality;
-        if (i == selected) {
-            chosen = record;
-            chosenTracked = written;
-        }
-    }
-    event.numSkywand = count;
-    event.skywandQuality = qualities.empty() ? nullptr : qualities.data();
-    health.recordFrame(t, event);
-    if (diagnosisHealth)
-        diagnosisHealth->recordFrame(t, event);
     if (count != skywandBox->count())
         showSkywandCount(count);
-
-    if (!chosenTracked)
+    SkywandRecord chosen;
+    if (!sdk.getCurrentSkywand(selected, chosen))
         return;
     if (const int count = std::clamp(chosen.numButton, 0, kButtonLanes); count != lanes)
         setLaneCount(count);
@@ -370,25 +379,9 @@ void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
 
 void StreamMonitorWindow::recordError(const TrackingSdk& sdk)
 {
-    if (isHidden() && !diagnosisHealth)
+    if ((isHidden() && !diagnosing) || !sdk.isDataParseError())
         return;
-    const double t = now();
-    if (sdk.isDataTimeout()) {
-        health.recordTimeout(t);
-        if (diagnosisHealth)
-            diagnosisHealth->recordTimeout(t);
-    } else if (sdk.isDataParseError()) {
-        sdk.getLastDatagram(datagram);
-        sdk.getLastParseFailure(lastParseFailure);
-        const Endpoint from{datagram.sourceAddress, datagram.sourcePort};
-        health.recordParseError(t, from);
-        if (diagnosisHealth)
-            diagnosisHealth->recordParseError(t, from);
-    } else if (sdk.isDataNetError()) {
-        health.recordNetError(t);
-        if (diagnosisHealth)
-            diagnosisHealth->recordNetError(t);
-    }
+    sdk.getLastParseFailure(lastParseFailure);
 }
 
 void StreamMonitorWindow::showSkywandCount(int count)
@@ -452,7 +445,7 @@ void StreamMonitorWindow::numberLanes()
 void StreamMonitorWindow::refresh()
 {
     const double t = now();
-    const HealthFigures figures = health.figures(t);
+    const HealthFigures figures = figuresAt(t);
     if (figures.dataAge >= 0.0)
         age.append(t, figures.dataAge);
     if (redraws++ % kTableEvery == 0)
@@ -533,7 +526,12 @@ void StreamMonitorWindow::diagnose()
     }
     diagnoseButton->setEnabled(false);
     sentence->setText(QStringLiteral("Watching the stream and the network for a few seconds..."));
-    diagnosisHealth = std::make_unique<StreamHealth>(now());
+    {
+        std::lock_guard<std::mutex> lock(healthMutex);
+        diagnosisHealth = std::make_unique<StreamHealth>(now());
+    }
+    diagnosing = true;
+    updateWatching(isVisible());
     worker->setPort(static_cast<uint16_t>(std::clamp(port, 0, 65535)), portOpened);
     worker->start();
     diagnoseTimer->start();
@@ -542,13 +540,18 @@ void StreamMonitorWindow::diagnose()
 void StreamMonitorWindow::finishDiagnosis()
 {
     // Both the capture and the watch of the stream must be over.
-    if (worker->isRunning() || diagnoseTimer->isActive() || !diagnosisHealth)
+    if (worker->isRunning() || diagnoseTimer->isActive() || !diagnosing)
         return;
     DiagnosisEvidence evidence = worker->gathered();
-    evidence.health = diagnosisHealth->figures(now());
+    {
+        std::lock_guard<std::mutex> lock(healthMutex);
+        evidence.health = diagnosisHealth->figures(now());
+        diagnosisHealth.reset();
+    }
+    diagnosing = false;
+    updateWatching(isVisible());
     evidence.selectedSkywand = chosen;
     evidence.lastParseFailure = lastParseFailure;
-    diagnosisHealth.reset();
     const Diagnosis result = ::diagnose(evidence);
 
     sentence->setText(QString::fromStdString(result.sentence));

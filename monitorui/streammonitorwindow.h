@@ -10,6 +10,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class DiagnoseWorker;
@@ -26,8 +27,10 @@ class QValueAxis;
 
 // A window beside the main one: the health of the incoming stream in a table,
 // strip charts of the last 30 s of one Skywand, and the diagnosis of a stream
-// that gives no usable data. The main window feeds it each receive outcome;
-// the charts are drawn on a timer, never per frame.
+// that gives no usable data. While it wants frames, the receiver's thread
+// feeds the health every receive outcome; the main window's slots feed the
+// charts the newest frame. Table and charts are drawn on a timer, never per
+// frame.
 class StreamMonitorWindow : public QWidget
 {
     Q_OBJECT
@@ -37,7 +40,7 @@ public:
     static constexpr int kSlots = 3000;     // of 10 ms each across kSpan
     static constexpr int kRedrawMs = 100;   // 10 Hz
     static constexpr int kTableEvery = 3;   // redraws per table update
-    static constexpr int kMaxSkywands = 64; // whose quality the health keeps
+    static constexpr int kMaxSkywands = 64; // offered in the selector
     // One lane per button, as many as a Skywand can report.
     static constexpr int kButtonLanes = FrameLimits::kMaxSkywandButtons;
     static constexpr int kDiagnoseWaitMs = 3000;
@@ -53,8 +56,18 @@ public:
     // The Skywand the diagnosis judges (0 for F1): the one chosen in the main
     // window. The charts show it too until another is picked here.
     void setChosenSkywand(int index);
-    // The outcome of the receive that just ended, read from sdk; ignored
-    // while the window is closed and no diagnosis runs.
+    // The outcome of the receive that just ended, read from sdk, for the
+    // health: on the receiving thread, once for every receive while the
+    // window wants frames. Safe to call from any thread.
+    void recordReceive(const TrackingSdk& sdk);
+    // Whether the health needs every receive outcome: while the window is
+    // open or a diagnosis runs. framesWanted tells each change.
+    bool wantsFrames() const { return watching; }
+    // The health as the table shows it, as it stands now.
+    HealthFigures healthFigures() const { return figuresAt(now()); }
+    // The newest frame for the charts, or the newest error for the
+    // diagnosis, read from sdk on the GUI thread; ignored while the window
+    // is closed and no diagnosis runs.
     void recordData(const TrackingSdk& sdk);
     void recordError(const TrackingSdk& sdk);
 
@@ -77,6 +90,7 @@ protected:
 signals:
     // The user chose to listen on the port the diagnosis found.
     void switchPortRequested(int port);
+    void framesWanted(bool wanted);
 
 private:
     enum Chart
@@ -98,10 +112,16 @@ private:
     void showSkywandCount(int count);
     void setLaneCount(int count);
     void numberLanes();
+    void updateWatching(bool shown);
+    HealthFigures figuresAt(double t) const;
 
     QElapsedTimer clock;
+    // The health is fed on the receiver's thread and read on this one.
+    mutable std::mutex healthMutex;
     StreamHealth health;
     std::unique_ptr<StreamHealth> diagnosisHealth;
+    bool watching = false;
+    bool diagnosing = false;
     int port = 0;
     bool portOpened = false;
     int selected = 0;
@@ -110,8 +130,6 @@ private:
     int labelStep = 0; // 0: the lanes need numbering anew
     QString noPortSentence;
     int redraws = 0;
-    std::vector<float> qualities;
-    ReceivedDatagram datagram;
     ParseFailure lastParseFailure;
 
     StripBuffer x;

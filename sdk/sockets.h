@@ -70,6 +70,9 @@ int udpReceiveNext(SocketHandle* handle, char* buffer, int32_t maxLength, int32_
 // Asks for a receive buffer of bytes (the system may grant less): kOk,
 // kSocketFailed for a bad argument, or kCallFailed.
 int udpSetReceiveBuffer(SocketHandle* handle, int32_t bytes);
+// What a reader of a fast stream asks for: room for a second or so of it
+// while the reader is held up, so that a busy machine does not drop frames.
+constexpr int32_t kUdpStreamReceiveBuffer = 4 << 20;
 
 // Connects a TCP socket to address:port (host byte order). Blocks for as long
 // as the platform's connect takes. Returns what udpOpen does.

@@ -40,6 +40,8 @@ TrackingSdk::TrackingSdk(const std::string& serverHost, uint16_t serverPort, uin
         this->dataPort = 0;
         return;
     }
+    // The system may grant less; the default still works, with less room.
+    udpSetReceiveBuffer(dataSocket, kUdpStreamReceiveBuffer);
     // A buffer below two bytes could not hold a byte of data and its NUL.
     if (dataBufferSize >= 2)
         dataBuffer = new (std::nothrow) char[static_cast<size_t>(dataBufferSize)];
@@ -182,6 +184,12 @@ bool TrackingSdk::getLastDatagram(ReceivedDatagram& datagram) const
     }
     datagram = lastDatagram;
     return true;
+}
+
+void TrackingSdk::readLastReceive(const LastReceiveReader& reader) const
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    reader(dataError, frameData(), haveDatagram ? &lastDatagram : nullptr);
 }
 
 bool TrackingSdk::getLastParseFailure(ParseFailure& failure) const

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,6 +83,16 @@ public:
     // cleared, when it read none that fitted the buffer (a timeout, a socket
     // failure or a datagram too long).
     bool getLastDatagram(ReceivedDatagram& datagram) const;
+    // Hands reader what the last receive() made of its datagram, without a
+    // copy: the outcome, the frame data it decoded into (records a datagram
+    // lacks are what earlier frames left) and the datagram, or null when it
+    // read none that fitted the buffer. For a reader on the receiving thread
+    // that must see every datagram. Runs under the lock that every accessor
+    // takes, so reader must be quick, must not call this object and must
+    // not throw.
+    using LastReceiveReader = std::function<void(ErrorState outcome, const FrameData& frame,
+                                                 const ReceivedDatagram* datagram)>;
+    void readLastReceive(const LastReceiveReader& reader) const;
     // Where and why the datagram the last receive() read failed to decode;
     // false, with failure cleared, unless the last receive was a parse error.
     bool getLastParseFailure(ParseFailure& failure) const;

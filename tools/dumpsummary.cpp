@@ -19,36 +19,10 @@ void DumpSummary::record(ErrorState outcome, const FrameData& frame, const Outco
         begin(now);
     if (details.discarded > 0)
         dropped += uint64_t(details.discarded);
-    switch (outcome) {
-    case ErrorState::Timeout:
-        health.recordTimeout(now);
-        return;
-    case ErrorState::NetError:
-        health.recordNetError(now);
-        return;
-    case ErrorState::ParseError:
-        health.recordParseError(now, details.sender);
-        if (details.failure && details.failure->line > 0)
-            failure = *details.failure;
-        return;
-    case ErrorState::NoError:
-        break;
-    }
-    const int32_t skywands =
-        std::clamp<int32_t>(std::min<int32_t>(frame.numSkywand, int32_t(frame.skywands.size())), 0,
-                            FrameLimits::kMaxSkywands);
-    quality.resize(size_t(skywands));
-    for (int32_t i = 0; i < skywands; ++i)
-        quality[size_t(i)] = frame.skywands[size_t(i)].quality;
-    FrameEvent event;
-    event.frameCounter = frame.frameCounter;
-    event.controllerLines = frame.controllerLines;
-    event.sender = details.sender;
-    event.numSkywand = skywands;
-    event.skywandsInFrame = frame.skywandsInFrame;
-    event.skywandQuality = quality.data();
-    health.recordFrame(now, event);
-    if (!frame.controllerLines)
+    health.recordReceive(now, outcome, frame, details.sender);
+    if (outcome == ErrorState::ParseError && details.failure && details.failure->line > 0)
+        failure = *details.failure;
+    if (outcome != ErrorState::NoError || !frame.controllerLines)
         return;
     counts[0] = frame.numBody;
     counts[1] = frame.numSkywand;

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 struct FrameData;
 
@@ -41,7 +40,6 @@ private:
     StreamHealth health;
     uint64_t dropped = 0;
     ParseFailure failure; // the last one; line 0 when none yet
-    std::vector<float> quality;
     // The last decoded frame.
     int32_t counts[5] = {};
     int32_t skywandButtons = 0;

@@ -31,6 +31,12 @@ uint16_t FrameSource::port() const
     return sdk ? sdk->getDataPort() : 0;
 }
 
+void FrameSource::setEveryDatagram(bool on)
+{
+    if (sdk)
+        sdk->setReceiveEveryDatagram(on);
+}
+
 ErrorState FrameSource::receive()
 {
     handed = false;

@@ -20,6 +20,10 @@ public:
     bool open(uint16_t port, std::string& error);
     uint16_t port() const;
 
+    // Off (the default): each receive takes the newest datagram waiting, as
+    // the window's panel does. On: every datagram in turn, for figures that
+    // must tell the stream's gaps from the reader's own lag.
+    void setEveryDatagram(bool on);
     // One receive-and-decode cycle.
     ErrorState receive();
     // The frame data after the last receive, as the accessors hand it out.

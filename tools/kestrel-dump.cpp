@@ -93,6 +93,8 @@ int runLive(const DumpOptions& options)
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
+    // The summary's gaps are the stream's, not datagrams this loop skipped.
+    source.setEveryDatagram(options.summary);
     std::fprintf(stderr, "kestrel-dump: listening on UDP port %u\n", unsigned(source.port()));
 
     const auto start = Clock::now();
@@ -217,6 +219,7 @@ int runDiagnose(const DumpOptions& options)
     FrameSource source;
     std::string error;
     evidence.portOpened = source.open(options.port, error);
+    source.setEveryDatagram(true);
     // The capture runs beside the receive: a controller that sends to
     // another port shows there while this one stays silent.
     auto watch = [&] {

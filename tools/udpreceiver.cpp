@@ -3,13 +3,6 @@
 #include <chrono>
 #include <climits>
 
-namespace {
-
-// Room for a second or so of a fast stream while the reader is held up.
-constexpr int32_t kReceiveBufferBytes = 4 << 20;
-
-} // namespace
-
 UdpReceiver::~UdpReceiver()
 {
     udpClose(handle);
@@ -25,7 +18,7 @@ bool UdpReceiver::open(uint16_t port, std::string& error)
         return false;
     }
     // The system may grant less; the default still works, with less room.
-    udpSetReceiveBuffer(handle, kReceiveBufferBytes);
+    udpSetReceiveBuffer(handle, kUdpStreamReceiveBuffer);
     boundPort = bound;
     return true;
 }

@@ -1,12 +1,19 @@
+#include "framedecoder.h"
+#include "frameinbox.h"
 #include "framesender.h"
 #include "trackingsdk.h"
 #include "trackreceiver.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 using namespace framesender;
 
@@ -60,6 +67,8 @@ private slots:
     void networkErrorOnAnOpenPortIsNotPaced();
     void coalescedWhileTheConsumerLags();
     void coalescedButOnePerFrameWhileTheConsumerKeepsUp();
+    void observersSeeEveryDatagramUntilRemoved();
+    void inboxHoldsWhatTheCheckDecodes();
 };
 
 void TestTrackReceiver::oneArrivedSignalPerDatagram()
@@ -301,6 +310,183 @@ void TestTrackReceiver::coalescedButOnePerFrameWhileTheConsumerKeepsUp()
     stopAndWait(receiver);
     QCoreApplication::processEvents();
     QCOMPARE(consumer.updates, kFrames);
+}
+
+namespace {
+
+// The frame counters one observer saw, and whether it was called after its
+// removal had returned.
+struct Seen
+{
+    TrackReceiver::FrameObserver observer()
+    {
+        return [this](const TrackingSdk& source, int64_t) {
+            if (removed)
+                ++afterRemoval;
+            if (source.isDataTimeout())
+                return;
+            std::lock_guard<std::mutex> lock(mutex);
+            counters.push_back(source.getFrameCounter());
+        };
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return counters.size();
+    }
+    std::vector<uint32_t> copy()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return counters;
+    }
+    std::mutex mutex;
+    std::vector<uint32_t> counters;
+    std::atomic<bool> removed{false};
+    std::atomic<int> afterRemoval{0};
+};
+
+std::vector<uint32_t> range(uint32_t first, uint32_t last)
+{
+    std::vector<uint32_t> out;
+    for (uint32_t i = first; i <= last; ++i)
+        out.push_back(i);
+    return out;
+}
+
+} // namespace
+
+// Two observers, the second added and removed while frames stream in: each
+// sees every datagram from its registration on, in order, the first all of
+// them, and the removed one is never called once its removal returned.
+void TestTrackReceiver::observersSeeEveryDatagramUntilRemoved()
+{
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    Seen first;
+    Seen second;
+    TrackReceiver::Observation keep = receiver.addFrameObserver(first.observer());
+    auto observation = std::make_unique<TrackReceiver::Observation>();
+    receiver.start();
+    const auto stop = qScopeGuard([&] { stopAndWait(receiver); });
+
+    // Sent back to back from another thread, at most 32 ahead of the
+    // receiver so that the socket's buffer never overflows.
+    constexpr uint32_t kFrames = 1500;
+    const quint16 port = sdk->getDataPort();
+    std::atomic<bool> sent{true};
+    std::thread sender([&] {
+        QUdpSocket socket;
+        for (uint32_t i = 1; i <= kFrames; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            while (first.count() + 32 < i && clock.elapsed() < 2000)
+                QThread::yieldCurrentThread();
+            if (first.count() + 32 < i) {
+                sent = false;
+                return;
+            }
+            const QByteArray datagram = frame6df2({Wand{}}, int(i));
+            sent = sent &&
+                   socket.writeDatagram(datagram, QHostAddress::LocalHost, port) == datagram.size();
+            if (i == 300)
+                *observation = receiver.addFrameObserver(second.observer());
+            // The removal falls among the frames, not after the last.
+            while (i == 600 && !second.removed && clock.elapsed() < 5000)
+                QThread::yieldCurrentThread();
+        }
+    });
+    const auto joined = qScopeGuard([&] {
+        second.removed = true;
+        if (sender.joinable())
+            sender.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(second.count() >= 200, 5000);
+    observation->reset();
+    second.removed = true;
+    sender.join();
+    QVERIFY(sent);
+    QTRY_COMPARE_WITH_TIMEOUT(first.count(), size_t(kFrames), 5000);
+
+    QVERIFY(first.copy() == range(1, kFrames));
+    const std::vector<uint32_t> partial = second.copy();
+    QVERIFY(partial.size() >= 200 && partial.size() < kFrames - 300);
+    QVERIFY(partial == range(partial.front(), partial.back()));
+    // Frames sent before it was added may still have waited in the socket.
+    QVERIFY(partial.front() + 32 >= 300 && partial.front() <= 301);
+    QCOMPARE(second.afterRemoval.load(), 0);
+}
+
+// The check's inbox fed by the receiver holds for each datagram what the
+// check would decode from its bytes alone, whatever frames came before: so
+// the judging is the same without a second decode.
+void TestTrackReceiver::inboxHoldsWhatTheCheckDecodes()
+{
+    Wand second;
+    second.buttons = 5;
+    second.word = 0x13;
+    second.x = 0.25;
+    const QByteArray withoutCounter = frame6df2({Wand{}, second});
+    const QList<QByteArray> datagrams = {
+        frame6df2({Wand{}, second}, 7),
+        frame6df2({Wand{}}, 8), // F2 absent
+        "fr 9\n6df2 2 2 [0 garbage",
+        "PING 1",
+        withoutCounter.mid(withoutCounter.indexOf('\n') + 1),
+        frame6df({1, 0x81}, 10),
+        QByteArray(), // empty
+        frame6df2({second, second}, 11),
+    };
+    auto sdk = makeSdk(0, 2000000);
+    TrackReceiver receiver(sdk.get(), nullptr);
+    auto inbox = std::make_shared<FrameInbox>(1);
+    TrackReceiver::Observation observation =
+        receiver.addFrameObserver([inbox](const TrackingSdk& source, int64_t waitStartUs) {
+            inbox->push(source, waitStartUs);
+        });
+    receiver.start();
+    const auto stop = qScopeGuard([&] { stopAndWait(receiver); });
+
+    std::vector<FrameInbox::Entry> entries;
+    // Collects rather than replaces: QTRY evaluates its condition once more.
+    const auto arrived = [&] {
+        std::vector<FrameInbox::Entry> more;
+        inbox->take(more);
+        entries.insert(entries.end(), more.begin(), more.end());
+        return !entries.empty();
+    };
+    for (const QByteArray& datagram : datagrams) {
+        entries.clear();
+        QVERIFY(sendTo(sdk->getDataPort(), datagram));
+        QTRY_VERIFY_WITH_TIMEOUT(arrived(), 2000);
+        QCOMPARE(entries.size(), size_t(1));
+        const FrameInbox::Entry& entry = entries.front();
+        QVERIFY(entry.decoded && !entry.quiet && entry.bytes.empty());
+        QCOMPARE(entry.sourceAddress, uint32_t(0x7F000001));
+        QCOMPARE(entry.port, int(sdk->getDataPort()));
+
+        FrameData alone;
+        const DecodedFrame expected = DecodedFrame::read(
+            decodeDatagram(alone, datagram.constData(), size_t(datagram.size()), kBufferSize),
+            alone, 1);
+        const DecodedFrame& got = entry.frame;
+        const QByteArray row = datagram.left(24);
+        QVERIFY2(got.decoded == expected.decoded &&
+                     got.controllerLines == expected.controllerLines &&
+                     got.frameCounterRead == expected.frameCounterRead &&
+                     got.frameCounter == expected.frameCounter && got.present == expected.present,
+                 row.constData());
+        if (!expected.present)
+            continue;
+        const SkywandRecord& a = got.record;
+        const SkywandRecord& b = expected.record;
+        QVERIFY2(
+            a.numButton == b.numButton && a.numJoystick == b.numJoystick &&
+                a.quality == b.quality && std::equal(a.button, a.button + a.numButton, b.button) &&
+                std::equal(a.joystickValue, a.joystickValue + a.numJoystick, b.joystickValue) &&
+                std::equal(a.location, a.location + 3, b.location) &&
+                std::equal(a.rotation, a.rotation + 9, b.rotation),
+            row.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTrackReceiver)

@@ -2,14 +2,17 @@
 #include "skywandtester.h"
 #include "streammonitorwindow.h"
 #include "trackingsdk.h"
+#include "trackreceiver.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -46,6 +49,7 @@ void feed(TrackingSdk& sdk, StreamMonitorWindow& monitor, int counter, double x)
     wand.x = x;
     QVERIFY(sendTo(sdk.getDataPort(), frame6df2({wand}, counter)));
     QVERIFY(sdk.receive());
+    monitor.recordReceive(sdk);
     monitor.recordData(sdk);
 }
 
@@ -72,6 +76,8 @@ class TestStreamMonitor : public QObject
 
 private slots:
     void monitorShowsFiguresAndPauseFreezes();
+    void healthCountsEveryDatagram_data();
+    void healthCountsEveryDatagram();
     void buttonLanesFollowTheSkywand_data();
     void buttonLanesFollowTheSkywand();
     void laneNumbersKeepApart_data();
@@ -113,6 +119,67 @@ void TestStreamMonitor::monitorShowsFiguresAndPauseFreezes()
     monitor.findChild<QPushButton*>(QStringLiteral("pauseButton"))->click();
     monitor.refresh();
     QCOMPARE(positionPoints(monitor).last().y(), -0.5);
+}
+
+void TestStreamMonitor::healthCountsEveryDatagram_data()
+{
+    QTest::addColumn<int>("wands");
+    QTest::addColumn<int>("frames");
+    QTest::newRow("small frames") << 1 << 5000;
+    QTest::newRow("16 Skywands a frame") << 16 << 1000;
+}
+
+// A clean stream sent as fast as the receiver takes it, while this thread
+// handles no events: the open monitor's health, fed on the receiver's
+// thread, counts every datagram and no gap.
+void TestStreamMonitor::healthCountsEveryDatagram()
+{
+    QFETCH(int, wands);
+    QFETCH(int, frames);
+    TrackingSdk sdk(std::string(), 0, 0, TrackingSdk::kDefaultDataBufferSize, 1000000,
+                    TrackingSdk::kDefaultServerTimeoutUs);
+    QVERIFY(sdk.isValid());
+    TrackReceiver receiver(&sdk, nullptr);
+    receiver.setCoalescing(true);
+    StreamMonitorWindow monitor;
+    TrackReceiver::Observation observation;
+    // As the main window does it.
+    connect(&monitor, &StreamMonitorWindow::framesWanted, this, [&](bool wanted) {
+        observation.reset();
+        if (wanted)
+            observation = receiver.addFrameObserver(
+                [&monitor](const TrackingSdk& source, int64_t) { monitor.recordReceive(source); });
+    });
+    monitor.show();
+    QVERIFY(observation);
+    receiver.start();
+    const auto stop = qScopeGuard([&] {
+        receiver.onStop();
+        receiver.wait();
+    });
+
+    QUdpSocket socket;
+    const QVector<Wand> all(wands);
+    for (int i = 1; i <= frames; ++i) {
+        // At most 32 ahead, so that the socket's buffer never overflows.
+        QElapsedTimer clock;
+        clock.start();
+        while (monitor.healthFigures().total.datagrams + 32 < uint64_t(i)) {
+            QVERIFY2(clock.elapsed() < 2000, qPrintable(QStringLiteral("frame %1").arg(i)));
+            QThread::yieldCurrentThread();
+        }
+        const QByteArray datagram = frame6df2(all, i);
+        QCOMPARE(socket.writeDatagram(datagram, QHostAddress::LocalHost, sdk.getDataPort()),
+                 datagram.size());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.healthFigures().total.datagrams, uint64_t(frames), 5000);
+    const StreamCounts total = monitor.healthFigures().total;
+    QCOMPARE(total.frames, uint64_t(frames));
+    QCOMPARE(total.gaps + total.missedFrames + total.repeated + total.backward, uint64_t(0));
+    QCOMPARE(total.parseErrors + total.netErrors + total.foreign, uint64_t(0));
+
+    monitor.hide();
+    QVERIFY(!observation);
 }
 
 void TestStreamMonitor::buttonLanesFollowTheSkywand_data()
