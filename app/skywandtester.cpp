@@ -93,6 +93,9 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
     panelTimer = new QTimer(this);
     panelTimer->setSingleShot(true);
     connect(panelTimer, &QTimer::timeout, this, [this] {
+        if (dataDeferred) {
+            takeDataNotification();
+        }
         withoutThrowing("Tracking data", [this] {
             panelShown.start();
             showTrackingData(sdk);
@@ -153,7 +156,10 @@ QString Skywandtester::statusText(int skywandNumber, bool tracked) const
 // The status line shows what fits; its tool tip holds the whole text.
 void Skywandtester::setStatus(const QString& text)
 {
-    statusLabel->setText(text);
+    // Set with every frame shown, where it seldom changes.
+    if (statusLabel->text() != text) {
+        statusLabel->setText(text);
+    }
     if (statusLabel->toolTip() != text) {
         statusLabel->setToolTip(text);
     }
@@ -673,6 +679,26 @@ void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
 
 void Skywandtester::onReceiveTrackingData()
 {
+    // While the panel was shown less than an interval ago and no window must
+    // see each notification, this one is answered when the interval is over:
+    // until then the receiver sends no other, and the GUI thread sleeps
+    // through the frames between two paints instead of waking for each. The
+    // check wizard takes every datagram from its inbox whenever it drains.
+    const bool monitorRecording = monitor && monitor->isRecording();
+    if (!monitorRecording && panelShown.isValid() && panelShown.elapsed() < kPaintIntervalMs) {
+        dataDeferred = true;
+        if (!panelTimer->isActive()) {
+            panelTimer->start(static_cast<int>(kPaintIntervalMs - panelShown.elapsed()));
+        }
+        return;
+    }
+    takeDataNotification();
+    withoutThrowing("Tracking data", [this] { showPaced(); });
+}
+
+void Skywandtester::takeDataNotification()
+{
+    dataDeferred = false;
     // Cleared before the SDK is read: a frame decoded from now on is either
     // read here or announced anew.
     if (receiver) {
@@ -685,7 +711,6 @@ void Skywandtester::onReceiveTrackingData()
         if (monitor && sdk) {
             monitor->recordData(*sdk);
         }
-        showPaced();
     });
 }
 
@@ -714,8 +739,15 @@ void Skywandtester::onReceiveTrackingDataError()
         if (monitor && sdk) {
             monitor->recordError(*sdk);
         }
-        // A frame still waiting to be shown would cover the error.
+        // A frame still waiting to be shown would cover the error. Its
+        // notification is answered all the same, or no other would come.
         panelTimer->stop();
+        if (dataDeferred) {
+            dataDeferred = false;
+            if (receiver) {
+                receiver->dataNotificationHandled();
+            }
+        }
         setDiagnoseShown(!showTrackingDataError(sdk));
     });
 }
@@ -768,7 +800,6 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     const double y = tracked && record.numJoystick > 1 ? record.joystickValue[1] : 0.0;
     skywandWidget->setJoystickX(x);
     skywandWidget->setJoystickY(y);
-    skywandWidget->update();
     skywandWidget->setLabelStyle(6, tracked ? kStyleValue : kStyleValueNotTracked);
     skywandWidget->setLabelStyle(5, tracked ? kStyleValue : kStyleValueNotTracked);
     skywandWidget->setLabelValue(6, x);

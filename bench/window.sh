@@ -2,7 +2,9 @@
 # The real window under Xvfb, fed by kestrel-sim at each rate for a while:
 # CPU of the process, resident memory at start and end, panel updates per
 # second, and the time from a key press (Down on the Skywand selector, with
-# two Skywands in the data) until the status text names F2.
+# two Skywands in the data) until the status text names F2. With the stream
+# monitor open, also the frames its health table counts as missed while
+# measured, and since it opened.
 # Usage: bench/window.sh <build folder> [seconds per rate] [rates...]
 # With SKYWAND_BENCH_MONITOR=1 the stream monitor is open beside the window
 # (View, Stream monitor: Ctrl+M) while it is measured; with
@@ -88,17 +90,23 @@ for rate in "${rates[@]}"; do
   kill "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
 
-  awk -v rate="$rate" -v t0="$t_start" -v t1="$t_end" -v tp="$t_press" \
+  awk -v rate="$rate" -v monitor="${SKYWAND_BENCH_MONITOR:-0}" -v t0="$t_start" -v t1="$t_end" -v tp="$t_press" \
       -v c0="$cpu_start" -v c1="$cpu_end" -v hz="$ticks" -v r0="$rss_start" -v r1="$rss_end" '
     $1 == "updates" && $2 >= t0 && first == "" { first = $3; ft = $2 }
     $1 == "updates" && $2 <= t1 { last = $3; lt = $2 }
     $1 == "mark" && $2 >= tp && mark == "" { mark = $2 }
+    $1 == "missed" && $2 >= t0 && m0 == "" { m0 = $5; m0t = $2 }
+    $1 == "missed" && $2 <= t1 { m1 = $5; m1t = $2 }
     END {
       secs = (t1 - t0) / 1e9
       ups = (lt > ft) ? (last - first) / ((lt - ft) / 1e9) : 0
       key = (mark != "") ? sprintf("%.1f ms", (mark - tp) / 1e6) : "no effect seen"
       printf "window rate %-6s cpu %5.1f%% of one core  rss start %6.1f MiB end %6.1f MiB growth %+5.2f MiB  updates/s %7.0f  key press to effect %s\n",
              rate, 100 * (c1 - c0) / hz / secs, r0 / 1024, r1 / 1024, (r1 - r0) / 1024, ups, key
+      if (m0 != "" && m1t > m0t)
+        printf "  monitor missed frames %d in %.1f s (%d in all since it opened)\n", m1 - m0, (m1t - m0t) / 1e9, m1
+      else if (monitor == 1)
+        printf "  monitor missed frames: not seen (no health table shown)\n"
     }' "$log"
   tail -n 1 "$work/sim-$rate.log" | sed "s/^/  /"
 done

@@ -5,11 +5,18 @@
 //   updates <wall-clock ns> <updates so far>     about once a second
 //   mark <wall-clock ns>                          when the status label first
 //                                                 contains SKYWAND_PROBE_MARK
+//   missed <wall-clock ns> <shown text>           about once a second while the
+//                                                 stream monitor is open: its
+//                                                 "Missed frames (1 s / all)"
 // The window itself is not changed; without the variables the probe only
 // passes the calls on.
 
+#include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QString>
+#include <QTableWidget>
+#include <QWidget>
 
 #include <dlfcn.h>
 #include <time.h>
@@ -45,6 +52,27 @@ struct Probe
             mark = QString::fromUtf8(text);
     }
 
+    // The stream monitor's health table, looked up by its object name and
+    // the row's header so that the window needs no hook of its own.
+    void logMissed(long long now)
+    {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (!top->isVisible())
+                continue;
+            auto* table = top->findChild<QTableWidget*>(QStringLiteral("healthTable"));
+            if (!table)
+                continue;
+            for (int row = 0; row < table->rowCount(); ++row) {
+                const QTableWidgetItem* header = table->verticalHeaderItem(row);
+                const QTableWidgetItem* item = table->item(row, 0);
+                if (header && item && header->text().startsWith(QLatin1String("Missed frames"))) {
+                    std::fprintf(log, "missed %lld %s\n", now, qPrintable(item->text()));
+                    return;
+                }
+            }
+        }
+    }
+
     void seen(QLabel* label, const QString& text)
     {
         if (!log)
@@ -56,6 +84,7 @@ struct Probe
             const long long now = wallNs();
             if (now - lastFlushNs >= 1000000000LL) {
                 std::fprintf(log, "updates %lld %lld\n", now, updates);
+                logMissed(now);
                 std::fflush(log);
                 lastFlushNs = now;
             }

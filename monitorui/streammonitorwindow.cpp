@@ -321,6 +321,11 @@ bool StreamMonitorWindow::isPaused() const
     return pauseButton->isChecked();
 }
 
+bool StreamMonitorWindow::isRecording() const
+{
+    return !isHidden() || diagnosisHealth;
+}
+
 void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
 {
     if (isHidden() && !diagnosisHealth)

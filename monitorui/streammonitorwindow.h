@@ -57,6 +57,8 @@ public:
     // while the window is closed and no diagnosis runs.
     void recordData(const TrackingSdk& sdk);
     void recordError(const TrackingSdk& sdk);
+    // Whether the two above record anything: while shown or diagnosing.
+    bool isRecording() const;
 
     bool isPaused() const;
     // The button lanes drawn: the shown Skywand's button count.
