@@ -1,6 +1,7 @@
 #include "joystickwidget.h"
 #include "ui_joystickwidget.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPen>
 
@@ -122,7 +123,9 @@ void JoystickWidget::paintEvent(QPaintEvent* event)
     const JoystickGeometry g = currentGeometry();
 
     QPainter painter(this);
-    painter.drawPixmap(0, 0, background(g));
+    // The device painted on: the window's backing store, or a grab's pixmap.
+    const qreal ratio = painter.paintEngine()->paintDevice()->devicePixelRatioF();
+    painter.drawPixmap(0, 0, background(g, ratio));
     painter.setRenderHint(QPainter::Antialiasing, true);
     QPen pen = framePen();
     pen.setColor(g.ringColor);
@@ -139,12 +142,12 @@ QPen JoystickWidget::framePen()
 
 // The frame, its circle and the cross hair depend on the size alone; drawn
 // once into a pixmap they cost one copy per paint instead of antialiased
-// curves. Every pixel they touch is covered fully or not at all (a pen of two
-// pixels on whole coordinates, the circle inside the filled frame), so the
-// copy over the window's background gives the very pixels drawing there did.
-const QPixmap& JoystickWidget::background(const JoystickGeometry& g)
+// curves. At whole pixel ratios every pixel they touch is covered fully or
+// not at all (a pen of two pixels on whole coordinates, the circle inside the
+// filled frame), so the copy gives the very pixels drawing in place did; at
+// fractional ratios a few edge pixels may differ by one level in 255.
+const QPixmap& JoystickWidget::background(const JoystickGeometry& g, qreal ratio)
 {
-    const qreal ratio = devicePixelRatioF();
     if (backgroundCache.deviceIndependentSize().toSize() == size() &&
         backgroundCache.devicePixelRatio() == ratio)
         return backgroundCache;

@@ -56,7 +56,9 @@ protected:
 
 private:
     static QPen framePen();
-    const QPixmap& background(const JoystickGeometry& g);
+    // The pixels of the frame, circle and cross hair at the painted device's
+    // pixel ratio.
+    const QPixmap& background(const JoystickGeometry& g, qreal ratio);
 
     bool pressed;
     double valueX;
