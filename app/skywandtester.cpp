@@ -96,6 +96,9 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
     panelTimer = new QTimer(this);
     panelTimer->setSingleShot(true);
     connect(panelTimer, &QTimer::timeout, this, [this] {
+        if (dataDeferred) {
+            takeDataNotification();
+        }
         withoutThrowing("Tracking data", [this] {
             panelShown.start();
             showTrackingData(sdk);
@@ -156,7 +159,10 @@ QString Skywandtester::statusText(int skywandNumber, bool tracked) const
 // The status line shows what fits; its tool tip holds the whole text.
 void Skywandtester::setStatus(const QString& text)
 {
-    statusLabel->setText(text);
+    // Set with every frame shown, where it seldom changes.
+    if (statusLabel->text() != text) {
+        statusLabel->setText(text);
+    }
     if (statusLabel->toolTip() != text) {
         statusLabel->setToolTip(text);
     }
@@ -693,6 +699,27 @@ void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
 
 void Skywandtester::onReceiveTrackingData()
 {
+    // While the panel was shown less than an interval ago, this notification
+    // is answered when the interval is over: until then the receiver sends no
+    // other, and the GUI thread sleeps through the frames between two paints
+    // instead of waking for each. The check wizard takes every datagram from
+    // its inbox whenever it drains, and the stream monitor counts every
+    // datagram on the receiver's thread; its charts need only the newest.
+    const qint64 elapsed = panelShown.isValid() ? panelShown.elapsed() : kPaintIntervalMs;
+    if (elapsed < kPaintIntervalMs) {
+        dataDeferred = true;
+        if (!panelTimer->isActive()) {
+            panelTimer->start(static_cast<int>(kPaintIntervalMs - elapsed));
+        }
+        return;
+    }
+    takeDataNotification();
+    withoutThrowing("Tracking data", [this] { showPaced(); });
+}
+
+void Skywandtester::takeDataNotification()
+{
+    dataDeferred = false;
     // Cleared before the SDK is read: a frame decoded from now on is either
     // read here or announced anew.
     if (receiver) {
@@ -705,7 +732,6 @@ void Skywandtester::onReceiveTrackingData()
         if (monitor && sdk) {
             monitor->recordData(*sdk);
         }
-        showPaced();
     });
 }
 
@@ -735,8 +761,15 @@ void Skywandtester::onReceiveTrackingDataError()
         if (monitor && sdk) {
             monitor->recordError(*sdk);
         }
-        // A frame still waiting to be shown would cover the error.
+        // A frame still waiting to be shown would cover the error. Its
+        // notification is answered all the same, or no other would come.
         panelTimer->stop();
+        if (dataDeferred) {
+            dataDeferred = false;
+            if (receiver) {
+                receiver->dataNotificationHandled();
+            }
+        }
         setDiagnoseShown(!showTrackingDataError(sdk));
     });
 }
@@ -789,7 +822,6 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
     const double y = tracked && record.numJoystick > 1 ? record.joystickValue[1] : 0.0;
     skywandWidget->setJoystickX(x);
     skywandWidget->setJoystickY(y);
-    skywandWidget->update();
     skywandWidget->setLabelStyle(6, tracked ? kStyleValue : kStyleValueNotTracked);
     skywandWidget->setLabelStyle(5, tracked ? kStyleValue : kStyleValueNotTracked);
     skywandWidget->setLabelValue(6, x);

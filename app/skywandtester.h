@@ -112,6 +112,7 @@ private:
     void switchToPort(int port);
     // Shows the newest frame at most once per paint interval.
     void showPaced();
+    void takeDataNotification();
 
     std::unique_ptr<Ui::SkywandtesterClass> ui;
     char portText[kPortTextMax + 1];
@@ -136,5 +137,7 @@ private:
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;
     QElapsedTimer panelShown;
+    // A data notification waits for panelTimer to be answered.
+    bool dataDeferred = false;
     ReceivedDatagram lastDatagram;
 };

@@ -89,7 +89,7 @@ for rate in "${rates[@]}"; do
   kill "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
 
-  awk -v rate="$rate" -v t0="$t_start" -v t1="$t_end" -v tp="$t_press" \
+  awk -v rate="$rate" -v monitor="${SKYWAND_BENCH_MONITOR:-0}" -v t0="$t_start" -v t1="$t_end" -v tp="$t_press" \
       -v c0="$cpu_start" -v c1="$cpu_end" -v hz="$ticks" -v r0="$rss_start" -v r1="$rss_end" '
     $1 == "updates" && $2 >= t0 && first == "" { first = $3; ft = $2 }
     $1 == "updates" && $2 <= t1 { last = $3; lt = $2 }

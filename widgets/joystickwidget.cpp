@@ -1,11 +1,13 @@
 #include "joystickwidget.h"
 #include "ui_joystickwidget.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPen>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -26,6 +28,12 @@ int truncatedShift(int half, double value)
     if (std::isnan(shift))
         return 0;
     return static_cast<int>(std::clamp(shift, -kMaxShift, kMaxShift));
+}
+
+// NaN never equals itself, and -0.0 equals 0.0 yet is kept as it came.
+bool sameValue(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 } // namespace
@@ -69,19 +77,30 @@ JoystickWidget::JoystickWidget(QWidget* parent)
 
 JoystickWidget::~JoystickWidget() = default;
 
+// The panel sets the state with every frame shown; only a change asks for a
+// paint, and only of the indicator.
 void JoystickWidget::setPressed(bool value)
 {
-    pressed = value;
+    if (pressed != value) {
+        pressed = value;
+        update();
+    }
 }
 
 void JoystickWidget::setValueX(double value)
 {
-    valueX = value;
+    if (!sameValue(valueX, value)) {
+        valueX = value;
+        update();
+    }
 }
 
 void JoystickWidget::setValueY(double value)
 {
-    valueY = value;
+    if (!sameValue(valueY, value)) {
+        valueY = value;
+        update();
+    }
 }
 
 JoystickGeometry JoystickWidget::currentGeometry() const
@@ -104,19 +123,44 @@ void JoystickWidget::paintEvent(QPaintEvent* event)
     const JoystickGeometry g = currentGeometry();
 
     QPainter painter(this);
+    // The device painted on: the window's backing store, or a grab's pixmap.
+    const qreal ratio = painter.paintEngine()->paintDevice()->devicePixelRatioF();
+    painter.drawPixmap(0, 0, background(g, ratio));
     painter.setRenderHint(QPainter::Antialiasing, true);
-
-    QPen pen(QBrush(Qt::darkGray), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+    QPen pen = framePen();
+    pen.setColor(g.ringColor);
+    pen.setWidth(g.ringWidth);
     painter.setPen(pen);
     painter.setBrush(QBrush(Qt::white, Qt::SolidPattern));
+    painter.drawEllipse(g.knob);
+}
 
+QPen JoystickWidget::framePen()
+{
+    return QPen(QBrush(Qt::darkGray), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+}
+
+// The frame, its circle and the cross hair depend on the size alone; drawn
+// once into a pixmap they cost one copy per paint instead of antialiased
+// curves. At whole pixel ratios every pixel they touch is covered fully or
+// not at all (a pen of two pixels on whole coordinates, the circle inside the
+// filled frame), so the copy gives the very pixels drawing in place did; at
+// fractional ratios a few edge pixels may differ by one level in 255.
+const QPixmap& JoystickWidget::background(const JoystickGeometry& g, qreal ratio)
+{
+    if (backgroundCache.deviceIndependentSize().toSize() == size() &&
+        backgroundCache.devicePixelRatio() == ratio)
+        return backgroundCache;
+    backgroundCache = QPixmap((QSizeF(size()) * ratio).toSize());
+    backgroundCache.setDevicePixelRatio(ratio);
+    backgroundCache.fill(Qt::transparent);
+    QPainter painter(&backgroundCache);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(framePen());
+    painter.setBrush(QBrush(Qt::white, Qt::SolidPattern));
     painter.drawRect(g.frame);
     painter.drawEllipse(g.frame);
     painter.drawLine(g.verticalLine);
     painter.drawLine(g.horizontalLine);
-
-    pen.setColor(g.ringColor);
-    pen.setWidth(g.ringWidth);
-    painter.setPen(pen);
-    painter.drawEllipse(g.knob);
+    return backgroundCache;
 }

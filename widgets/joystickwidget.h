@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QLine>
+#include <QPixmap>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -11,6 +12,7 @@
 namespace Ui {
 class JoystickWidgetClass;
 }
+class QPen;
 
 // Everything the indicator draws, worked out from its size and state alone so
 // that it can be checked without a display.
@@ -53,8 +55,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static QPen framePen();
+    // The pixels of the frame, circle and cross hair at the painted device's
+    // pixel ratio.
+    const QPixmap& background(const JoystickGeometry& g, qreal ratio);
+
     bool pressed;
     double valueX;
     double valueY;
     std::unique_ptr<Ui::JoystickWidgetClass> ui;
+    QPixmap backgroundCache;
 };

@@ -13,12 +13,51 @@ constexpr int kHorizontalValueIndex = 6;
 constexpr int kButtonLabelCount = 5;
 } // namespace
 
+// The panel's outer layout. A label's new text makes Qt lay the whole window
+// out anew, which costs more than painting the label, even when the text
+// asks for no other size. While the panel sets a value it holds that request
+// back and passes it on only if the label's size hints changed; with the
+// same hints the layout would place every widget where it is.
+class SkywandWidget::PanelLayout : public QVBoxLayout
+{
+public:
+    explicit PanelLayout(QWidget* parent) : QVBoxLayout(parent) {}
+
+    void setTextHoldingLayout(QLabel* label, const QString& text)
+    {
+        const QSize hint = label->sizeHint();
+        const QSize minimum = label->minimumSizeHint();
+        holding = true;
+        label->setText(text);
+        holding = false;
+        if (held) {
+            held = false;
+            if (label->sizeHint() != hint || label->minimumSizeHint() != minimum)
+                invalidate();
+        }
+    }
+
+    void invalidate() override
+    {
+        if (holding) {
+            held = true;
+            return;
+        }
+        QVBoxLayout::invalidate();
+    }
+
+private:
+    bool holding = false;
+    bool held = false;
+};
+
 SkywandWidget::SkywandWidget(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::ButtonWidgetClass>())
 {
     ui->setupUi(this);
 
-    auto* outer = new QVBoxLayout(this);
+    auto* outer = new PanelLayout(this);
+    panelLayout = outer;
 
     auto* values = new QVBoxLayout;
     values->addWidget(ui->lbl_joyH);
@@ -87,24 +126,24 @@ void SkywandWidget::setLabelStyle(int index, const QString& styleSheet)
         label->setStyleSheet(styleSheet);
 }
 
+// Only a changed text reaches the label: the panel sets its values with
+// every frame shown, and most frames repeat some of them.
 void SkywandWidget::setLabelText(int index, const QString& text)
 {
-    if (QLabel* label = labelAt(index))
-        label->setText(text);
+    QLabel* label = labelAt(index);
+    if (label && label->text() != text)
+        panelLayout->setTextHoldingLayout(label, text);
 }
 
 void SkywandWidget::setLabelValue(int index, double value)
 {
-    QLabel* label = labelAt(index);
-    if (!label)
-        return;
     const QString number = QStringLiteral("%1").arg(value, 0, 'f', 2, QLatin1Char(' '));
     if (index == kVerticalValueIndex)
-        label->setText(QStringLiteral("Y = ") + number);
+        setLabelText(index, QStringLiteral("Y = ") + number);
     else if (index == kHorizontalValueIndex)
-        label->setText(QStringLiteral("X = ") + number);
+        setLabelText(index, QStringLiteral("X = ") + number);
     else
-        label->setText(number);
+        setLabelText(index, number);
 }
 
 void SkywandWidget::showLabel(int index)

@@ -37,6 +37,8 @@ public:
     void setJoystickY(double value);
 
 private:
+    class PanelLayout;
+
     void initLabels();
     QLabel* labelAt(int index) const;
 
@@ -45,6 +47,7 @@ private:
     QString styleReleased;
     QString stylePressed;
     QString styleValue;
+    PanelLayout* panelLayout = nullptr;
     JoystickWidget* joystick = nullptr;
     bool joystickPressEnabled = false;
 };

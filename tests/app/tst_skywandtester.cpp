@@ -107,6 +107,7 @@ private slots:
     void selectedIndexBeyondCount();
     void shownOnlyWhatTheRecordHolds_data();
     void shownOnlyWhatTheRecordHolds();
+    void framesAmidErrorsStillShown();
     void buttonCounts_data();
     void buttonCounts();
     void portDialog_data();
@@ -407,6 +408,26 @@ void TestSkywandtester::shownOnlyWhatTheRecordHolds()
     streamer->setFrame(after);
     QTRY_COMPARE(panel(), shownAfter);
     QCOMPARE(status()->text(), statusFor(1, QString::number(port), !shownAfter.endsWith("grey")));
+}
+
+// A frame whose showing waits for the paint interval is dropped by an error
+// that comes first; the frames after it must still reach the panel.
+void TestSkywandtester::framesAmidErrorsStillShown()
+{
+    const quint16 port = freeUdpPort();
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{6, 0, 0.25, 0.5}}));
+    FrameStreamer errors(port, QByteArray("fr 2\n6df2 -1 0\n"));
+    streamer->start();
+    errors.start();
+    openWindowOn(port);
+    QTRY_COMPARE(panel(), QStringLiteral("----- X = 0.25 Y = 0.50"));
+    QTRY_COMPARE(status()->text(), QStringLiteral("error while parsing tracking data"));
+    // Long enough for some errors to come while a frame waits. Until they
+    // stop, the panel may show either datagram: the SDK holds the newest.
+    QTest::qWait(300);
+    errors.stop();
+    streamer->setFrame(frame6df2({Wand{6, 0, -0.75, 0.5}}));
+    QTRY_COMPARE(panel(), QStringLiteral("----- X = -0.75 Y = 0.50"));
 }
 
 void TestSkywandtester::buttonCounts_data()

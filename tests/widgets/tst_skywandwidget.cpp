@@ -43,6 +43,7 @@ private slots:
     void pressForwardingSwitch();
     void joystickValuesReachIndicator();
     void unchangedStyleIsNotReapplied();
+    void valueTextResizesPanel();
 };
 
 void TestSkywandWidget::initialState_data()
@@ -275,6 +276,25 @@ void TestSkywandWidget::unchangedStyleIsNotReapplied()
         QCOMPARE(button->styleSheet(), styles[step]);
         QCOMPARE(counter.count, changesAfter[step]);
     }
+}
+
+// A new value lays the panel out only when its text asks for another size;
+// one that does must still widen the panel, and narrow it again.
+void TestSkywandWidget::valueTextResizesPanel()
+{
+    SkywandWidget panel;
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    const int narrow = panel.minimumSizeHint().width();
+    QLabel* value = label(panel, "lbl_joyH");
+
+    panel.setLabelValue(6, 1e30);
+    panel.layout()->activate();
+    QVERIFY(value->minimumSizeHint().width() > narrow);
+    QVERIFY(panel.minimumSizeHint().width() > value->minimumSizeHint().width());
+    panel.setLabelValue(6, 0.0);
+    panel.layout()->activate();
+    QCOMPARE(panel.minimumSizeHint().width(), narrow);
 }
 
 QTEST_MAIN(TestSkywandWidget)
