@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegrees = 180.0 / kPi;
-constexpr int kQuadrantSectors = CircleResult::kSectors / 4;
-
 enum Rank
 {
     kRankData,
@@ -38,14 +34,6 @@ std::string buttonName(int index)
     return "button " + std::to_string(index + 1);
 }
 
-bool finite(const float* values, int count)
-{
-    for (int i = 0; i < count; ++i)
-        if (!std::isfinite(values[i]))
-            return false;
-    return true;
-}
-
 int stepSlot(CheckStep step)
 {
     return step == CheckStep::Rest ? 0 : step == CheckStep::Circle ? 1 : 2;
@@ -57,13 +45,6 @@ constexpr CheckStep kTimedSteps[] = {CheckStep::Rest, CheckStep::Circle, CheckSt
 // this many can be due at once.
 constexpr int kMaxDeadlinesAtOnce = 256;
 
-// The sector of the circle an angle in degrees (0 to 360) falls in, before
-// it is wrapped.
-int sectorOf(double degrees)
-{
-    return int(std::floor(degrees / CircleResult::kSectorDeg));
-}
-
 // The joystick values and the poses arrive as floats: a figure that equals
 // its limit at float precision meets it, although the double read from the
 // profile ("0.95") and the float sent ("0.95") differ in their last bits.
@@ -74,21 +55,6 @@ bool meets(double value, double limit, bool atMost)
         float(value) == float(limit))
         return true;
     return atMost ? value <= limit : value >= limit;
-}
-
-// The angle of the turn from one rotation to the next, from the Frobenius
-// norm of their difference, |Rp - R| = 2 sqrt(2) sin(angle / 2): exact near
-// zero, where acos of the trace loses half the digits. The sum over the nine
-// elements needs no order of them.
-double turnDegrees(const float* previous, const float* next)
-{
-    double squares = 0.0;
-    for (int i = 0; i < 9; ++i) {
-        const double d = double(next[i]) - double(previous[i]);
-        squares += d * d;
-    }
-    const double half = std::sqrt(squares) / (2.0 * std::sqrt(2.0));
-    return 2.0 * std::asin(std::min(half, 1.0)) * kDegrees;
 }
 
 std::string count(int64_t n, const char* what)
@@ -126,18 +92,9 @@ struct SkywandCheck::Sample
     }
 };
 
-void SkywandCheck::Running::add(double value)
-{
-    ++n;
-    const double delta = value - mean;
-    mean += delta / double(n);
-    m2 += delta * (value - mean);
-}
-
 SkywandCheck::SkywandCheck(const CheckProfile& profile) : limits(profile)
 {
     outcome.circle.sectorRadius.fill(NAN);
-    filledRadius.fill(NAN);
     for (size_t i = 0; i < kCheckItemCount; ++i) {
         const CheckItemInfo& info = checkItemInfo(CheckItem(i));
         if (info.limit)
@@ -190,12 +147,9 @@ void SkywandCheck::lateFrame(uint32_t frameCounter)
 {
     // Only a counter behind the newest one can fill a gap; the bit set keeps
     // a counter from filling twice.
-    if (current != CheckStep::Hold || !holdOpen || int32_t(frameCounter - newest) >= 0)
+    if (current != CheckStep::Hold || !holdPart.isOpen() || int32_t(frameCounter - newest) >= 0)
         return;
-    if (markHoldCounter(frameCounter)) {
-        ++holdCounters;
-        ++outcome.hold.lateFrames;
-    }
+    holdPart.lateFrame(frameCounter, outcome.hold);
 }
 
 void SkywandCheck::tick(double time)
@@ -267,7 +221,7 @@ double SkywandCheck::countdown() const
 
 double SkywandCheck::circleCoverage() const
 {
-    return double(covered) / CircleResult::kSectors;
+    return circlePart.coverage();
 }
 
 // Fires, in order of time, every limit that falls due up to time. Each one
@@ -405,11 +359,16 @@ void SkywandCheck::apply(uint32_t frameCounter, bool ahead, double time,
     switch (current) {
     case CheckStep::Rest:
         countUnprompted(sample.bits);
-        restSample(time, sample);
+        if (time >= stepStart + kRestFrom)
+            restPart.sample(sample.joystickPresent, sample.joystickValid, sample.x, sample.y);
         return;
     case CheckStep::Circle:
         countUnprompted(sample.bits);
-        circleSample(time, sample);
+        if (circlePart.sample(sample.joystickPresent, sample.joystickValid, sample.x, sample.y,
+                              outcome.circle)) {
+            finishCircle();
+            startStep(CheckStep::Hold, time);
+        }
         return;
     case CheckStep::Hold:
         countUnprompted(sample.bits);
@@ -552,88 +511,6 @@ void SkywandCheck::startStep(CheckStep step, double time)
     }
 }
 
-void SkywandCheck::restSample(double time, const Sample& sample)
-{
-    if (time < stepStart + kRestFrom || !sample.joystickPresent)
-        return;
-    ++restPresent;
-    if (!sample.joystickValid)
-        return;
-    restX.add(sample.x);
-    restY.add(sample.y);
-}
-
-void SkywandCheck::circleSample(double time, const Sample& sample)
-{
-    if (!sample.joystickPresent)
-        return;
-    ++circlePresent;
-    if (!sample.joystickValid)
-        return;
-    CircleResult& circle = outcome.circle;
-    ++circle.samples;
-    circle.reach[0] = std::fmax(circle.reach[0], sample.x);
-    circle.reach[1] = std::fmax(circle.reach[1], -sample.x);
-    circle.reach[2] = std::fmax(circle.reach[2], sample.y);
-    circle.reach[3] = std::fmax(circle.reach[3], -sample.y);
-    if (trace.size() < kMaxTracePoints)
-        trace.push_back({float(sample.x), float(sample.y)});
-    const double r = std::hypot(sample.x, sample.y);
-    if (!(r >= kCircleMinRadius)) {
-        // The stick left the edge: no travel along it until the next sample.
-        lastRadius = NAN;
-        return;
-    }
-    ++circle.counted;
-    const double angle = std::atan2(sample.y, sample.x);
-    double degrees = angle * kDegrees;
-    if (degrees < 0.0)
-        degrees += 360.0;
-    const size_t sector = size_t(std::clamp(sectorOf(degrees), 0, CircleResult::kSectors - 1));
-    double& radius = circle.sectorRadius[sector];
-    if (std::isnan(radius) && std::isnan(filledRadius[sector]))
-        ++covered;
-    radius = std::fmax(radius, r);
-    if (!std::isnan(lastAngle)) {
-        double turn = angle - lastAngle;
-        if (turn > kPi)
-            turn -= 2.0 * kPi;
-        else if (turn <= -kPi)
-            turn += 2.0 * kPi;
-        if (!std::isnan(lastRadius) && std::fabs(turn) * kDegrees <= kCircleFillDeg)
-            fillSectors(lastAngle, turn, std::fmin(lastRadius, r));
-        sweptRad += turn;
-        circle.sweptDeg = sweptRad * kDegrees;
-    }
-    lastAngle = angle;
-    lastRadius = r;
-    if (std::fabs(sweptRad) >= kCircleSweepDeg / kDegrees && covered == CircleResult::kSectors) {
-        finishCircle();
-        startStep(CheckStep::Hold, time);
-    }
-}
-
-// The sectors strictly between the one at fromAngle and the one a turn
-// further; the two ends hold samples of their own. A filled sector takes the
-// smaller radius of the two samples, which the stick passed on its way.
-void SkywandCheck::fillSectors(double fromAngle, double turn, double radius)
-{
-    double from = fromAngle * kDegrees;
-    if (from < 0.0)
-        from += 360.0;
-    const int first = sectorOf(from);
-    const int last = sectorOf(from + turn * kDegrees);
-    // At most kCircleFillDeg / 5 sectors lie between the two.
-    const int direction = last > first ? 1 : -1;
-    for (int k = first + direction; direction * (last - k) > 0; k += direction) {
-        const size_t sector = size_t(((k % CircleResult::kSectors) + CircleResult::kSectors) %
-                                     CircleResult::kSectors);
-        if (std::isnan(outcome.circle.sectorRadius[sector]) && std::isnan(filledRadius[sector]))
-            ++covered;
-        filledRadius[sector] = std::fmax(filledRadius[sector], radius);
-    }
-}
-
 // Frames from kHoldFrom to kHoldTo after the prompt are the window; the
 // first frame at or after its end closes it, and its counter bounds the
 // frames the window should have held. Returns true when the check ended.
@@ -642,66 +519,15 @@ bool SkywandCheck::holdFrame(uint32_t frameCounter, bool ahead, double time,
 {
     if (time < stepStart + kHoldFrom)
         return false;
-    if (!holdOpen) {
-        holdOpen = true;
-        holdBase = newest;
-    }
+    if (!holdPart.isOpen())
+        holdPart.openAfter(newest);
     if (time >= stepStart + kHoldTo) {
         finishHold(ahead ? frameCounter : newest + 1u);
         finish(time, true);
         return true;
     }
-    HoldResult& hold = outcome.hold;
-    ++hold.frames;
-    // A counter ahead of every other one is new; one that goes back counts
-    // only if it fills a gap.
-    if (ahead) {
-        markHoldCounter(frameCounter);
-        ++holdCounters;
-    } else if (markHoldCounter(frameCounter)) {
-        ++holdCounters;
-    }
-    const bool tracked = record && std::isfinite(record->quality) && record->quality > 0.0f &&
-                         finite(record->location, 3) && finite(record->rotation, 9);
-    if (record && std::isfinite(record->quality)) {
-        hold.qualityMin = std::fmin(hold.qualityMin, record->quality);
-        qualitySum += record->quality;
-        ++qualityCount;
-    }
-    if (!tracked) {
-        havePrevious = false;
-        return false;
-    }
-    ++hold.trackedFrames;
-    posX.add(record->location[0]);
-    posY.add(record->location[1]);
-    posZ.add(record->location[2]);
-    if (havePrevious) {
-        double squares = 0.0;
-        for (int i = 0; i < 3; ++i) {
-            const double d = double(record->location[i]) - previousLocation[i];
-            squares += d * d;
-        }
-        const double angle = turnDegrees(previousRotation, record->rotation);
-        jumpSquares += squares;
-        angleSquares += angle * angle;
-        hold.largestJumpMm = std::fmax(hold.largestJumpMm, std::sqrt(squares));
-        ++steps;
-    }
-    std::copy(record->location, record->location + 3, previousLocation);
-    std::copy(record->rotation, record->rotation + 9, previousRotation);
-    havePrevious = true;
+    holdPart.frame(frameCounter, ahead, record, outcome.hold);
     return false;
-}
-
-// True when the counter lies in the window's span and was not seen before.
-bool SkywandCheck::markHoldCounter(uint32_t frameCounter)
-{
-    const uint32_t offset = frameCounter - holdBase;
-    if (offset == 0 || offset > kHoldCounterSpan || holdSeen.test(offset - 1))
-        return false;
-    holdSeen.set(offset - 1);
-    return true;
 }
 
 void SkywandCheck::judge(CheckItem item)
@@ -746,20 +572,10 @@ void SkywandCheck::tooFew(CheckStep step, int64_t n, int64_t needed, const char*
 
 void SkywandCheck::finishRest()
 {
-    RestResult& rest = outcome.rest;
-    rest.samples = restX.n;
-    if (restPresent < kMinRestSamples) {
-        tooFew(CheckStep::Rest, restPresent, kMinRestSamples, "sample");
+    restPart.finish(outcome.rest, kMinRestSamples);
+    if (restPart.present() < kMinRestSamples) {
+        tooFew(CheckStep::Rest, restPart.present(), kMinRestSamples, "sample");
         return;
-    }
-    // Enough values came but too few of them finite: the wand's own values
-    // cannot be measured, and the figures fail as not measured.
-    if (restX.n >= kMinRestSamples) {
-        rest.centreX = restX.mean;
-        rest.centreY = restY.mean;
-        rest.offset = std::hypot(rest.centreX, rest.centreY);
-        rest.noiseX = std::sqrt(restX.variance());
-        rest.noiseY = std::sqrt(restY.variance());
     }
     judge(CheckItem::Offset);
     judge(CheckItem::NoiseX);
@@ -768,30 +584,12 @@ void SkywandCheck::finishRest()
 
 void SkywandCheck::finishCircle()
 {
-    CircleResult& circle = outcome.circle;
-    circle.coverage = circleCoverage();
-    if (circlePresent < kMinCircleSamples) {
-        tooFew(CheckStep::Circle, circlePresent, kMinCircleSamples, "sample");
+    outcome.circle.coverage = circlePart.coverage();
+    if (circlePart.present() < kMinCircleSamples) {
+        tooFew(CheckStep::Circle, circlePart.present(), kMinCircleSamples, "sample");
         return;
     }
-    double sum = 0.0;
-    std::array<double, 4> quadrantSum = {};
-    std::array<int, 4> quadrantCount = {};
-    for (int i = 0; i < CircleResult::kSectors; ++i) {
-        const double radius = std::isnan(circle.sectorRadius[size_t(i)])
-                                  ? filledRadius[size_t(i)]
-                                  : circle.sectorRadius[size_t(i)];
-        if (std::isnan(radius))
-            continue;
-        sum += std::fabs(radius - 1.0);
-        quadrantSum[size_t(i / kQuadrantSectors)] += std::fabs(radius - 1.0);
-        ++quadrantCount[size_t(i / kQuadrantSectors)];
-    }
-    if (covered > 0)
-        circle.circularityError = 100.0 * sum / covered;
-    for (size_t q = 0; q < 4; ++q)
-        if (quadrantCount[q] > 0)
-            circle.circularityErrorQuadrant[q] = 100.0 * quadrantSum[q] / quadrantCount[q];
+    circlePart.finish(outcome.circle);
     for (const CheckItem item :
          {CheckItem::Coverage, CheckItem::CircularityError, CheckItem::ReachPlusX,
           CheckItem::ReachMinusX, CheckItem::ReachPlusY, CheckItem::ReachMinusY})
@@ -801,10 +599,7 @@ void SkywandCheck::finishCircle()
 void SkywandCheck::finishHold(uint32_t bound)
 {
     HoldResult& hold = outcome.hold;
-    // Every counter after the last frame before the window and before the
-    // first one after it was due in the window.
-    const int64_t expected = int64_t(uint32_t(bound - holdBase)) - 1;
-    hold.droppedFrames = std::max<int64_t>(0, expected - holdCounters);
+    hold.droppedFrames = holdPart.missingBefore(bound);
     const auto judgeDropped = [&] {
         const int64_t received = hold.frames + hold.lateFrames;
         FigureJudgement& judgement = outcome.judgements[size_t(CheckItem::DroppedFrames)];
@@ -826,16 +621,7 @@ void SkywandCheck::finishHold(uint32_t bound)
         tooFew(CheckStep::Hold, hold.frames, kMinHoldFrames, "frame");
         return;
     }
-    if (hold.frames > 0)
-        hold.trackedShare = double(hold.trackedFrames) / double(hold.frames);
-    if (qualityCount > 0)
-        hold.qualityMean = qualitySum / double(qualityCount);
-    if (posX.n > 0)
-        hold.positionSigmaMm = std::sqrt(posX.variance() + posY.variance() + posZ.variance());
-    if (steps > 0) {
-        hold.positionJitterMm = std::sqrt(jumpSquares / double(steps));
-        hold.rotationJitterDeg = std::sqrt(angleSquares / double(steps));
-    }
+    holdPart.finish(hold);
     judge(CheckItem::TrackedShare);
     judgeDropped();
     judge(CheckItem::PositionSigmaMm);
@@ -845,9 +631,8 @@ void SkywandCheck::finishHold(uint32_t bound)
 void SkywandCheck::incomplete(double time, const std::string& detail)
 {
     // The frames lost so far, up to the newest one.
-    if (current == CheckStep::Hold && holdOpen) {
-        outcome.hold.droppedFrames =
-            std::max<int64_t>(0, int64_t(uint32_t(newest - holdBase)) - holdCounters);
+    if (current == CheckStep::Hold && holdPart.isOpen()) {
+        outcome.hold.droppedFrames = holdPart.missingUpTo(newest);
         outcome.judgements[size_t(CheckItem::DroppedFrames)].limit = droppedLimit();
     }
     const CheckStep step = current == CheckStep::Waiting ? CheckStep::Buttons : current;

@@ -17,22 +17,16 @@
 
 #include "checkprofile.h"
 #include "checkresult.h"
+#include "circlepart.h"
 #include "framerecords.h"
+#include "holdpart.h"
+#include "restpart.h"
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct SkywandRecord;
-
-struct JoystickPoint
-{
-    float x = 0.0f;
-    float y = 0.0f;
-};
 
 class SkywandCheck
 {
@@ -67,10 +61,7 @@ public:
     static constexpr int64_t kMinRestSamples = 20;
     static constexpr int64_t kMinCircleSamples = 24;
     static constexpr int64_t kMinHoldFrames = 50;
-    // Frame counters the hold window tells apart, one bit each (8 KiB): 5 s
-    // at 13 kHz. A late frame further than this past the last frame before
-    // the window is not matched to its gap and stays counted as dropped.
-    static constexpr uint32_t kHoldCounterSpan = 65536;
+    static constexpr uint32_t kHoldCounterSpan = HoldPart::kCounterSpan;
     // 20 s at 1 kHz; faster streams still measure every sample but draw fewer.
     static constexpr size_t kMaxTracePoints = 20000;
 
@@ -102,7 +93,7 @@ public:
     // latest, at the latest time seen; NaN when nothing counts down.
     double countdown() const;
     // The joystick samples of the circle step so far, and their coverage.
-    const std::vector<JoystickPoint>& circleTrace() const { return trace; }
+    const std::vector<JoystickPoint>& circleTrace() const { return circlePart.trace(); }
     double circleCoverage() const;
     double circleSweptDeg() const { return outcome.circle.sweptDeg; }
     const CheckResult& result() const { return outcome; }
@@ -118,16 +109,6 @@ private:
         Settled,
         PromptLimit
     };
-    // Welford's running mean and variance: stable where the mean is large
-    // against the spread, as positions in millimetres are.
-    struct Running
-    {
-        int64_t n = 0;
-        double mean = 0.0;
-        double m2 = 0.0;
-        void add(double value);
-        double variance() const { return n ? m2 / double(n) : NAN; }
-    };
 
     void advance(double time);
     double nextDeadline(ButtonEvent& event, int& button) const;
@@ -141,11 +122,7 @@ private:
     void moveOnFromButton(double time);
     void countUnprompted(uint32_t now);
     void startStep(CheckStep step, double time);
-    void restSample(double time, const Sample& sample);
-    void circleSample(double time, const Sample& sample);
-    void fillSectors(double fromAngle, double toAngle, double radius);
     bool holdFrame(uint32_t frameCounter, bool ahead, double time, const SkywandRecord* record);
-    bool markHoldCounter(uint32_t frameCounter);
     void finishRest();
     void finishCircle();
     void finishHold(uint32_t bound);
@@ -188,32 +165,9 @@ private:
     // Steps that ended without the samples to judge them, by stepSlot.
     std::array<bool, 3> shortStep = {};
 
-    int64_t restPresent = 0; // records with joystick values in the window
-    Running restX, restY;
-    int64_t circlePresent = 0; // records with joystick values in the step
-    double lastAngle = NAN;
-    double lastRadius = NAN;
-    double sweptRad = 0.0;
-    std::vector<JoystickPoint> trace;
-    int covered = 0;
-    // Sectors no sample reached but the stick passed between two samples.
-    std::array<double, CircleResult::kSectors> filledRadius = {};
-
-    // The hold window's counters lie after holdBase, the newest counter
-    // before the window's first frame.
-    bool holdOpen = false;
-    uint32_t holdBase = 0;
-    int64_t holdCounters = 0; // distinct counters in the window
-    std::bitset<kHoldCounterSpan> holdSeen;
-    Running posX, posY, posZ;
-    double qualitySum = 0.0;
-    int64_t qualityCount = 0;
-    bool havePrevious = false;
-    float previousLocation[3] = {};
-    float previousRotation[9] = {};
-    double jumpSquares = 0.0;
-    double angleSquares = 0.0;
-    int64_t steps = 0;
+    RestPart restPart;
+    CirclePart circlePart;
+    HoldPart holdPart;
 
     struct RankedFailure
     {
