@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real window under Xvfb, fed by kestrel-sim at each rate for a while:
 # CPU of the process, resident memory at start and end, panel updates per
-# second, and the time from a key press (Down on the Skywand selector, with
+# second (changes of the "X = " text: at most one per paint, fewer while the
+# joystick moves slowly), and the time from a key press (Down on the Skywand selector, with
 # two Skywands in the data) until the status text names F2. With the stream
 # monitor open, also the frames its health table counts as missed while
 # measured, and since it opened.
