@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real window under Xvfb, fed by kestrel-sim at each rate for a while:
 # CPU of the process, resident memory at start and end, panel updates per
-# second, and the time from a key press (Down on the Skywand selector, with
-# two Skywands in the data) until the status text names F2.
+# second (changes of the "X = " text: at most one per paint, fewer while the
+# joystick moves slowly), and the time from a key press (Down on the Skywand
+# selector, with two Skywands in the data) until the status text names F2.
 # Usage: bench/window.sh <build folder> [seconds per rate] [rates...]
 # With SKYWAND_BENCH_MONITOR=1 the stream monitor is open beside the window
 # (View, Stream monitor: Ctrl+M) while it is measured, and its rates, gaps and
