@@ -577,8 +577,9 @@ WandLine readWandId(std::string& id)
         if (ended)
             break;
     }
-    if (!ended && id.empty() && !tooLong)
-        return WandLine::End; // the end of input or a stop signal
+    // A stop signal ends the batch, even in the middle of a typed id.
+    if (stopRequested() || (!ended && id.empty() && !tooLong))
+        return WandLine::End;
     if (!id.empty() && id.back() == '\r')
         id.pop_back();
     if (tooLong) {
