@@ -110,7 +110,7 @@ DecodedFrame DecodedFrame::read(ErrorState outcome, const FrameData& frame, int 
 }
 
 void CheckFeed::datagram(const char* data, size_t length, int64_t arrivalUs,
-                         const DatagramSender& from, int port)
+                         const DatagramSender& from, std::optional<uint16_t> port)
 {
     if (check.finished())
         return;
@@ -121,7 +121,7 @@ void CheckFeed::datagram(const char* data, size_t length, int64_t arrivalUs,
 }
 
 void CheckFeed::decoded(const DecodedFrame& datagram, int64_t arrivalUs, const DatagramSender& from,
-                        int port)
+                        std::optional<uint16_t> port)
 {
     if (check.finished())
         return;

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,8 @@ struct FeedEvidence
     int64_t undecodable = 0; // controller lines that did not decode, empty or too long
     int64_t otherSender = 0; // frames of a sender other than the judged one
     bool haveSender = false;
-    DatagramSender sender; // the judged stream's sender, once haveSender
-    int port = -1;         // the port the judged frames came on; -1 where unknown
+    DatagramSender sender;        // the judged stream's sender, once haveSender
+    std::optional<uint16_t> port; // the port the judged frames came on, where known
     bool haveOther = false;
     DatagramSender other; // the first other sender seen, once haveOther
 };
@@ -88,13 +89,13 @@ public:
     CheckFeed& operator=(const CheckFeed&) = delete;
 
     // One datagram as it arrived: its bytes, when, from whom and on which
-    // port (-1 where unknown).
+    // port, where known.
     void datagram(const char* data, size_t length, int64_t arrivalUs, const DatagramSender& from,
-                  int port = -1);
+                  std::optional<uint16_t> port = std::nullopt);
     // The same for a datagram decoded already, by DecodedFrame::read for
     // this feed's Skywand.
     void decoded(const DecodedFrame& datagram, int64_t arrivalUs, const DatagramSender& from,
-                 int port = -1);
+                 std::optional<uint16_t> port = std::nullopt);
     // Nothing more arrived up to untilUs; only a time before the next
     // datagram's arrival may be passed, or that datagram counts as later.
     void quiet(int64_t untilUs);

@@ -611,7 +611,7 @@ CheckReportInfo CheckWizard::reportInfo()
     info.evidence = feed->evidence();
     // The port the judged frames came on, which the window's port may no
     // longer be.
-    info.port = info.evidence.port >= 0 ? info.evidence.port : port;
+    info.port = info.evidence.port ? int(*info.evidence.port) : port;
     int64_t originUs = startUs;
     feed->started(originUs);
     if (clock)

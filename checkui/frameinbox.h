@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ public:
         std::string bytes;
         uint32_t sourceAddress = 0; // host byte order
         uint16_t sourcePort = 0;
-        int port = -1; // the data port it came on; -1 where unknown
+        std::optional<uint16_t> port; // the data port it came on, where known
     };
     // About 70 s of entries at 1 kHz; the GUI thread takes them every few
     // milliseconds.
