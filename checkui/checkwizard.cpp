@@ -519,6 +519,11 @@ void CheckWizard::showComparison()
     comparisonLabel->setText(text);
 }
 
+void CheckWizard::setWandId(const QString& wandId)
+{
+    wandIdEdit->setText(wandId);
+}
+
 QString CheckWizard::reportFolder() const
 {
     return folderEdit->text().trimmed();

@@ -65,6 +65,8 @@ public:
     void setProfile(const CheckProfile& profile, const QString& source);
 
     int skywandIndex() const { return index; }
+    // Fills in the wand id field of the first page.
+    void setWandId(const QString& wandId);
     const SkywandCheck& check() const { return *engine; }
     QString reportFolder() const;
     void setReportFolder(const QString& folder);
