@@ -4,8 +4,8 @@
 #include "trackreceiver.h"
 
 #include <QElapsedTimer>
-#include <QMap>
 #include <QMainWindow>
+#include <QMap>
 #include <QPointer>
 #include <QString>
 

@@ -19,8 +19,9 @@ size_t SkywandShelf::advance(double now)
     const int64_t slot = int64_t(std::floor(latest));
     if (slot != currentSlot) {
         // Bounded: at most kSeconds buckets are cleared, however long the pause.
-        const int64_t from = currentSlot == INT64_MIN ? slot - kSeconds + 1
-                                                      : std::max(currentSlot + 1, slot - kSeconds + 1);
+        const int64_t from = currentSlot == INT64_MIN
+                                 ? slot - kSeconds + 1
+                                 : std::max(currentSlot + 1, slot - kSeconds + 1);
         for (int64_t s = from; s <= slot; ++s) {
             const size_t b = size_t(((s % kSeconds) + kSeconds) % kSeconds);
             bucketSlots[b] = s;
@@ -46,8 +47,8 @@ void SkywandShelf::recordFrame(double now, const FrameData& frame)
         haveCounter = true;
         lastCounter = frame.frameCounter;
     }
-    const int written = std::clamp(frame.skywandsInFrame, 0,
-                                   std::min(numSkywand, int32_t(frame.skywands.size())));
+    const int written =
+        std::clamp(frame.skywandsInFrame, 0, std::min(numSkywand, int32_t(frame.skywands.size())));
     for (int i = 0; i < int(wands.size()); ++i) {
         Wand& w = wands[size_t(i)];
         Counts& c = w.buckets[b];
@@ -79,7 +80,8 @@ void SkywandShelf::fill(const Wand& from, double now, ShelfWand& to) const
     to.frames = to.tracked = to.missing = 0;
     const int64_t nowSlot = int64_t(std::floor(std::max(now, latest)));
     for (size_t b = 0; b < size_t(kSeconds); ++b) {
-        if (currentSlot == INT64_MIN || bucketSlots[b] <= nowSlot - kSeconds || bucketSlots[b] > nowSlot)
+        if (currentSlot == INT64_MIN || bucketSlots[b] <= nowSlot - kSeconds ||
+            bucketSlots[b] > nowSlot)
             continue;
         to.frames += from.buckets[b].frames;
         to.tracked += from.buckets[b].tracked;
@@ -112,10 +114,10 @@ std::string shelfFiguresText(int index, const ShelfWand& wand)
         n = std::snprintf(text, sizeof text, "F%d tracked %.1f %% missing %u frames", index + 1,
                           wand.trackedShare() * 100.0, unsigned(wand.missing));
         if (n > 0 && size_t(n) < sizeof text) {
-            const int more = wand.dataAge < 0.0
-                                 ? std::snprintf(text + n, sizeof text - size_t(n), " no frame yet")
-                                 : std::snprintf(text + n, sizeof text - size_t(n), " age %.3f s",
-                                                 wand.dataAge);
+            const int more =
+                wand.dataAge < 0.0
+                    ? std::snprintf(text + n, sizeof text - size_t(n), " no frame yet")
+                    : std::snprintf(text + n, sizeof text - size_t(n), " age %.3f s", wand.dataAge);
             n += std::max(more, 0);
         }
     }

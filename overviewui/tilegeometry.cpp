@@ -43,8 +43,8 @@ QRect TileGeometry::buttonRect(const QRect& tile, int button)
 {
     const int row = button / kButtonsPerRow;
     const int col = button % kButtonsPerRow;
-    return QRect(tile.left() + 8 + col * (kButtonSize + 3), tile.top() + 62 + row * (kButtonSize + 3),
-                 kButtonSize, kButtonSize);
+    return QRect(tile.left() + 8 + col * (kButtonSize + 3),
+                 tile.top() + 62 + row * (kButtonSize + 3), kButtonSize, kButtonSize);
 }
 
 QRect TileGeometry::stickCircle(const QRect& tile)

@@ -71,26 +71,26 @@ void TileGrid::paintTile(QPainter& painter, int index, const QRect& rect) const
     const QFont plain = painter.font();
     painter.setFont(bold);
     painter.setPen(ink);
-    const QString id = !tile.wandId.isEmpty()  ? tile.wandId
+    const QString id = !tile.wandId.isEmpty()    ? tile.wandId
                        : tile.proposed.isEmpty() ? QStringLiteral("no wand id")
                                                  : tile.proposed + QStringLiteral("?");
-    painter.drawText(QRect(left, rect.top() + 4, textWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                     painter.fontMetrics().elidedText(QStringLiteral("F%1  %2").arg(index + 1).arg(id),
-                                                      Qt::ElideRight, textWidth));
+    painter.drawText(
+        QRect(left, rect.top() + 4, textWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
+        painter.fontMetrics().elidedText(QStringLiteral("F%1  %2").arg(index + 1).arg(id),
+                                         Qt::ElideRight, textWidth));
     painter.setFont(plain);
-    const QString state =
-        tracked ? QStringLiteral("quality %1  age %2 s")
-                      .arg(double(w.record.quality), 0, 'f', 2)
-                      .arg(w.dataAge, 0, 'f', 3)
-                : w.dataAge < 0 ? QStringLiteral("not tracked")
-                                : QStringLiteral("not tracked  age %1 s").arg(w.dataAge, 0, 'f', 3);
+    const QString state = tracked ? QStringLiteral("quality %1  age %2 s")
+                                        .arg(double(w.record.quality), 0, 'f', 2)
+                                        .arg(w.dataAge, 0, 'f', 3)
+                          : w.dataAge < 0
+                              ? QStringLiteral("not tracked")
+                              : QStringLiteral("not tracked  age %1 s").arg(w.dataAge, 0, 'f', 3);
     painter.drawText(QRect(left, rect.top() + 22, textWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
                      state);
-    const QString health =
-        w.frames == 0 ? QStringLiteral("10 s: no frames")
-                      : QStringLiteral("10 s: %1 % tracked, %2 missing")
-                            .arg(w.trackedShare() * 100.0, 0, 'f', 1)
-                            .arg(w.missing);
+    const QString health = w.frames == 0 ? QStringLiteral("10 s: no frames")
+                                         : QStringLiteral("10 s: %1 % tracked, %2 missing")
+                                               .arg(w.trackedShare() * 100.0, 0, 'f', 1)
+                                               .arg(w.missing);
     painter.setPen(w.missing > 0 ? QColor(170, 0, 0) : ink);
     painter.drawText(QRect(left, rect.top() + 40, textWidth, 16), Qt::AlignLeft | Qt::AlignVCenter,
                      health);
@@ -115,8 +115,8 @@ void TileGrid::paintTile(QPainter& painter, int index, const QRect& rect) const
     }
 
     painter.setPen(tile.verdict == QLatin1String("pass") ? QColor(0, 120, 0)
-                   : tile.verdict.isEmpty()             ? QColor(Qt::gray)
-                                                        : QColor(170, 0, 0));
+                   : tile.verdict.isEmpty()              ? QColor(Qt::gray)
+                                                         : QColor(170, 0, 0));
     const QString last = tile.verdict.isEmpty()
                              ? QStringLiteral("no check on record")
                              : QStringLiteral("last check: %1 %2").arg(tile.verdict, tile.checked);
@@ -133,7 +133,8 @@ void TileGrid::paintTile(QPainter& painter, int index, const QRect& rect) const
 
 void TileGrid::mousePressEvent(QMouseEvent* event)
 {
-    const int index = TileGeometry::indexAt(event->position().toPoint(), int(shown.size()), width());
+    const int index =
+        TileGeometry::indexAt(event->position().toPoint(), int(shown.size()), width());
     if (index >= 0 && event->button() == Qt::LeftButton)
         emit tileClicked(index);
     QWidget::mousePressEvent(event);
@@ -141,7 +142,8 @@ void TileGrid::mousePressEvent(QMouseEvent* event)
 
 void TileGrid::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    const int index = TileGeometry::indexAt(event->position().toPoint(), int(shown.size()), width());
+    const int index =
+        TileGeometry::indexAt(event->position().toPoint(), int(shown.size()), width());
     if (index >= 0)
         emit wandIdWanted(index);
 }
