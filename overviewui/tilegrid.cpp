@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include <algorithm>
 
@@ -43,8 +44,6 @@ void TileGrid::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     const int count = int(shown.size());
-    if (minimumHeight() != heightForWidth(width()))
-        setMinimumHeight(heightForWidth(width()));
     for (int i = 0; i < count; ++i) {
         const QRect rect = TileGeometry::tileRect(i, width());
         if (rect.top() > event->rect().bottom())
@@ -52,6 +51,14 @@ void TileGrid::paintEvent(QPaintEvent* event)
         if (rect.intersects(event->rect()))
             paintTile(painter, i, rect);
     }
+}
+
+void TileGrid::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The rows follow the width, and the scroll area follows the rows.
+    if (minimumHeight() != heightForWidth(width()))
+        setMinimumHeight(heightForWidth(width()));
 }
 
 void TileGrid::paintTile(QPainter& painter, int index, const QRect& rect) const
