@@ -8,7 +8,7 @@
 // as the width holds (at least one), then down.
 struct TileGeometry
 {
-    static constexpr int kWidth = 210;
+    static constexpr int kWidth = 236;
     static constexpr int kHeight = 124;
     static constexpr int kGap = 6;
     static constexpr int kButtonsPerRow = 8; // two rows hold a record's 16 buttons
