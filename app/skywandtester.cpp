@@ -458,14 +458,13 @@ void Skywandtester::openOverview()
 
 void Skywandtester::checkFromOverview(int index, const QString& wandId)
 {
-    // The wizard checks the Skywand selected when it opens; one already open
-    // keeps its own.
-    const bool fresh = !checkWizard;
-    if (fresh && index >= 0 && index < ui->cboSkywand->count())
+    if (index >= 0 && index < ui->cboSkywand->count())
         ui->cboSkywand->setCurrentIndex(index);
     openCheckWizard();
-    if (fresh && checkWizard)
-        checkWizard->setWandId(wandId);
+    // An open wizard between checks moves to this Skywand; one that is
+    // checking keeps its own.
+    if (checkWizard)
+        checkWizard->setSkywand(index, wandId);
 }
 
 void Skywandtester::createCheckEntry()

@@ -21,6 +21,10 @@ class TrackReceiver : public QThread
 
 public:
     static constexpr int kDefaultFailurePauseUs = 1000000;
+    // With coalescing on and no frame observer, a cycle that decoded a frame
+    // lasts at least this long: 250 receives a second, four for each paint
+    // of a 60 Hz panel, however fast the stream.
+    static constexpr int kNewestCycleUs = 4000;
 
     TrackReceiver(TrackingSdk* sdk, QObject* parent);
     ~TrackReceiver() override;
@@ -96,7 +100,8 @@ protected:
     void run() override;
 
 private:
-    void pauseAfterFailure(qint64 elapsedUs);
+    // Waits up to restUs, or until stopped.
+    void pauseFor(qint64 restUs);
 
     TrackingSdk* sdk;
     std::atomic<bool> running;

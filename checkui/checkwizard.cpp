@@ -152,11 +152,10 @@ int64_t atUs(int64_t originUs, double seconds)
 } // namespace
 
 CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
-    : QWizard(parent), index(skywandIndex), port(dataPort),
+    : QWizard(parent), index(skywandIndex), checkedIndex(skywandIndex), port(dataPort),
       engine(std::make_unique<SkywandCheck>()), frames(std::make_shared<FrameInbox>(skywandIndex)),
       feed(std::make_unique<CheckFeed>(*engine, skywandIndex)), refreshTimer(new QTimer(this))
 {
-    setWindowTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
     setWizardStyle(QWizard::ClassicStyle);
     // The wand id is shown as typed.
     setTitleFormat(Qt::PlainText);
@@ -166,6 +165,7 @@ CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
     setPage(IdentityPage, createIdentityPage());
     setPage(StepsPage, createStepsPage());
     setPage(ResultPage, createResultPage());
+    showSkywand();
     refreshTimer->setInterval(kRefreshMs);
     connect(refreshTimer, &QTimer::timeout, this, [this] { refresh(); });
     resize(640, 600);
@@ -176,7 +176,6 @@ CheckWizard::~CheckWizard() = default;
 QWizardPage* CheckWizard::createIdentityPage()
 {
     auto* page = new ConditionPage;
-    page->setTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
     page->setSubTitle(QStringLiteral("The check guides the person holding the wand through the "
                                      "buttons, the joystick at rest, a full circle and holding "
                                      "still, and files a report."));
@@ -190,11 +189,8 @@ QWizardPage* CheckWizard::createIdentityPage()
     auto* layout = new QFormLayout(page);
     layout->addRow(QStringLiteral("&Wand id:"), wandIdEdit);
     layout->addRow(QStringLiteral("&Operator:"), operatorEdit);
-    layout->addRow(new QLabel(
-        QStringLiteral("The check reads Skywand F%1 (the one chosen in the main window) on UDP "
-                       "port %2.")
-            .arg(index + 1)
-            .arg(port)));
+    sourceLabel = new QLabel;
+    layout->addRow(sourceLabel);
     profileLabel = new QLabel;
     profileLabel->setObjectName(QStringLiteral("profileInForce"));
     profileLabel->setWordWrap(true);
@@ -280,6 +276,9 @@ QWizardPage* CheckWizard::createResultPage()
     saveButton = new QPushButton(QStringLiteral("&Save report"));
     saveButton->setObjectName(QStringLiteral("saveReport"));
     connect(saveButton, &QPushButton::clicked, this, [this] { onSave(); });
+    nextWandButton = new QPushButton(QStringLiteral("Check &next wand"));
+    nextWandButton->setObjectName(QStringLiteral("checkNextWand"));
+    connect(nextWandButton, &QPushButton::clicked, this, [this] { onNextWand(); });
     savedLabel = new QLabel;
     savedLabel->setObjectName(QStringLiteral("savedReport"));
     savedLabel->setWordWrap(true);
@@ -299,6 +298,7 @@ QWizardPage* CheckWizard::createResultPage()
     layout->addLayout(folder);
     auto* save = new QHBoxLayout;
     save->addWidget(saveButton);
+    save->addWidget(nextWandButton);
     save->addStretch();
     layout->addLayout(save);
     layout->addWidget(savedLabel);
@@ -346,6 +346,7 @@ void CheckWizard::startCheck()
         QStringLiteral("Checking Skywand F%1: %2").arg(index + 1).arg(wandIdEdit->text()));
     feed.reset();
     engine = std::make_unique<SkywandCheck>(limits);
+    checkedIndex = index;
     checkId = newCheckId();
     stored = false;
     storeProblem.clear();
@@ -519,11 +520,6 @@ void CheckWizard::showComparison()
     comparisonLabel->setText(text);
 }
 
-void CheckWizard::setWandId(const QString& wandId)
-{
-    wandIdEdit->setText(wandId);
-}
-
 QString CheckWizard::reportFolder() const
 {
     return folderEdit->text().trimmed();
@@ -611,7 +607,7 @@ CheckReportInfo CheckWizard::reportInfo()
     info.toolVersion = SKYWAND_VERSION;
     info.wandId = wandIdEdit->text().toStdString();
     info.operatorName = operatorEdit->text().toStdString();
-    info.skywandIndex = index;
+    info.skywandIndex = checkedIndex;
     info.evidence = feed->evidence();
     // The port the judged frames came on, which the window's port may no
     // longer be.
@@ -719,6 +715,43 @@ void CheckWizard::onSave()
                 ? QStringLiteral("\nStored in %1.").arg(records)
                 : QStringLiteral("\nNot stored in %1: %2").arg(records, storeProblem);
     savedLabel->setText(text);
+}
+
+// An unsaved result is saved first, as Save would; one that cannot be saved
+// keeps the wizard on the result page with the reason shown.
+void CheckWizard::onNextWand()
+{
+    if (saveButton->isEnabled()) {
+        onSave();
+        if (saveButton->isEnabled())
+            return;
+    }
+    saved.clear();
+    wandIdEdit->clear();
+    restart();
+    wandIdEdit->setFocus();
+    emit nextWandRequested();
+}
+
+void CheckWizard::setSkywand(int skywandIndex, const QString& proposedWandId)
+{
+    if (checking || skywandIndex < 0 || skywandIndex >= FrameLimits::kMaxSkywands)
+        return;
+    index = skywandIndex;
+    frames->setSkywandIndex(index);
+    showSkywand();
+    wandIdEdit->setText(proposedWandId.left(kMaxTypedLength));
+}
+
+void CheckWizard::showSkywand()
+{
+    setWindowTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
+    page(IdentityPage)->setTitle(QStringLiteral("Check Skywand F%1").arg(index + 1));
+    sourceLabel->setText(
+        QStringLiteral("The check reads Skywand F%1 (the one chosen in the main window) on UDP "
+                       "port %2.")
+            .arg(index + 1)
+            .arg(port));
 }
 
 void CheckWizard::done(int result)

@@ -65,8 +65,10 @@ public:
     void setProfile(const CheckProfile& profile, const QString& source);
 
     int skywandIndex() const { return index; }
-    // Fills in the wand id field of the first page.
-    void setWandId(const QString& wandId);
+    // Which Skywand (from 0) the next check judges, and the wand id it
+    // proposes; the main window calls it in answer to nextWandRequested().
+    // Ignored while a check runs and for an index beyond the frame's limit.
+    void setSkywand(int index, const QString& proposedWandId);
     const SkywandCheck& check() const { return *engine; }
     QString reportFolder() const;
     void setReportFolder(const QString& folder);
@@ -88,6 +90,11 @@ public:
     // Tests pass their own seconds instead of the steady clock.
     void setClockForTesting(std::function<double()> clock);
 
+signals:
+    // "Check next wand" saved the result and went back to the wand id page,
+    // keeping the operator and the report folder.
+    void nextWandRequested();
+
 protected:
     void initializePage(int id) override;
     void done(int result) override;
@@ -107,8 +114,11 @@ private:
     bool currentRecord(CheckRecord& record);
     void chooseFolder();
     void onSave();
+    void onNextWand();
+    void showSkywand();
 
     int index;
+    int checkedIndex; // the Skywand the current or last check judged
     int port;
     CheckProfile limits;
     std::unique_ptr<SkywandCheck> engine;
@@ -130,6 +140,7 @@ private:
     QTimer* refreshTimer;
     QLineEdit* wandIdEdit = nullptr;
     QLineEdit* operatorEdit = nullptr;
+    QLabel* sourceLabel = nullptr;
     QLabel* profileLabel = nullptr;
     QLabel* stepTitle = nullptr;
     QLabel* promptLabel = nullptr;
@@ -143,5 +154,6 @@ private:
     QLabel* wearLabel = nullptr;
     QLineEdit* folderEdit = nullptr;
     QPushButton* saveButton = nullptr;
+    QPushButton* nextWandButton = nullptr;
     QLabel* savedLabel = nullptr;
 };

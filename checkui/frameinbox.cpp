@@ -23,7 +23,7 @@ void FrameInbox::push(const TrackingSdk& sdk, int64_t waitStartUs)
             if (datagram) {
                 entry.arrivalUs = datagram->arrivalUs;
                 entry.decoded = true;
-                entry.frame = DecodedFrame::read(outcome, frame, skywandIndex);
+                entry.frame = DecodedFrame::read(outcome, frame, skywandIndex.load());
                 entry.sourceAddress = datagram->sourceAddress;
                 entry.sourcePort = datagram->sourcePort;
                 keep = true;

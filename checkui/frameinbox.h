@@ -2,6 +2,7 @@
 
 #include "checkfeed.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -45,6 +46,9 @@ public:
     explicit FrameInbox(int skywandIndex = 0);
 
     static int64_t wallUs();
+    // From any thread; the datagrams pushed from then on keep this
+    // Skywand's records.
+    void setSkywandIndex(int index) { skywandIndex.store(index); }
 
     // On the receiver thread, after each receive that began to wait at
     // waitStartUs: what it decoded of the datagram it read, or after a
@@ -59,7 +63,7 @@ public:
     int64_t lost() const;
 
 private:
-    const int skywandIndex;
+    std::atomic<int> skywandIndex;
     mutable std::mutex mutex;
     std::vector<Entry> pending;
     size_t pendingBytes = 0;

@@ -61,19 +61,31 @@ void appendRotation(std::string& out, double angle)
 
 FrameGenerator::FrameGenerator(const GeneratorSettings& settings) : config(settings) {}
 
+// Each Skywand keeps its own pace, so that wands side by side differ at a
+// glance; the first one keeps the plain pace.
+double FrameGenerator::buttonSeconds(int skywand)
+{
+    return kButtonSeconds * (1.0 + (skywand % 4) / 4.0);
+}
+
 int FrameGenerator::pressedButton(int skywand, int buttonCount, double seconds)
 {
     if (buttonCount <= 0)
         return -1;
-    const long long step = static_cast<long long>(std::floor(seconds / kButtonSeconds));
+    const long long step = static_cast<long long>(std::floor(seconds / buttonSeconds(skywand)));
     return static_cast<int>((step + skywand) % buttonCount);
 }
 
 void FrameGenerator::joystick(int skywand, double seconds, float& x, float& y)
 {
-    const double phase = std::fmod(seconds, kRadiusSeconds) / kRadiusSeconds; // 0 .. 1
-    const double radius = phase < 0.5 ? 2.0 * phase : 2.0 - 2.0 * phase;
-    const double angle = 2.0 * kPi * seconds / kCircleSeconds + skywand * kPi / 2.0;
+    // The golden angle spreads the wands' phases around the circle; turns of
+    // five speeds in both directions keep them apart over time.
+    constexpr double kGoldenAngle = 2.39996322972865332;
+    const double radiusPhase =
+        std::fmod(seconds + skywand * 0.37 * kRadiusSeconds, kRadiusSeconds) / kRadiusSeconds;
+    const double radius = radiusPhase < 0.5 ? 2.0 * radiusPhase : 2.0 - 2.0 * radiusPhase;
+    const double turn = (skywand % 2 ? -1.0 : 1.0) / (kCircleSeconds * (1.0 + (skywand % 5) / 4.0));
+    const double angle = 2.0 * kPi * seconds * turn + skywand * kGoldenAngle;
     // Rounded to what the frame text carries.
     x = static_cast<float>(std::round(radius * std::cos(angle) * 1000.0) / 1000.0);
     y = static_cast<float>(std::round(radius * std::sin(angle) * 1000.0) / 1000.0);

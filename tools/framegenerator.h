@@ -1,7 +1,8 @@
 #pragma once
 
 // Builds the text of simulated tracking frames: a few moving bodies, the
-// Skywands with a joystick on a slow circle and buttons pressed in turn, one
+// Skywands with a joystick on a slow circle and buttons pressed in turn, each
+// at its own pace and phase, one
 // measurement tool, one hand and a few markers. Every value is a pure
 // function of the settings, the frame number and the frame time, so that a
 // test can rebuild exactly what was sent.
@@ -43,6 +44,8 @@ public:
     // carries it, before anything is derived from it.
     std::string frame(uint32_t number, double seconds) const;
 
+    // How long skywand holds each button: kButtonSeconds for the first one.
+    static double buttonSeconds(int skywand);
     // The index of the button skywand holds at that time (exactly one at once).
     static int pressedButton(int skywand, int buttonCount, double seconds);
     // The joystick position of skywand at that time, on a circle of radius

@@ -3,6 +3,8 @@
 // the data port or from a recording, files a JSON and an HTML report and a
 // CSV row, stores the check in the records and prints the JSON report's
 // path. "history" lists the records, "import" stores filed report folders.
+// --batch checks one wand after another, each wand id read from a line of
+// standard input as a barcode scanner types it.
 
 #include "capture.h"
 #include "checkfeed.h"
@@ -19,6 +21,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -55,6 +59,7 @@ struct CheckOptions
     std::string read;
     std::string write;
     std::string store;
+    bool batch = false;
 };
 
 struct HistoryOptions
@@ -148,18 +153,23 @@ void record(CaptureWriter& recording, const std::string& path, const char* data,
 // dropped), timed by the system's receive time, so that a checker held up for
 // a while still judges each frame by when it came. A recording of the
 // datagrams holds the same times, and --read of it files the same figures.
-bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
-             CheckReportInfo& info, CaptureWriter& recording)
+bool openPort(const CheckOptions& options, UdpReceiver& socket)
 {
-    UdpReceiver socket;
     std::string error;
     if (!socket.open(options.port, error)) {
         std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
         return false;
     }
-    info.port = socket.port();
     std::fprintf(stderr, "kestrel-check: listening on UDP port %u for Skywand F%d\n",
                  unsigned(socket.port()), options.skywand);
+    return true;
+}
+
+// portFailed: the port failed during the check, which then ends incomplete.
+void runLive(const CheckOptions& options, UdpReceiver& socket, SkywandCheck& check, CheckFeed& feed,
+             CheckReportInfo& info, CaptureWriter& recording, bool& portFailed)
+{
+    info.port = socket.port();
     std::vector<char> buffer(static_cast<size_t>(CheckFeed::kBufferSize));
     Progress progress;
     progress.show(check, 0.0);
@@ -177,6 +187,7 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
         }
         if (result == UdpReceiver::Result::Failed) {
             feed.stop(wallClockUs(), "the data port failed");
+            portFailed = true;
             break;
         }
         if (result == UdpReceiver::Result::Timeout) {
@@ -193,7 +204,6 @@ bool runLive(const CheckOptions& options, SkywandCheck& check, CheckFeed& feed,
         progress.show(check, feed);
     }
     checkTimes(check, feed, info);
-    return true;
 }
 
 // A recording: the capture's times, the same feed as live.
@@ -385,6 +395,14 @@ CLI::Option* addCheckOptions(CLI::App& app, CheckOptions& options)
            "Record every datagram the check judged, with the times it judged them at, "
            "to this pcap file, which must not exist yet; --read of it files the same figures")
         ->excludes("--read");
+    app.add_flag("--batch", options.batch,
+                 "Check one wand after another on the same port: read each wand id from a line "
+                 "of standard input (as a barcode scanner types it; a prompt when it is a "
+                 "terminal), check, file and store it, until an empty line or the end of input; "
+                 "then print a table of wand id, verdict and main failures")
+        ->excludes("--wand-id")
+        ->excludes("--read")
+        ->excludes("--write");
     addStoreOption(app, options.store);
     return port;
 }
@@ -430,7 +448,7 @@ void validateCheck(const CheckOptions& options, bool portGiven, CheckProfile& pr
 {
     if (options.read.empty() && !portGiven)
         throw CLI::ValidationError("--port", "is required unless --read is given");
-    if (options.wandId.empty() || options.wandId.size() > kMaxTypedLength)
+    if (!options.batch && (options.wandId.empty() || options.wandId.size() > kMaxTypedLength))
         throw CLI::ValidationError("--wand-id",
                                    "must hold 1 to " + std::to_string(kMaxTypedLength) + " bytes");
     if (options.operatorName.size() > kMaxTypedLength)
@@ -445,10 +463,22 @@ void validateCheck(const CheckOptions& options, bool portGiven, CheckProfile& pr
         throw CLI::ValidationError("--out", options.out + " is not a folder this user can write");
 }
 
-// Runs the check live or from the recording, files its report and stores it.
-int runCheck(const CheckOptions& options, bool portFilter, const CheckProfile& profile)
+// What one check came to, for the batch's table.
+struct WandOutcome
 {
-    installStopHandlers();
+    std::string wandId;
+    int status = kExitIncomplete;
+    Verdict verdict = Verdict::Incomplete;
+    std::vector<CheckFailure> failures;
+    bool portFailed = false;
+};
+
+// Runs the check live on socket, or from the recording when socket is null,
+// files its report and stores it. Prints the JSON report's path on standard
+// output unless quietPath, then on standard error.
+int checkWand(const CheckOptions& options, bool portFilter, const CheckProfile& profile,
+              UdpReceiver* socket, CaptureWriter& recording, bool quietPath, WandOutcome& outcome)
+{
     SkywandCheck check(profile);
     CheckReportInfo info;
     info.checkId = newCheckId();
@@ -458,16 +488,12 @@ int runCheck(const CheckOptions& options, bool portFilter, const CheckProfile& p
     info.operatorName = options.operatorName;
     info.skywandIndex = options.skywand - 1;
     CheckFeed feed(check, options.skywand - 1);
-    // The recording is created before the port is opened, so that a path it
-    // cannot be written to ends the run before anyone holds the wand.
-    CaptureWriter recording;
-    std::string error;
-    if (!options.write.empty() && !recording.open(options.write, error)) {
-        std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
-        return kExitCannotSave;
-    }
-    const bool ran = options.read.empty() ? runLive(options, check, feed, info, recording)
-                                          : runCapture(options, portFilter, check, feed, info);
+    outcome.wandId = options.wandId;
+    bool ran = true;
+    if (socket)
+        runLive(options, *socket, check, feed, info, recording, outcome.portFailed);
+    else
+        ran = runCapture(options, portFilter, check, feed, info);
     info.evidence = feed.evidence();
     if (!ran) {
         // A recording of nothing would only stand in the way of the next try.
@@ -476,22 +502,188 @@ int runCheck(const CheckOptions& options, bool portFilter, const CheckProfile& p
     }
 
     const CheckResult& result = check.result();
+    outcome.verdict = result.verdict;
+    outcome.failures = result.failures;
     std::fprintf(stderr, "kestrel-check: %s\n", verdictName(result.verdict));
     for (const CheckFailure& f : result.failures)
         std::fprintf(stderr, "kestrel-check:   %s, %s: %s (%s)\n", f.step.c_str(), f.item.c_str(),
                      f.reason.c_str(), f.detail.c_str());
     SavedReport saved;
+    std::string error;
     if (!saveReport(options.out, info, profile, result, saved, error)) {
         std::fprintf(stderr, "kestrel-check: cannot file the report: %s\n", error.c_str());
+        return outcome.status = kExitCannotSave;
+    }
+    if (quietPath) {
+        std::fprintf(stderr, "kestrel-check: filed %s\n", saved.json.c_str());
+    } else if (std::printf("%s\n", saved.json.c_str()) < 0 || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kestrel-check: cannot write to standard output\n");
+        return outcome.status = kExitCannotSave;
+    }
+    if (!storeCheck(options.store, reportJson(info, profile, result), profile))
+        return outcome.status = kExitCannotSave;
+    return outcome.status = exitStatus(result.verdict);
+}
+
+// Runs the check live or from the recording, files its report and stores it.
+int runCheck(const CheckOptions& options, bool portFilter, const CheckProfile& profile)
+{
+    installStopHandlers();
+    // The recording is created before the port is opened, so that a path it
+    // cannot be written to ends the run before anyone holds the wand.
+    CaptureWriter recording;
+    std::string error;
+    if (!options.write.empty() && !recording.open(options.write, error)) {
+        std::fprintf(stderr, "kestrel-check: %s\n", error.c_str());
         return kExitCannotSave;
     }
-    if (std::printf("%s\n", saved.json.c_str()) < 0 || std::fflush(stdout) != 0) {
+    UdpReceiver socket;
+    if (options.read.empty() && !openPort(options, socket)) {
+        recording.discard();
+        return kExitIncomplete;
+    }
+    WandOutcome outcome;
+    return checkWand(options, portFilter, profile, options.read.empty() ? &socket : nullptr,
+                     recording, false, outcome);
+}
+
+enum class WandLine
+{
+    Id,      // a wand id to check
+    End,     // an empty line, the end of input or a stop signal
+    Refused, // too long or holding control bytes; the next line follows
+};
+
+// Reads one wand id from standard input, as a person or a barcode scanner
+// types it: a line ending in LF or CRLF. Reads at most a bounded line at a
+// time, so that endless input without a line break costs no memory.
+WandLine readWandId(std::string& id)
+{
+    id.clear();
+    char chunk[kMaxTypedLength + 2];
+    bool tooLong = false;
+    bool ended = false;
+    while (std::fgets(chunk, sizeof chunk, stdin)) {
+        std::string piece(chunk);
+        ended = !piece.empty() && piece.back() == '\n';
+        if (ended)
+            piece.pop_back();
+        if (!tooLong)
+            id += piece;
+        if (id.size() > kMaxTypedLength) {
+            tooLong = true;
+            id.clear();
+        }
+        if (ended)
+            break;
+    }
+    // A stop signal ends the batch, even in the middle of a typed id.
+    if (stopRequested() || (!ended && id.empty() && !tooLong))
+        return WandLine::End;
+    if (!id.empty() && id.back() == '\r')
+        id.pop_back();
+    if (tooLong) {
+        std::fprintf(stderr, "kestrel-check: a wand id holds at most %zu bytes; refused\n",
+                     kMaxTypedLength);
+        return WandLine::Refused;
+    }
+    if (id.empty())
+        return WandLine::End;
+    for (const char c : id) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            std::fprintf(stderr, "kestrel-check: a wand id holds no control characters; "
+                                 "refused\n");
+            id.clear();
+            return WandLine::Refused;
+        }
+    }
+    return WandLine::Id;
+}
+
+// The main failures of a check, for one cell of the table.
+std::string mainFailures(const WandOutcome& outcome)
+{
+    constexpr size_t kShown = 3;
+    std::string text;
+    for (size_t i = 0; i < outcome.failures.size() && i < kShown; ++i) {
+        const CheckFailure& f = outcome.failures[i];
+        text += (i ? "; " : "") + f.item + ": " + f.reason;
+    }
+    if (outcome.failures.size() > kShown)
+        text += "; " + std::to_string(outcome.failures.size() - kShown) + " more";
+    if (outcome.status == kExitCannotSave)
+        text += std::string(text.empty() ? "" : "; ") + "not filed or not stored";
+    return text;
+}
+
+void printTable(const std::vector<WandOutcome>& outcomes)
+{
+    size_t width = std::string("wand id").size();
+    for (const WandOutcome& outcome : outcomes)
+        width = std::max(width, outcome.wandId.size());
+    std::printf("%-*s  %-10s  %s\n", int(width), "wand id", "verdict", "failures");
+    for (const WandOutcome& outcome : outcomes)
+        std::printf("%-*s  %-10s  %s\n", int(width), outcome.wandId.c_str(),
+                    verdictName(outcome.verdict), mainFailures(outcome).c_str());
+}
+
+// One wand after another on one port, until an empty line or the end of
+// input; the exit status is the worst of the checks': not filed or stored,
+// then incomplete, then failed.
+int runBatch(CheckOptions options, const CheckProfile& profile)
+{
+    installStopHandlers();
+    UdpReceiver socket;
+    if (!openPort(options, socket))
+        return kExitIncomplete;
+    const bool typed = ::isatty(STDIN_FILENO) == 1;
+    std::vector<WandOutcome> outcomes;
+    std::vector<char> drain(static_cast<size_t>(CheckFeed::kBufferSize));
+    while (!stopRequested()) {
+        if (typed)
+            std::fprintf(stderr, "kestrel-check: wand id (an empty line ends the batch): ");
+        const WandLine line = readWandId(options.wandId);
+        if (line == WandLine::End)
+            break;
+        if (line == WandLine::Refused)
+            continue;
+        // What waited in the socket while the id was typed belongs to no
+        // check; the check judges the frames that come from now on.
+        // Bounded by time, so that a flood cannot hold the batch here.
+        const int64_t drainStartUs = wallClockUs();
+        size_t length = 0;
+        DatagramOrigin origin;
+        for (;;) {
+            const UdpReceiver::Result result =
+                socket.receive(drain.data(), drain.size() - 1, 0, length, origin);
+            if (result == UdpReceiver::Result::Timeout || result == UdpReceiver::Result::Failed ||
+                (result == UdpReceiver::Result::Datagram && origin.arrivalUs >= drainStartUs))
+                break;
+        }
+        std::fprintf(stderr, "kestrel-check: checking wand %s\n", options.wandId.c_str());
+        CaptureWriter noRecording;
+        WandOutcome outcome;
+        checkWand(options, false, profile, &socket, noRecording, true, outcome);
+        outcomes.push_back(outcome);
+        if (outcome.portFailed)
+            break;
+    }
+    printTable(outcomes);
+    int status = kExitPass;
+    for (const WandOutcome& outcome : outcomes) {
+        if (outcome.status == kExitCannotSave)
+            status = kExitCannotSave;
+        else if (outcome.status == kExitIncomplete && status != kExitCannotSave)
+            status = kExitIncomplete;
+        else if (outcome.status == kExitFail && status == kExitPass)
+            status = kExitFail;
+    }
+    if (std::fflush(stdout) != 0) {
         std::fprintf(stderr, "kestrel-check: cannot write to standard output\n");
         return kExitCannotSave;
     }
-    if (!storeCheck(options.store, reportJson(info, profile, result), profile))
-        return kExitCannotSave;
-    return exitStatus(result.verdict);
+    return status;
 }
 
 int run(int argc, char** argv)
@@ -506,7 +698,9 @@ int run(int argc, char** argv)
     app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port or the "
                "capture cannot be read), 64 bad usage (a bad profile or report folder included), "
                "74 when the report, the --write recording or the record could not be written "
-               "(the report files stay when only the record failed).");
+               "(the report files stay when only the record failed). With --batch: 74 when any "
+               "check was not filed or stored, else 2 when any was incomplete, else 1 when any "
+               "failed, else 0.");
     app.require_subcommand(0, 1);
     CLI::Option* port = addCheckOptions(app, options);
     CLI::App* history = addHistoryCommand(app, historyOptions);
@@ -523,6 +717,8 @@ int run(int argc, char** argv)
         return runHistory(historyOptions);
     if (import->parsed())
         return runImport(importOptions);
+    if (options.batch)
+        return runBatch(options, profile);
     return runCheck(options, port->count() > 0, profile);
 }
 

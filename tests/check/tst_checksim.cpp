@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -62,10 +63,13 @@ std::string readAll(const std::string& path)
     return text.str();
 }
 
-pid_t spawn(const std::vector<std::string>& arguments, const std::string& out, int errFd)
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& out, int errFd,
+            int inFd = -1)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (inFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, inFd, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (errFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, errFd, 2);
@@ -279,6 +283,80 @@ TEST(CheckSim, At60Hz)
 TEST(CheckSim, At1000Hz)
 {
     runEveryScript(1000);
+}
+
+// Three wands checked one after another by --batch on one port, as a scanner
+// types their ids, each played by its own kestrel-sim once its check began;
+// lines that are no wand id are refused on the way. Every check lands in the
+// records with its verdict, and the exit status is that of the failed one.
+TEST(CheckSim, BatchOfThreeWands)
+{
+    namespace fs = std::filesystem;
+    const std::string folder =
+        (fs::temp_directory_path() / ("checkbatch" + std::to_string(::getpid()))).string();
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string store = "sqlite:" + folder + "/checks.sqlite";
+    int in[2];
+    int err[2];
+    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    const pid_t batch = spawn({KESTREL_CHECK, "--batch", "--port", "0", "--operator", "Ann",
+                               "--out", folder, "--store", store},
+                              folder + "/table.txt", err[1], in[0]);
+    ::close(in[0]);
+    ::close(err[1]);
+    ASSERT_GT(batch, 0);
+    std::string text;
+    ASSERT_EQ(readUntil(err[0], text, " for Skywand", 10000), "");
+    const std::string port = std::to_string(std::atoi(text.c_str() + text.find("UDP port ") + 9));
+    const std::string refused = std::string(300, 'x') + "\n" + "B\x1b[2J\n";
+    ASSERT_EQ(::write(in[1], refused.data(), refused.size()), ssize_t(refused.size()));
+
+    const struct
+    {
+        std::string id;
+        const char* script;
+        const char* verdict;
+    } wands[] = {{"B1", "pass", "pass"}, {"B2", "stuck:3", "fail"}, {"B3", "pass", "pass"}};
+    for (const auto& wand : wands) {
+        SCOPED_TRACE(wand.id);
+        text.clear();
+        const std::string line = wand.id + "\r\n";
+        ASSERT_EQ(::write(in[1], line.data(), line.size()), ssize_t(line.size()));
+        ASSERT_EQ(readUntil(err[0], text, "checking wand " + wand.id + "\n", 10000), "");
+        const pid_t sim = spawn({KESTREL_SIM, "--check", wand.script, "--rate", "60", "--port",
+                                 port, "--seed", "7", "--quiet"},
+                                "/dev/null", -1);
+        ASSERT_GT(sim, 0);
+        EXPECT_EQ(exitOf(sim), 0);
+        ASSERT_EQ(readUntil(err[0], text, "kestrel-check: filed ", kRunLimitMs), "");
+    }
+    ::close(in[1]);
+    EXPECT_EQ(readUntil(err[0], text, "", 10000), "");
+    ::close(err[0]);
+    EXPECT_EQ(exitOf(batch), 1);
+
+    const std::string table = readAll(folder + "/table.txt");
+    const size_t row = table.find("\nB2 ");
+    ASSERT_NE(row, std::string::npos) << table;
+    const std::string failed = table.substr(row, table.find('\n', row + 1) - row);
+    EXPECT_NE(failed.find(" fail "), std::string::npos) << table;
+    EXPECT_NE(failed.find("button 3: stuck"), std::string::npos) << table;
+    const pid_t history = spawn({KESTREL_CHECK, "history", "--format", "json", "--store", store},
+                                folder + "/history.txt", -1);
+    ASSERT_EQ(exitOf(history), 0);
+    std::map<std::string, std::string> verdicts;
+    std::istringstream records(readAll(folder + "/history.txt"));
+    for (std::string line; std::getline(records, line);) {
+        const json record = json::parse(line, nullptr, false);
+        ASSERT_TRUE(record.is_object()) << line;
+        verdicts[record["wandId"]] = record["verdict"];
+        EXPECT_EQ(record["operator"], "Ann");
+    }
+    EXPECT_EQ(verdicts,
+              (std::map<std::string, std::string>{{"B1", "pass"}, {"B2", "fail"}, {"B3", "pass"}}));
+    fs::remove_all(folder);
 }
 
 TEST(CheckSim, RefusesBadScripts)

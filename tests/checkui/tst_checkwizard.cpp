@@ -17,12 +17,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace {
 
@@ -77,6 +79,7 @@ private slots:
     void saveStoresTheCheck_data();
     void saveStoresTheCheck();
     void inboxFeedsTheCheck();
+    void checksOneWandAfterAnother();
 };
 
 void TestCheckWizard::verdictAndReports_data()
@@ -384,6 +387,74 @@ void TestCheckWizard::inboxFeedsTheCheck()
     std::vector<FrameInbox::Entry> taken;
     inbox->take(taken);
     QCOMPARE(taken.size(), size_t(1));
+}
+
+// Three wands in a row through "Check next wand", the first result saved by
+// hand and the others by the button itself: each lands in the records once,
+// with the operator kept; the main window's answer moves the next check to
+// another Skywand with a proposed wand id.
+void TestCheckWizard::checksOneWandAfterAnother()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString url = QStringLiteral("sqlite:%1/checks.sqlite").arg(folder.path());
+    const QString reports = folder.filePath(QStringLiteral("reports"));
+    double clock = 0.0;
+    CheckWizard wizard(0, 5000);
+    wizard.setClockForTesting([&clock] { return clock; });
+    wizard.setCheckStore(url);
+    wizard.setReportFolder(reports);
+    auto* wandId = wizard.findChild<QLineEdit*>(QStringLiteral("wandId"));
+    wizard.findChild<QLineEdit*>(QStringLiteral("operator"))->setText(QStringLiteral("Ann"));
+    QSignalSpy requested(&wizard, &CheckWizard::nextWandRequested);
+    connect(&wizard, &CheckWizard::nextWandRequested, &wizard, [&] {
+        if (requested.size() == 1)
+            wizard.setSkywand(0, QStringLiteral("SW-2"));
+    });
+    wizard.show();
+    wandId->setText(QStringLiteral("SW-1"));
+    for (int wand = 1; wand <= 3; ++wand) {
+        if (wand == 3)
+            wandId->setText(QStringLiteral("SW-3"));
+        wizard.next();
+        playWand(wizard, clock, wand == 2 ? 2 : 0);
+        QCOMPARE(wizard.currentId(), int(CheckWizard::ResultPage));
+        if (wand == 1)
+            QTest::mouseClick(wizard.findChild<QPushButton*>(QStringLiteral("saveReport")),
+                              Qt::LeftButton);
+        QTest::mouseClick(wizard.findChild<QPushButton*>(QStringLiteral("checkNextWand")),
+                          Qt::LeftButton);
+        QCOMPARE(requested.size(), wand);
+        QCOMPARE(wizard.currentId(), int(CheckWizard::IdentityPage));
+        QCOMPARE(wandId->text(), wand == 1 ? QStringLiteral("SW-2") : QString());
+        QCOMPARE(wizard.reportFolder(), reports);
+    }
+    std::string error;
+    auto records = openCheckStore(url.toStdString(), error);
+    QVERIFY2(records, error.c_str());
+    std::vector<CheckRecord> found;
+    QVERIFY2(records->find(CheckQuery(), found, error), error.c_str());
+    std::map<std::string, std::string> verdicts;
+    for (const CheckRecord& r : found) {
+        verdicts[r.wandId] += r.verdict;
+        QCOMPARE(r.operatorName, std::string("Ann"));
+    }
+    QCOMPARE(found.size(), size_t(3));
+    QVERIFY((verdicts == std::map<std::string, std::string>{
+                             {"SW-1", "pass"}, {"SW-2", "fail"}, {"SW-3", "pass"}}));
+
+    // The inbox now keeps the records of the Skywand the window moved to.
+    CheckWizard next(0, 5000);
+    next.setSkywand(1, QStringLiteral("SW-9"));
+    QCOMPARE(next.findChild<QLineEdit*>(QStringLiteral("wandId"))->text(), QStringLiteral("SW-9"));
+    QVERIFY(next.windowTitle().endsWith(QStringLiteral("F2")));
+    next.show();
+    next.next();
+    framesender::Wand second;
+    second.buttons = 5;
+    next.inbox()->push(FrameInbox::wallUs(), framesender::frame6df2({{}, second}, 1).toStdString());
+    next.drainFrames();
+    QCOMPARE(next.check().result().numButton, 5);
 }
 
 QTEST_MAIN(TestCheckWizard)
