@@ -24,6 +24,7 @@ constexpr size_t kMaxRawConfigBytes = 2 * kMaxConfigBytes;
 // own, which stays part of it as it always has.
 const QByteArray kProfileKey = QByteArrayLiteral("\ncheck-profile=");
 const QByteArray kStoreKey = QByteArrayLiteral("\ncheck-store=");
+const QByteArray kWandKey = QByteArrayLiteral("\nwand-id=");
 
 } // namespace
 
@@ -102,10 +103,12 @@ bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned
 ConfigContent parseConfig(const QByteArray& content)
 {
     ConfigContent config;
-    qsizetype key = content.indexOf(kProfileKey);
-    const qsizetype store = content.indexOf(kStoreKey);
-    if (key < 0 || (store >= 0 && store < key))
-        key = store;
+    qsizetype key = -1;
+    for (const QByteArray& name : {kProfileKey, kStoreKey, kWandKey}) {
+        const qsizetype at = content.indexOf(name);
+        if (at >= 0 && (key < 0 || at < key))
+            key = at;
+    }
     if (key < 0) {
         config.portText = content;
         return config;
@@ -121,6 +124,17 @@ ConfigContent parseConfig(const QByteArray& content)
         } else if (!storeRead && line.startsWith(kStoreKey.mid(1))) {
             config.storeUrl = QString::fromUtf8(line.mid(kStoreKey.size() - 1)).trimmed();
             storeRead = true;
+        } else if (line.startsWith(kWandKey.mid(1))) {
+            // "wand-id=3:W-0042" names F3's wand; a malformed line, an index
+            // out of range or a second line for the same index is left out.
+            const QByteArray entry = line.mid(kWandKey.size() - 1);
+            const qsizetype colon = entry.indexOf(':');
+            bool ok = false;
+            const int number = colon > 0 ? entry.left(colon).toInt(&ok) : 0;
+            const QString id = QString::fromUtf8(entry.mid(colon + 1)).trimmed();
+            if (ok && number >= 1 && number <= kMaxWandIds && !id.isEmpty() &&
+                !config.wandIds.contains(number - 1))
+                config.wandIds.insert(number - 1, id);
         }
     }
     return config;
@@ -128,12 +142,18 @@ ConfigContent parseConfig(const QByteArray& content)
 
 QByteArray composeConfig(const ConfigContent& config)
 {
-    if (config.profilePath.isEmpty() && config.storeUrl.isEmpty())
+    if (config.profilePath.isEmpty() && config.storeUrl.isEmpty() && config.wandIds.isEmpty())
         return config.portText;
     QByteArray content = config.portText + '\n';
     if (!config.profilePath.isEmpty())
         content += kProfileKey.mid(1) + config.profilePath.toUtf8() + '\n';
     if (!config.storeUrl.isEmpty())
         content += kStoreKey.mid(1) + config.storeUrl.toUtf8() + '\n';
+    for (auto it = config.wandIds.cbegin(); it != config.wandIds.cend(); ++it) {
+        const QString id = it.value().trimmed();
+        if (it.key() < 0 || it.key() >= kMaxWandIds || id.isEmpty() || id.contains(QChar('\n')))
+            continue;
+        content += kWandKey.mid(1) + QByteArray::number(it.key() + 1) + ':' + id.toUtf8() + '\n';
+    }
     return content;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 
 // What stands at the configuration file's path, symbolic links followed.
@@ -33,7 +34,8 @@ bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned
 
 // What the configuration file holds: the port text, then the check profile
 // the lab chose and the check records' URL, if any, each on a line of its
-// own after it ("check-profile=PATH", "check-store=URL"). A file without
+// own after it ("check-profile=PATH", "check-store=URL"), and the wand ids the
+// overview's tiles were given ("wand-id=3:W-0042" for F3). A file without
 // either holds the port text alone, byte for byte as before; a reader that
 // knows only the port text still reads its number from the first line.
 struct ConfigContent
@@ -41,7 +43,12 @@ struct ConfigContent
     QByteArray portText;
     QString profilePath; // empty: the default limits
     QString storeUrl;    // never with a password; empty: the default records
+    // Index (F1 is 0) to the lab's wand id; never empty, never two lines.
+    QMap<int, QString> wandIds;
 };
+
+// Indexes 0 .. this - 1 keep a wand id, as many as a stream carries Skywands.
+constexpr int kMaxWandIds = 1000;
 
 ConfigContent parseConfig(const QByteArray& content);
 QByteArray composeConfig(const ConfigContent& config);

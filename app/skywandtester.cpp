@@ -9,6 +9,7 @@
 #include "elidedlabel.h"
 #include "frameinbox.h"
 #include "helpbrowser.h"
+#include "overviewwindow.h"
 #include "paintpacer.h"
 #include "settingportdlg.h"
 #include "skywandwidget.h"
@@ -335,6 +336,11 @@ void Skywandtester::createMonitorEntries()
     records->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     connect(records, &QAction::triggered, this,
             [this] { withoutThrowing("Check history", [this] { openCheckHistory(); }); });
+    QAction* all = view->addAction(QStringLiteral("All Skywands"));
+    all->setObjectName(QStringLiteral("actionAllSkywands"));
+    all->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    connect(all, &QAction::triggered, this,
+            [this] { withoutThrowing("All Skywands", [this] { openOverview(); }); });
     menuBar()->insertMenu(ui->menu_Help->menuAction(), view);
 }
 
@@ -406,6 +412,59 @@ void Skywandtester::openCheckHistory()
     history->show();
     history->raise();
     history->activateWindow();
+}
+
+void Skywandtester::openOverview()
+{
+    if (!overview) {
+        // A window of its own that closes with the main one.
+        overview = new OverviewWindow(this);
+        overview->setWandIds(wandIds);
+        // Its health counts every datagram, so the receiver's thread hands
+        // each one over while the overview is shown.
+        connect(overview, &OverviewWindow::framesWanted, this, [this](bool wanted) {
+            overviewObservation.reset();
+            if (wanted && receiver) {
+                overviewObservation = receiver->addFrameObserver(
+                    [target = overview](const TrackingSdk& source, int64_t) {
+                        target->recordReceive(source);
+                    });
+            }
+        });
+        connect(overview, &OverviewWindow::skywandChosen, this, [this](int index) {
+            if (index >= 0 && index < ui->cboSkywand->count())
+                ui->cboSkywand->setCurrentIndex(index);
+        });
+        connect(overview, &OverviewWindow::wandIdChanged, this,
+                [this](int index, const QString& id) {
+                    if (id.isEmpty())
+                        wandIds.remove(index);
+                    else
+                        wandIds.insert(index, id);
+                    saveConfig();
+                });
+        connect(overview, &OverviewWindow::checkRequested, this,
+                [this](int index, const QString& id) {
+                    withoutThrowing("Check Skywand",
+                                    [this, index, id] { checkFromOverview(index, id); });
+                });
+    }
+    overview->setStoreUrl(checkStoreUrl());
+    overview->setSelectedIndex(selectedIndex < 0 ? 0 : selectedIndex);
+    overview->show();
+    overview->raise();
+    overview->activateWindow();
+}
+
+void Skywandtester::checkFromOverview(int index, const QString& wandId)
+{
+    if (index >= 0 && index < ui->cboSkywand->count())
+        ui->cboSkywand->setCurrentIndex(index);
+    openCheckWizard();
+    // An open wizard between checks moves to this Skywand; one that is
+    // checking keeps its own.
+    if (checkWizard)
+        checkWizard->setSkywand(index, wandId);
 }
 
 void Skywandtester::createCheckEntry()
@@ -681,6 +740,9 @@ void Skywandtester::on_cboSkywand_currentIndexChanged(int index)
         if (monitor) {
             monitor->setChosenSkywand(index);
         }
+        if (overview && index >= 0 && overview->selectedIndex() != index) {
+            overview->setSelectedIndex(index);
+        }
         if (!sdk || index < 0) {
             return;
         }
@@ -887,6 +949,7 @@ void Skywandtester::loadConfig()
         // A password written into the file by hand is not used either: it
         // belongs in ~/.pgpass, and the file is no place for it.
         storeUrl = storeUrlWithoutPassword(config.storeUrl);
+        wandIds = config.wandIds;
         return;
     }
     }
@@ -894,6 +957,7 @@ void Skywandtester::loadConfig()
 
 void Skywandtester::saveConfig()
 {
-    const ConfigContent config{QString::fromLatin1(portText).toUtf8(), profilePath, storeUrl};
+    const ConfigContent config{QString::fromLatin1(portText).toUtf8(), profilePath, storeUrl,
+                               wandIds};
     saveConfigFile(configFilePath(), composeConfig(config), &configSaveWarned);
 }

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMap>
 #include <QPointer>
 #include <QString>
 
@@ -19,6 +20,7 @@ class QVBoxLayout;
 class SkywandWidget;
 class StreamMonitorWindow;
 class CheckHistoryWindow;
+class OverviewWindow;
 class TrackingSdk;
 namespace Ui {
 class SkywandtesterClass;
@@ -108,6 +110,11 @@ private:
     void openStreamMonitor();
     // View, "Check history": the stored checks and a wand's figures.
     void openCheckHistory();
+    // View, "All Skywands": a tile for every Skywand of the stream.
+    void openOverview();
+    // Selects the Skywand at index and starts the check wizard on it with
+    // wandId filled in.
+    void checkFromOverview(int index, const QString& wandId);
     void setDiagnoseShown(bool shown);
     void switchToPort(int port);
     // Shows the newest frame at most once per paint interval.
@@ -134,6 +141,10 @@ private:
     TrackReceiver::Observation checkObservation;
     TrackReceiver::Observation monitorObservation;
     QPointer<CheckHistoryWindow> history;
+    OverviewWindow* overview = nullptr;
+    TrackReceiver::Observation overviewObservation;
+    // The wand ids the overview's tiles were given, by index (F1 is 0).
+    QMap<int, QString> wandIds;
     QPushButton* diagnoseButton = nullptr;
     QTimer* panelTimer = nullptr;
     QElapsedTimer panelShown;

@@ -9,7 +9,9 @@
 # (View, Stream monitor: Ctrl+M) while it is measured, and its rates, gaps and
 # missed frames at the end are printed; with
 # SKYWAND_BENCH_WIZARD=1 the check wizard (Tools, Check Skywand...: Ctrl+K)
-# runs a check of F1 beside it.
+# runs a check of F1 beside it; with SKYWAND_BENCH_OVERVIEW=1 the overview
+# (View, All Skywands: Ctrl+B) is open beside it. SKYWAND_BENCH_SKYWANDS sets
+# how many Skywands each frame carries (2 unless set).
 set -euo pipefail
 
 build=${1:?usage: window.sh <build folder> [seconds] [rates...]}
@@ -50,7 +52,7 @@ for rate in "${rates[@]}"; do
   printf '%s' "$port" >"$work/skywandtester.config"
   log=$work/probe-$rate.log
 
-  "$sim" --port "$port" --rate "$rate" --skywands 2 --duration $((seconds + 8)) --quiet >"$work/sim-$rate.log" 2>&1 &
+  "$sim" --port "$port" --rate "$rate" --skywands "${SKYWAND_BENCH_SKYWANDS:-2}" --duration $((seconds + 8)) --quiet >"$work/sim-$rate.log" 2>&1 &
   sim_pid=$!
   pids+=($sim_pid)
   LD_PRELOAD=$probe SKYWAND_PROBE_LOG=$log SKYWAND_PROBE_MARK="Skywand ID: F2" \
@@ -62,6 +64,11 @@ for rate in "${rates[@]}"; do
   if [ "${SKYWAND_BENCH_MONITOR:-0}" = 1 ]; then
     xdotool key ctrl+m
     timeout 10 xdotool search --sync --onlyvisible --name '^Stream monitor$' >/dev/null
+    xdotool windowfocus --sync "$wid"
+  fi
+  if [ "${SKYWAND_BENCH_OVERVIEW:-0}" = 1 ]; then
+    xdotool key ctrl+b
+    timeout 10 xdotool search --sync --onlyvisible --name '^All Skywands$' >/dev/null
     xdotool windowfocus --sync "$wid"
   fi
   if [ "${SKYWAND_BENCH_WIZARD:-0}" = 1 ]; then

@@ -1,6 +1,6 @@
 // The window's configuration file from any bytes, as the window reads it at
 // start. Beyond crashes it checks that what the window writes back reads as
-// what it read: a port text, a profile and a records URL survive a save
+// what it read: a port text, a profile, a records URL and the wand ids survive a save
 // unchanged, so a hostile file cannot turn into another setting by being
 // saved once.
 
@@ -15,7 +15,8 @@ namespace {
 
 bool same(const ConfigContent& a, const ConfigContent& b)
 {
-    return a.portText == b.portText && a.profilePath == b.profilePath && a.storeUrl == b.storeUrl;
+    return a.portText == b.portText && a.profilePath == b.profilePath && a.storeUrl == b.storeUrl &&
+           a.wandIds == b.wandIds;
 }
 
 } // namespace
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     // A file that holds the port text alone is written back byte for byte,
     // as the window always did.
-    if (read.profilePath.isEmpty() && read.storeUrl.isEmpty() && saved != read.portText)
+    if (read.profilePath.isEmpty() && read.storeUrl.isEmpty() && read.wandIds.isEmpty() &&
+        saved != read.portText)
         std::abort();
     return 0;
 }

@@ -20,6 +20,8 @@ void DumpSummary::record(ErrorState outcome, const FrameData& frame, const Outco
     if (details.discarded > 0)
         dropped += uint64_t(details.discarded);
     health.recordReceive(now, outcome, frame, details.sender);
+    if (shelfIndex >= 0)
+        shelf.recordReceive(now, outcome, frame);
     if (outcome == ErrorState::ParseError && details.failure && details.failure->line > 0)
         failure = *details.failure;
     if (outcome != ErrorState::NoError || !frame.controllerLines)
@@ -88,6 +90,8 @@ std::string DumpSummary::line(double now)
             }
         }
     }
+    if (shelfIndex >= 0)
+        out += " | " + shelfFiguresText(shelfIndex, shelf.wand(shelfIndex, now));
     if (failure.line > 0) {
         // The line's text comes off the network: no control byte reaches the terminal.
         const std::string where = printableText(failure.text);

@@ -6,6 +6,7 @@
 
 #include "framejson.h"
 #include "parsefailure.h"
+#include "skywandshelf.h"
 #include "streamhealth.h"
 
 #include <cstdint>
@@ -34,10 +35,16 @@ public:
     // The health figures at now, for a diagnosis.
     HealthFigures figures(double now) const;
     const ParseFailure& lastFailure() const { return failure; }
+    // Adds the overview's figures of the Skywand at index (F1 is 0) to each
+    // line; -1 (the default) leaves them out.
+    void setSkywand(int index) { shelfIndex = index; }
+    const SkywandShelf& skywandShelf() const { return shelf; }
 
 private:
     bool started = false;
     StreamHealth health;
+    SkywandShelf shelf;
+    int shelfIndex = -1;
     uint64_t dropped = 0;
     ParseFailure failure; // the last one; line 0 when none yet
     // The last decoded frame.

@@ -53,7 +53,11 @@ bool printLine(const std::string& line)
 class Printer
 {
 public:
-    explicit Printer(bool summaryMode) : summaryMode(summaryMode) {}
+    // skywand: 1 for F1, 0 for none; its overview figures join each summary line.
+    Printer(bool summaryMode, int32_t skywand) : summaryMode(summaryMode)
+    {
+        summary.setSkywand(skywand - 1);
+    }
 
     // now: seconds on the clock that paces the summary lines.
     bool outcome(ErrorState result, const FrameData& frame, const OutcomeDetails& details,
@@ -98,7 +102,7 @@ int runLive(const DumpOptions& options)
     std::fprintf(stderr, "kestrel-dump: listening on UDP port %u\n", unsigned(source.port()));
 
     const auto start = Clock::now();
-    Printer printer(options.summary);
+    Printer printer(options.summary, options.skywand);
     uint64_t outcomes = 0;
     uint64_t recorded = 0;
     bool recording = !options.write.empty();
@@ -158,7 +162,7 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
         return 1;
     }
     FrameData frame;
-    Printer printer(options.summary);
+    Printer printer(options.summary, options.skywand);
     uint64_t outcomes = 0;
     int64_t firstUs = 0;
     double now = 0.0;
@@ -293,9 +297,10 @@ int run(int argc, char** argv)
         "Watch the port for a few seconds and say in one sentence why no usable data arrives, "
         "then the evidence");
     app.add_option("--skywand", options.skywand,
-                   "With --diagnose: the Skywand that must be in the frames (1 for F1)")
-        ->check(CLI::Range(1, int(FrameLimits::kMaxSkywands)))
-        ->needs(diagnoseFlag);
+                   "With --diagnose: the Skywand that must be in the frames (1 for F1); with "
+                   "--summary: add that Skywand's figures over the last 10 s, as the overview "
+                   "shows them")
+        ->check(CLI::Range(1, int(FrameLimits::kMaxSkywands)));
     app.add_flag("--no-capture", options.noCapture,
                  "With --diagnose: do not look at the traffic for other ports")
         ->needs(diagnoseFlag);
@@ -305,6 +310,8 @@ int run(int argc, char** argv)
     // Port 0 would diagnose a port the system picks, where no controller
     // sends.
     const auto checkCombinations = [&] {
+        if (options.skywand != 0 && !options.diagnose && !options.summary)
+            throw CLI::ValidationError("--skywand", "needs --diagnose or --summary");
         if (options.diagnose && options.port == 0)
             throw CLI::ValidationError(
                 "--port", "0 is no port a controller sends to; --diagnose needs 1 to 65535");

@@ -237,39 +237,49 @@ void TestConfigFile::profileBesideThePort_data()
     QTest::addColumn<QString>("profilePath");
     QTest::addColumn<bool>("rewrittenAsRead");
     QTest::addColumn<QString>("storeUrl");
+    QTest::addColumn<QString>("wandIds"); // index=id;...
 
     QTest::newRow("port alone") << QByteArray("5000") << QByteArray("5000") << QString() << true
-                                << QString();
-    QTest::newRow("port and its line end")
-        << QByteArray("5000\n") << QByteArray("5000\n") << QString() << true << QString();
+                                << QString() << QString();
+    QTest::newRow("port and its line end") << QByteArray("5000\n") << QByteArray("5000\n")
+                                           << QString() << true << QString() << QString();
     QTest::newRow("port and profile")
         << QByteArray("5000\ncheck-profile=/lab/limits.json\n") << QByteArray("5000")
-        << QStringLiteral("/lab/limits.json") << true << QString();
+        << QStringLiteral("/lab/limits.json") << true << QString() << QString();
     QTest::newRow("port with line end and profile")
         << QByteArray("5000\n\ncheck-profile=/lab/limits.json\n") << QByteArray("5000\n")
-        << QStringLiteral("/lab/limits.json") << true << QString();
+        << QStringLiteral("/lab/limits.json") << true << QString() << QString();
     QTest::newRow("profile without line end")
         << QByteArray("5000\ncheck-profile=/lab/a b.json") << QByteArray("5000")
-        << QStringLiteral("/lab/a b.json") << false << QString();
+        << QStringLiteral("/lab/a b.json") << false << QString() << QString();
     QTest::newRow("later lines left out")
         << QByteArray("5000\ncheck-profile=/p.json\nnext=1\n") << QByteArray("5000")
-        << QStringLiteral("/p.json") << false << QString();
+        << QStringLiteral("/p.json") << false << QString() << QString();
     QTest::newRow("profile in UTF-8")
         << QByteArray("5000\ncheck-profile=/lab/gr\xc3\xbc\xc3\x9f.json\n") << QByteArray("5000")
-        << QStringLiteral("/lab/gr\u00fc\u00df.json") << true << QString();
+        << QStringLiteral("/lab/gr\u00fc\u00df.json") << true << QString() << QString();
     QTest::newRow("empty profile: the defaults")
         << QByteArray("5000\ncheck-profile=\n") << QByteArray("5000") << QString() << false
-        << QString();
+        << QString() << QString();
     QTest::newRow("profile and store")
         << QByteArray("5000\ncheck-profile=/p.json\ncheck-store=postgresql://ann@lab/checks\n")
         << QByteArray("5000") << QStringLiteral("/p.json") << true
-        << QStringLiteral("postgresql://ann@lab/checks");
+        << QStringLiteral("postgresql://ann@lab/checks") << QString();
     QTest::newRow("store alone") << QByteArray("5000\ncheck-store=sqlite:/lab/c.sqlite\n")
                                  << QByteArray("5000") << QString() << true
-                                 << QStringLiteral("sqlite:/lab/c.sqlite");
+                                 << QStringLiteral("sqlite:/lab/c.sqlite") << QString();
     QTest::newRow("store before profile")
         << QByteArray("5000\ncheck-store=sqlite:/c\r\ncheck-profile=/p.json\n")
-        << QByteArray("5000") << QStringLiteral("/p.json") << false << QStringLiteral("sqlite:/c");
+        << QByteArray("5000") << QStringLiteral("/p.json") << false << QStringLiteral("sqlite:/c")
+        << QString();
+    QTest::newRow("wand ids") << QByteArray("5000\nwand-id=1:W-0001\nwand-id=3:shelf B: 7\n")
+                              << QByteArray("5000") << QString() << true << QString()
+                              << QStringLiteral("0=W-0001;2=shelf B: 7");
+    QTest::newRow("wand ids: bad lines and a second line of an index left out")
+        << QByteArray("5000\ncheck-store=sqlite:/c\nwand-id=0:x\nwand-id=1001:x\nwand-id=2:"
+                      "\nwand-id=a:x\nwand-id=2: B \r\nwand-id=2:C\n")
+        << QByteArray("5000") << QString() << false << QStringLiteral("sqlite:/c")
+        << QStringLiteral("1=B");
 }
 
 // The profile's path follows the port text on a line of its own; a file
@@ -281,7 +291,15 @@ void TestConfigFile::profileBesideThePort()
     QFETCH(QString, profilePath);
     QFETCH(bool, rewrittenAsRead);
     QFETCH(QString, storeUrl);
+    QFETCH(QString, wandIds);
+    const auto describe = [](const QMap<int, QString>& ids) {
+        QStringList out;
+        for (auto it = ids.cbegin(); it != ids.cend(); ++it)
+            out << QString::number(it.key()) + '=' + it.value();
+        return out.join(';');
+    };
     const ConfigContent config = parseConfig(content);
+    QCOMPARE(describe(config.wandIds), wandIds);
     QCOMPARE(config.portText, portText);
     QCOMPARE(config.profilePath, profilePath);
     QCOMPARE(config.storeUrl, storeUrl);
@@ -290,6 +308,7 @@ void TestConfigFile::profileBesideThePort()
     QCOMPARE(again.portText, portText);
     QCOMPARE(again.profilePath, profilePath);
     QCOMPARE(again.storeUrl, storeUrl);
+    QCOMPARE(again.wandIds, config.wandIds);
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -1,8 +1,11 @@
+#include "checkwizard.h"
 #include "elidedlabel.h"
 #include "framesender.h"
 #include "joystickwidget.h"
+#include "overviewwindow.h"
 #include "settingportdlg.h"
 #include "skywandtester.h"
+#include "tilegeometry.h"
 #include "trackreceiver.h"
 
 #include <QApplication>
@@ -10,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -105,6 +109,7 @@ private slots:
     void longStatusIsElided();
     void selectorAndSelectedSkywand();
     void selectedIndexBeyondCount();
+    void overviewDrivesTheWindow();
     void shownOnlyWhatTheRecordHolds_data();
     void shownOnlyWhatTheRecordHolds();
     void framesAmidErrorsStillShown();
@@ -328,6 +333,43 @@ void TestSkywandtester::selectorAndSelectedSkywand()
     QCOMPARE(label("lbl_joyV")->text(), QString("Y = -0.25"));
     QVERIFY(window->findChild<JoystickWidget*>()->isPressed());
     QCOMPARE(status()->text(), statusFor(2, QString::number(port)));
+}
+
+// View, All Skywands: tiles from the receiver's observer, a click selects,
+// a typed wand id is kept in the configuration file, Check starts the wizard
+// on that Skywand with its id.
+void TestSkywandtester::overviewDrivesTheWindow()
+{
+    const quint16 port = freeUdpPort();
+    openWindowOn(port);
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{}, Wand{}, Wand{}}));
+    streamer->start();
+    QTRY_COMPARE(selector()->count(), 3);
+    window->findChild<QAction*>(QStringLiteral("actionAllSkywands"))->trigger();
+    auto* overview = window->findChild<OverviewWindow*>();
+    QVERIFY(overview && overview->isVisible());
+    QTRY_COMPARE(int(overview->tiles().size()), 3);
+    QTRY_VERIFY(overview->tiles()[2].wand.frames > 0);
+
+    auto* grid = overview->findChild<QWidget*>(QStringLiteral("tileGrid"));
+    QTest::mouseClick(grid, Qt::LeftButton, {}, TileGeometry::tileRect(2, grid->width()).center());
+    QCOMPARE(selector()->currentIndex(), 2);
+
+    auto* id = overview->findChild<QLineEdit*>(QStringLiteral("wandIdEdit"));
+    id->setText(QStringLiteral("W-7"));
+    QTest::keyClick(id, Qt::Key_Return);
+    QCOMPARE(overview->wandIdAt(2), QStringLiteral("W-7"));
+    QFile config(Skywandtester::configFilePath());
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), QByteArray::number(port) + "\nwand-id=3:W-7\n");
+
+    overview->findChild<QPushButton*>(QStringLiteral("checkButton"))->click();
+    auto* wizard = window->findChild<CheckWizard*>();
+    QVERIFY(wizard);
+    QCOMPARE(wizard->skywandIndex(), 2);
+    QCOMPARE(wizard->findChild<QLineEdit*>(QStringLiteral("wandId"))->text(),
+             QStringLiteral("W-7"));
+    wizard->close();
 }
 
 void TestSkywandtester::selectedIndexBeyondCount()

@@ -475,6 +475,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     64,
                     "--port: 0 is no port"},
+        RefusalCase{"dumpSkywandAlone", {"--skywand", "2"}, false, 64, "--skywand: needs"},
         RefusalCase{"dumpCountZero", {"--count", "0"}, false, 64, "--count"},
         RefusalCase{"dumpCountNegative", {"--count", "-1"}, false, 64, "--count: \"-1\""},
         RefusalCase{
