@@ -467,6 +467,21 @@ void Skywandtester::checkFromOverview(int index, const QString& wandId)
         checkWizard->setSkywand(index, wandId);
 }
 
+void Skywandtester::moveCheckToNextWand()
+{
+    // With the overview open the next Skywand without a check today is
+    // proposed, with the wand id the lab gave it; without it the wizard
+    // stays on its Skywand for the next wand put in its place.
+    if (!checkWizard || !overview || overview->isHidden())
+        return;
+    const int index = overview->nextUncheckedIndex();
+    if (index < 0)
+        return;
+    if (index < ui->cboSkywand->count())
+        ui->cboSkywand->setCurrentIndex(index);
+    checkWizard->setSkywand(index, overview->wandIdAt(index));
+}
+
 void Skywandtester::createCheckEntry()
 {
     auto* tools = new QMenu(QStringLiteral("&Tools"), this);
@@ -518,6 +533,8 @@ void Skywandtester::openCheckWizard()
                 });
             connect(checkWizard, &QObject::destroyed, this, [this] { checkObservation.reset(); });
         }
+        connect(checkWizard, &CheckWizard::nextWandRequested, this,
+                [this] { withoutThrowing("Check next wand", [this] { moveCheckToNextWand(); }); });
     }
     checkWizard->show();
     checkWizard->raise();

@@ -115,6 +115,7 @@ private:
     // Selects the Skywand at index and starts the check wizard on it with
     // wandId filled in.
     void checkFromOverview(int index, const QString& wandId);
+    void moveCheckToNextWand();
     void setDiagnoseShown(bool shown);
     void switchToPort(int port);
     // Shows the newest frame at most once per paint interval.

@@ -369,6 +369,11 @@ void TestSkywandtester::overviewDrivesTheWindow()
     QCOMPARE(wizard->skywandIndex(), 2);
     QCOMPARE(wizard->findChild<QLineEdit*>(QStringLiteral("wandId"))->text(),
              QStringLiteral("W-7"));
+    // "Check next wand" moves the wizard and the selector on to the next
+    // tile without a check today, wrapping past the last.
+    emit wizard->nextWandRequested();
+    QCOMPARE(wizard->skywandIndex(), 0);
+    QCOMPARE(selector()->currentIndex(), 0);
     wizard->close();
 }
 
