@@ -168,6 +168,26 @@ double StreamMonitorWindow::now() const
 
 void StreamMonitorWindow::setupUi()
 {
+    QLayout* top = setupTopRow();
+    setupTable();
+    QWidget* charts = setupCharts();
+    QWidget* diagnosisBox = setupDiagnosis();
+
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(table);
+    splitter->addWidget(charts);
+    splitter->addWidget(diagnosisBox);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 0);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(splitter, 1);
+}
+
+QLayout* StreamMonitorWindow::setupTopRow()
+{
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Skywand:")));
     skywandBox = new QComboBox;
@@ -184,7 +204,11 @@ void StreamMonitorWindow::setupUi()
     connect(diagnoseButton, &QPushButton::clicked, this, &StreamMonitorWindow::diagnose);
     top->addWidget(diagnoseButton);
     top->addStretch(1);
+    return top;
+}
 
+void StreamMonitorWindow::setupTable()
+{
     table = new QTableWidget(RowCount, 1);
     table->setObjectName(QStringLiteral("healthTable"));
     table->horizontalHeader()->hide();
@@ -198,7 +222,10 @@ void StreamMonitorWindow::setupUi()
     table->setVerticalHeaderLabels(names);
     for (int row = 0; row < RowCount; ++row)
         table->setItem(row, 0, new QTableWidgetItem);
+}
 
+QWidget* StreamMonitorWindow::setupCharts()
+{
     auto* charts = new QWidget;
     auto* chartLayout = new QVBoxLayout(charts);
     chartLayout->setContentsMargins(0, 0, 0, 0);
@@ -236,7 +263,11 @@ void StreamMonitorWindow::setupUi()
     // numbered on the axis instead, at their lines.
     views[Buttons]->chart()->legend()->hide();
     setLaneCount(0);
+    return charts;
+}
 
+QWidget* StreamMonitorWindow::setupDiagnosis()
+{
     sentence = new QLabel;
     sentence->setObjectName(QStringLiteral("diagnosisSentence"));
     sentence->setWordWrap(true);
@@ -265,18 +296,7 @@ void StreamMonitorWindow::setupUi()
     diagnosisLayout->addWidget(sentence);
     diagnosisLayout->addWidget(evidenceText, 1);
     diagnosisLayout->addWidget(switchButton, 0, Qt::AlignLeft);
-
-    auto* splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(table);
-    splitter->addWidget(charts);
-    splitter->addWidget(diagnosisBox);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setStretchFactor(2, 0);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addWidget(splitter, 1);
+    return diagnosisBox;
 }
 
 QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, double low,

@@ -18,6 +18,7 @@ class QChart;
 class QChartView;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineSeries;
 class QPlainTextEdit;
 class QPushButton;
@@ -104,6 +105,12 @@ private:
 
     double now() const;
     void setupUi();
+    // The parts setupUi puts together: the selector and buttons above, the
+    // health table, the charts and the diagnosis below them.
+    QLayout* setupTopRow();
+    void setupTable();
+    QWidget* setupCharts();
+    QWidget* setupDiagnosis();
     QChartView* addChart(Chart which, const QString& title, double low, double high);
     void updateCharts(double t);
     void updateTable(const HealthFigures& figures);
