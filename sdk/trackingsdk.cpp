@@ -40,8 +40,13 @@ TrackingSdk::TrackingSdk(const std::string& serverHost, uint16_t serverPort, uin
         this->dataPort = 0;
         return;
     }
+#ifndef _WIN32
     // The system may grant less; the default still works, with less room.
+    // Not on Windows: there the newest datagram is found by one recvfrom per
+    // waiting datagram, and a deeper queue behind a sender that never pauses
+    // keeps one receive draining far past its data timeout.
     udpSetReceiveBuffer(dataSocket, kUdpStreamReceiveBuffer);
+#endif
     // A buffer below two bytes could not hold a byte of data and its NUL.
     if (dataBufferSize >= 2)
         dataBuffer = new (std::nothrow) char[static_cast<size_t>(dataBufferSize)];
