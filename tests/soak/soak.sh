@@ -6,24 +6,38 @@
 # and end, and the error texts the window printed; exits non-zero on a crash,
 # a lost key press or port change, a configuration file that does not hold
 # the port, or memory growth of SOAK_MAX_GROWTH_KIB (5120) or more.
-# Usage: tests/soak/soak.sh [build folder, default build]
+# With --windows the stream monitor stays open the whole time and every
+# SOAK_CHECK_INTERVAL (120) seconds, in place of a port change, a check runs in
+# the wizard against kestrel-sim --check (a passing wand and faults in turn):
+# each must end with its script's verdict, its report saved and readable and
+# its record stored; the memory reading starts after the first such check,
+# since that one loads the report writers and the records store.
+# Usage: tests/soak/soak.sh [--windows] [build folder, default build]
 set -euo pipefail
 
+windows=
+if [ "${1:-}" = --windows ]; then
+  windows=1
+  shift
+fi
 build=$(cd "${1:-build}" && pwd)
 app=$build/app/skywandtester
 sim=$build/tools/kestrel-sim
 duration=${SOAK_SECONDS:-600}
 interval=${SOAK_INTERVAL:-20}
 max_growth_kib=${SOAK_MAX_GROWTH_KIB:-5120}
-for tool in Xvfb xdotool; do
+check_interval=${SOAK_CHECK_INTERVAL:-120}
+for tool in Xvfb xdotool python3; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/bootstrap installs it)"; exit 1; }
 done
 [ -x "$app" ] && [ -x "$sim" ] || { echo "FAIL: build $app and $sim first"; exit 1; }
+check_tool=$build/tools/kestrel-check
+[ -z "$windows" ] || [ -x "$check_tool" ] || { echo "FAIL: build $check_tool first"; exit 1; }
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do kill -CONT "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   [ -n "${SOAK_KEEP:-}" ] && echo "logs kept in $work" || rm -rf "$work"
 }
@@ -36,6 +50,10 @@ rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; 
 # copy in a scratch folder and never touches the build's file.
 cp "$app" "$work/skywandtester"
 [ -d "$build/app/doc" ] && cp -r "$build/app/doc" "$work/doc"
+# Reports and check records go under a scratch home, never the user's.
+export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
+mkdir -p "$HOME"
+reports=$XDG_DATA_HOME/skywandtester/reports
 base=$((20000 + RANDOM % 20000))
 ports=("$base" "$((base + 1))")
 printf '%s' "${ports[0]}" >"$work/skywandtester.config"
@@ -60,12 +78,86 @@ app_pid=$!
 pids+=($app_pid)
 wid=$(timeout 10 xdotool search --sync --onlyvisible --name '^Skywandtester$' | head -n1) || fail_now "no window"
 
+current=0
+checks=0
+checks_ok=0
+# The wand scripts in turn, each with the verdict it must get.
+scripts=(pass:pass stuck:3:fail pass:pass square:fail dead:2:fail chatter:4:fail)
+
+# One check in the wizard on the port the window holds: that port's damaged
+# traffic pauses so that the wand under check is its only sender, the wizard
+# is filled in and started by key presses, the wand plays its script, and the
+# result is saved with Alt+S and the wizard closed with Esc.
+run_check() {
+  local entry=${scripts[$((checks % ${#scripts[@]}))]}
+  local script=${entry%:*} expected=${entry##*:}
+  local wand_id=SOAK-$((checks + 1))
+  checks=$((checks + 1))
+  local problem=
+  kill -STOP "${sim_pids[$current]}"
+  sleep 1.5 # what the paused sender had on its way is read
+  xdotool windowfocus --sync "$wid"
+  xdotool key ctrl+k
+  local wizard
+  if wizard=$(timeout 10 xdotool search --sync --onlyvisible --name '^Check Skywand' | head -n1); then
+    xdotool windowfocus --sync "$wizard"
+    xdotool key ctrl+a
+    xdotool type "$wand_id"
+    xdotool key Tab ctrl+a
+    xdotool type soak
+    xdotool key alt+s
+    sleep 0.5
+    "$sim" --port "${ports[$current]}" --check "$script" --rate 60 --quiet 2>>"$work/check-sim.log" || problem="kestrel-sim --check $script failed"
+    sleep 2 # the last step's judging
+    xdotool windowfocus --sync "$wizard"
+    xdotool key alt+s
+    local report=
+    for _ in $(seq 100); do
+      report=$(ls "$reports/$wand_id"-*.json 2>/dev/null | head -n1 || true)
+      [ -n "$report" ] && break
+      sleep 0.1
+    done
+    sleep 0.5
+    xdotool key Escape
+    if [ -z "$report" ]; then
+      problem=${problem:-no report saved}
+    else
+      local verdict
+      verdict=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["verdict"])' "$report" 2>&1) || verdict="unreadable: $verdict"
+      [ "$verdict" = "$expected" ] || problem="verdict $verdict, not $expected"
+      [ -f "${report%.json}.html" ] || problem=${problem:-no HTML report}
+    fi
+    for _ in $(seq 50); do
+      xdotool search --onlyvisible --name '^Check' >/dev/null 2>&1 || break
+      sleep 0.1
+    done
+    xdotool search --onlyvisible --name '^Check' >/dev/null 2>&1 && problem=${problem:-the wizard did not close}
+  else
+    problem="Ctrl+K opened no wizard"
+  fi
+  kill -CONT "${sim_pids[$current]}"
+  if [ -n "$problem" ]; then
+    failures+=("check $checks ($wand_id, $script): $problem")
+  else
+    checks_ok=$((checks_ok + 1))
+  fi
+  echo "soak: $((SECONDS - ${start:-$SECONDS})) s: check $wand_id ($script) ${problem:-$expected, saved}, RSS $(rss_kib "$app_pid") KiB"
+}
+
 sleep 5 # let the receiver and the allocator settle before the first reading
+if [ -n "$windows" ]; then
+  xdotool windowfocus --sync "$wid"
+  xdotool key ctrl+m
+  timeout 10 xdotool search --sync --onlyvisible --name '^Stream monitor$' >/dev/null || fail_now "Ctrl+M opened no stream monitor"
+  echo "soak: stream monitor open, RSS before the first check $(rss_kib "$app_pid") KiB"
+  run_check
+  sleep 5
+fi
 rss_start=$(rss_kib "$app_pid")
 start=$SECONDS
+last_check=$SECONDS
 changes=0
-current=0
-echo "soak: ${duration} s, port change every ${interval} s, ports ${ports[*]}, window pid $app_pid, RSS ${rss_start} KiB"
+echo "soak: ${duration} s, port change every ${interval} s${windows:+, a check every $check_interval s}, ports ${ports[*]}, window pid $app_pid, RSS ${rss_start} KiB"
 
 while [ $((SECONDS - start)) -lt "$duration" ]; do
   next_change=$((SECONDS + interval))
@@ -75,6 +167,11 @@ while [ $((SECONDS - start)) -lt "$duration" ]; do
   done
   kill -0 "$app_pid" 2>/dev/null || break
   [ $((SECONDS - start)) -lt "$duration" ] || break
+  if [ -n "$windows" ] && [ $((SECONDS - last_check)) -ge "$check_interval" ]; then
+    run_check
+    last_check=$SECONDS
+    continue
+  fi
 
   current=$((1 - current))
   port=${ports[$current]}
@@ -137,6 +234,11 @@ echo
 echo "== soak report"
 echo "duration:        $((SECONDS - start)) s, $changes port changes through the dialog"
 echo "crashes:         ${crashed:-none}"
+if [ -n "$windows" ]; then
+  stored=$("$check_tool" history 2>&1 | grep -c ' SOAK-' || true)
+  [ "$stored" -eq "$checks" ] || failures+=("the check records hold $stored soak checks, not $checks")
+  echo "checks:          $checks in the wizard with the stream monitor open, $checks_ok with the expected verdict and saved, $stored in the check records"
+fi
 echo "resident memory: start ${rss_start} KiB, end ${rss_end} KiB, growth ${growth} KiB"
 echo "simulators:"
 tail -qn1 "$work/sim0.log" "$work/sim1.log" | sed 's/^/  /'
