@@ -37,7 +37,7 @@ check_tool=$build/tools/kestrel-check
 work=$(mktemp -d)
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill -CONT "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   [ -n "${SOAK_KEEP:-}" ] && echo "logs kept in $work" || rm -rf "$work"
 }
@@ -61,12 +61,13 @@ printf '%s' "${ports[0]}" >"$work/skywandtester.config"
 # One simulator per port, so that whichever port the window holds gets
 # hostile traffic at once.
 sim_pids=()
-for i in 0 1; do
-  "$sim" --port "${ports[$i]}" --rate 1000 --damage 0.05 --seed $((i + 1)) --quiet \
-    2>"$work/sim$i.log" &
-  sim_pids+=($!)
+start_sim() {
+  "$sim" --port "${ports[$1]}" --rate 1000 --damage 0.05 --seed $(($1 + 1)) --quiet \
+    2>>"$work/sim$1.log" &
+  sim_pids[$1]=$!
   pids+=($!)
-done
+}
+for i in 0 1; do start_sim "$i"; done
 
 . "$(dirname "$0")/../../scripts/xvfb.sh"
 start_xvfb "$work" || fail_now "Xvfb did not start"
@@ -85,7 +86,7 @@ checks_ok=0
 scripts=(pass:pass stuck:3:fail pass:pass square:fail dead:2:fail chatter:4:fail)
 
 # One check in the wizard on the port the window holds: that port's damaged
-# traffic pauses so that the wand under check is its only sender, the wizard
+# traffic stops so that the wand under check is its only sender, the wizard
 # is filled in and started by key presses, the wand plays its script, and the
 # result is saved with Alt+S and the wizard closed with Esc.
 run_check() {
@@ -94,8 +95,11 @@ run_check() {
   local wand_id=SOAK-$((checks + 1))
   checks=$((checks + 1))
   local problem=
-  kill -STOP "${sim_pids[$current]}"
-  sleep 1.5 # what the paused sender had on its way is read
+  # Stopped, not paused: a paused child of a script run in the background
+  # can be hung up by the kernel.
+  kill -INT "${sim_pids[$current]}" 2>/dev/null || true
+  wait "${sim_pids[$current]}" 2>/dev/null || true
+  sleep 1.5 # what the stopped sender had on its way is read
   xdotool windowfocus --sync "$wid"
   xdotool key ctrl+k
   local wizard
@@ -135,7 +139,7 @@ run_check() {
   else
     problem="Ctrl+K opened no wizard"
   fi
-  kill -CONT "${sim_pids[$current]}"
+  start_sim "$current"
   if [ -n "$problem" ]; then
     failures+=("check $checks ($wand_id, $script): $problem")
   else
@@ -240,8 +244,11 @@ if [ -n "$windows" ]; then
   echo "checks:          $checks in the wizard with the stream monitor open, $checks_ok with the expected verdict and saved, $stored in the check records"
 fi
 echo "resident memory: start ${rss_start} KiB, end ${rss_end} KiB, growth ${growth} KiB"
-echo "simulators:"
-tail -qn1 "$work/sim0.log" "$work/sim1.log" | sed 's/^/  /'
+echo "simulators (each restarted after a check on its port):"
+for log in "$work/sim0.log" "$work/sim1.log"; do
+  awk '/ sent [0-9]+ datagram/ { runs++; sent += $3; for (i = 1; i < NF; i++) if ($(i + 1) == "damaged") damaged += $i }
+    END { printf "  %d runs, %d datagrams sent, %d damaged\n", runs, sent, damaged }' "$log"
+done
 echo "error texts seen on the window's output (count, text):"
 sort "$work/window.log" | uniq -c | sort -rn | head -n 20
 if [ ${#failures[@]} -gt 0 ]; then
