@@ -85,7 +85,7 @@ held_port=$((base + 2)) # held by kestrel-dump for the diagnosis
 # A screen large enough to put every window beside the others, so that no
 # capture shows a part of another window.
 . "$top/scripts/xvfb.sh"
-start_xvfb "$work" "$((1600 * scale))x$((1400 * scale))x24" || fail "Xvfb did not start (see $work/xvfb.log)"
+start_xvfb "$work" "$((2000 * scale))x$((1400 * scale))x24" || fail "Xvfb did not start (see $work/xvfb.log)"
 pids+=("$XVFB_PID")
 export QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale
 unset QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING
@@ -97,7 +97,7 @@ wait_window() {
 # shot WINDOW NAME: raises the window, lets it repaint, writes NAME.png.
 shot() {
   xdotool windowraise "$1"
-  sleep 0.5
+  sleep 0.3 # the timed pictures below allow for this pause
   import -window "$1" "$out/$2.png" || fail "no picture of $2"
   say "$out/$2.png"
 }
@@ -141,7 +141,7 @@ stop_sim() {
 # picture of a given button held repeatable.
 at_sim_time() {
   local left
-  left=$(awk -v s="$sim_started" -v t="$1" -v now="$(date +%s.%N)" 'BEGIN { d = s + t - now; printf "%.3f", d > 0 ? d : 0 }')
+  left=$(awk -v s="$sim_started" -v t="$1" -v now="$(date +%s.%N)" 'BEGIN { d = s + t - now; printf "%.3f", (d > 0 ? d : 0) }')
   sleep "$left"
 }
 # min_size WINDOW NAME: shrinks the window to the minimum size it announces.
@@ -181,7 +181,7 @@ say "the window fed by two simulated Skywands"
 start_sim --skywands 2
 at_sim_time 3.75 # F1 holds button 2, its joystick at three quarters of its reach
 crop_panel panel-active
-at_sim_time 6.25 # button 1
+at_sim_time 5.95 # button 1
 shot "$wid" window
 
 say "a Skywand the frames do not hold"
@@ -230,9 +230,9 @@ shot "$wiz" check-start
 key "$wiz" Return
 sleep 0.5
 start_sim --check ellipse:0.8
-at_sim_time 2.2 # the prompt for button 3, before it is pressed
+at_sim_time 1.9 # the prompt for button 3, before it is pressed
 shot "$wiz" check-buttons
-at_sim_time 11.35 # two thirds round the first turn
+at_sim_time 11.05 # two thirds round the first turn
 shot "$wiz" check-circle
 at_sim_time 25
 key "$wiz" alt+s # save the report, which also files the check
@@ -267,6 +267,6 @@ mon=$(wait_window "Stream monitor")
 place "$mon" 400
 # The monitor's focus starts on its Skywand selector; Diagnose is two tabs on.
 key "$mon" Tab Tab space
-sleep 5
+sleep 5 # the diagnosis listens for 2.5 s
 shot "$mon" stream-monitor-diagnosis
 say "done: $out"
