@@ -85,7 +85,8 @@ held_port=$((base + 2)) # held by kestrel-dump for the diagnosis
 # A screen large enough to put every window beside the others, so that no
 # capture shows a part of another window.
 . "$top/scripts/xvfb.sh"
-start_xvfb "$work" "$((2000 * scale))x$((1400 * scale))x24" || fail "Xvfb did not start (see $work/xvfb.log)"
+screen_w=$((2000 * scale)) screen_h=$((1400 * scale))
+start_xvfb "$work" "${screen_w}x${screen_h}x24" || fail "Xvfb did not start (see $work/xvfb.log)"
 pids+=("$XVFB_PID")
 export QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale
 unset QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING
@@ -94,8 +95,16 @@ unset QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCAL
 wait_window() {
   timeout 15 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1 || true
 }
-# shot WINDOW NAME: raises the window, lets it repaint, writes NAME.png.
+# shot WINDOW NAME: raises the window, lets it repaint, writes NAME.png. A
+# window that grew past the screen's edge is moved to its corner first, since
+# a capture holds only what is on the screen.
 shot() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  [ "$WIDTH" -le "$screen_w" ] && [ "$HEIGHT" -le "$screen_h" ] || fail "$2: the window is larger than the screen"
+  if [ $((X + WIDTH)) -gt "$screen_w" ] || [ $((Y + HEIGHT)) -gt "$screen_h" ]; then
+    timeout 5 xdotool windowmove "$1" 0 0 || true
+  fi
   xdotool windowraise "$1"
   sleep 0.3 # the timed pictures below allow for this pause
   import -window "$1" "$out/$2.png" || fail "no picture of $2"
@@ -105,6 +114,7 @@ shot() {
 # main window's picture.
 crop_panel() {
   local whole=$work/whole.png box
+  xdotool windowraise "$wid"
   import -window "$wid" "$whole" || fail "no picture of the window for $1"
   box=$(convert "$whole" -fill black +opaque white \
     -define connected-components:verbose=true -connected-components 4 null: |
@@ -118,11 +128,11 @@ crop_panel() {
 key() {
   local w=$1
   shift
-  xdotool windowfocus --sync "$w"
+  timeout 5 xdotool windowfocus --sync "$w" || fail "window $w did not take the focus"
   xdotool key --delay 80 "$@"
 }
 # place WINDOW X: moves a window to column X (unscaled pixels) of the screen.
-place() { xdotool windowmove --sync "$1" $(($2 * scale)) 0 2>/dev/null || xdotool windowmove "$1" $(($2 * scale)) 0; }
+place() { timeout 5 xdotool windowmove "$1" $(($2 * scale)) 0 || true; }
 sim_pid=
 start_sim() {
   "$sim" --port "$port" --quiet "$@" 2>>"$work/sim.log" &
@@ -149,7 +159,7 @@ min_size() {
   local hint w h
   hint=$(xprop -id "$1" WM_NORMAL_HINTS | sed -n 's/.*minimum size: \([0-9]*\) by \([0-9]*\).*/\1 \2/p')
   read -r w h <<<"${hint:-1 1}"
-  xdotool windowsize --sync "$1" "$w" "$h" 2>/dev/null || xdotool windowsize "$1" "$w" "$h"
+  timeout 5 xdotool windowsize "$1" "$w" "$h" || true
   sleep 0.5
   shot "$1" "$2"
 }
@@ -209,7 +219,7 @@ place "$mon" 400
 key "$wid" ctrl+b
 overview=$(wait_window "All Skywands")
 [ -n "$overview" ] || fail "Ctrl+B opened no overview"
-xdotool windowmove "$overview" 0 $((700 * scale))
+timeout 5 xdotool windowmove "$overview" 0 $((700 * scale)) || true
 sleep 12 # the charts fill with twelve seconds of the stream
 shot "$mon" stream-monitor
 shot "$overview" overview
@@ -222,7 +232,7 @@ key "$wid" ctrl+k
 wiz=$(wait_window "Check Skywand F1")
 [ -n "$wiz" ] || fail "Ctrl+K opened no check wizard"
 place "$wiz" 1140
-xdotool windowfocus --sync "$wiz"
+timeout 5 xdotool windowfocus --sync "$wiz" || fail "the wizard did not take the focus"
 xdotool type --delay 40 SW-0042
 xdotool key Tab
 xdotool type --delay 40 "Technician 7"
