@@ -11,8 +11,8 @@
 # names the pages use. With --scale 2 it writes the same set at twice the size
 # into DIR (default BUILD/screenshots-2x), and adds main-min.png, wizard-min.png
 # and monitor-min.png: those windows at their minimum sizes. It takes about two
-# minutes: two checks of a simulated wand run in real time. Needs Xvfb, xdotool
-# and imagemagick (scripts/bootstrap installs them), and the window and the
+# minutes: two checks of a simulated wand run in real time. Needs Xvfb, xdotool,
+# xprop and imagemagick (scripts/bootstrap installs them), and the window and the
 # tools built (cmake --build build --target skywandtester kestrel-sim
 # kestrel-dump kestrel-check). SHOTS_KEEP=1 keeps the scratch folder and its
 # logs. Exits non-zero when a window did not appear or a picture was not taken.
