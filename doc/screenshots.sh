@@ -84,6 +84,7 @@ held_port=$((base + 2)) # held by kestrel-dump for the diagnosis
 
 # A screen large enough to put every window beside the others, so that no
 # capture shows a part of another window.
+# shellcheck source=SCRIPTDIR/../scripts/xvfb.sh
 . "$top/scripts/xvfb.sh"
 screen_w=$((2000 * scale)) screen_h=$((1400 * scale))
 start_xvfb "$work" "${screen_w}x${screen_h}x24" || fail "Xvfb did not start (see $work/xvfb.log)"
@@ -101,7 +102,10 @@ wait_window() {
 shot() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$1")"
-  [ "$WIDTH" -le "$screen_w" ] && [ "$HEIGHT" -le "$screen_h" ] || fail "$2: the window is larger than the screen"
+  : "$SCREEN" "$WINDOW" # set by the line above, not needed
+  if [ "$WIDTH" -gt "$screen_w" ] || [ "$HEIGHT" -gt "$screen_h" ]; then
+    fail "$2: the window is larger than the screen"
+  fi
   if [ $((X + WIDTH)) -gt "$screen_w" ] || [ $((Y + HEIGHT)) -gt "$screen_h" ]; then
     timeout 5 xdotool windowmove "$1" 0 0 || true
   fi
