@@ -114,12 +114,13 @@ shot() {
   import -window "$1" "$out/$2.png" || fail "no picture of $2"
   say "$out/$2.png"
 }
-# crop_panel NAME: cuts the Skywand panel, the largest white area, out of the
-# main window's picture.
+# grab FILE: the main window's picture as it is on the screen.
+grab() { import -window "$wid" "$1" || fail "no picture of the window for $1"; }
+# crop_panel NAME [PICTURE]: cuts the Skywand panel, the largest white area,
+# out of a picture of the main window (taken now when none is given).
 crop_panel() {
-  local whole=$work/whole.png box
-  xdotool windowraise "$wid"
-  import -window "$wid" "$whole" || fail "no picture of the window for $1"
+  local whole=${2:-$work/whole.png} box
+  [ -n "${2:-}" ] || grab "$whole"
   box=$(convert "$whole" -fill black +opaque white \
     -define connected-components:verbose=true -connected-components 4 null: |
     awk '/(gray|srgb)\(255(,255,255)?\)/ { split($2, g, /[x+]/); if (g[1] * g[2] > best) { best = g[1] * g[2]; box = $2 } }
@@ -150,13 +151,35 @@ stop_sim() {
   wait "$sim_pid" 2>/dev/null || true
   sim_pid=
 }
+sim_time() { awk -v s="$sim_started" -v now="$(date +%s.%N)" 'BEGIN { printf "%.3f", now - s }'; }
 # at_sim_time SECONDS: sleeps until the simulator has run that long. Its
-# buttons and joystick follow the time since its start, which makes a
-# picture of a given button held repeatable.
+# buttons and joystick follow the time since its start, and so does the
+# check's script; a picture that came late says so.
 at_sim_time() {
-  local left
-  left=$(awk -v s="$sim_started" -v t="$1" -v now="$(date +%s.%N)" 'BEGIN { d = s + t - now; printf "%.3f", (d > 0 ? d : 0) }')
-  sleep "$left"
+  sleep "$(awk -v t="$1" -v now="$(sim_time)" 'BEGIN { d = t - now; printf "%.3f", (d > 0 ? d : 0) }')"
+}
+warn_if_late() {
+  awk -v now="$(sim_time)" -v t="$2" 'BEGIN { exit !(now > t) }' &&
+    echo "screenshots: $1 was taken late, at $(sim_time) s of the simulator, not before $2 s: look at it" >&2
+  return 0
+}
+# in_phase FROM TO COMMAND...: runs COMMAND while the simulator's 3 s button
+# cycle (F1 holds each of its six buttons for 0.5 s) stays between FROM and TO
+# all along, waiting for that moment; a busy machine that made it late gets
+# another try in the next cycle, five in all.
+in_phase() {
+  local from=$1 to=$2 try start end
+  shift 2
+  for try in 1 2 3 4 5; do
+    sleep "$(awk -v t="$(sim_time)" -v f="$from" 'BEGIN { d = f - (t - 3 * int(t / 3)); printf "%.3f", (d < 0 ? d + 3 : d) }')"
+    start=$(sim_time)
+    "$@"
+    end=$(sim_time)
+    awk -v a="$start" -v b="$end" -v f="$from" -v t="$to" \
+      'BEGIN { c = a - 3 * int(a / 3); exit !(c >= f - 0.03 && c + b - a <= t) }' && return 0
+    say "try $try of $*: late, once more"
+  done
+  fail "$* came late five times: the machine is too busy"
 }
 # min_size WINDOW NAME: shrinks the window to the minimum size it announces.
 min_size() {
@@ -193,10 +216,13 @@ crop_panel panel-idle
 
 say "the window fed by two simulated Skywands"
 start_sim --skywands 2
-at_sim_time 3.75 # F1 holds button 2, its joystick at three quarters of its reach
-crop_panel panel-active
-at_sim_time 5.95 # button 1
-shot "$wid" window
+# Button 2 held, from 0.5 s to 1 s of the cycle, after the first cycle, when
+# the joystick is about three quarters out; the window repaints within 0.1 s.
+at_sim_time 3
+in_phase 0.6 1.0 grab "$work/active.png"
+crop_panel panel-active "$work/active.png"
+in_phase 0.1 0.5 grab "$out/window.png" # button 1
+say "$out/window.png"
 
 say "a Skywand the frames do not hold"
 key "$wid" Down # the selector has the focus: F2
@@ -244,10 +270,12 @@ shot "$wiz" check-start
 key "$wiz" Return
 sleep 0.5
 start_sim --check ellipse:0.8
-at_sim_time 1.9 # the prompt for button 3, before it is pressed
+at_sim_time 1.9 # the prompt for button 3, before it is pressed at 2.5 s
 shot "$wiz" check-buttons
-at_sim_time 11.05 # two thirds round the first turn
+warn_if_late check-buttons 2.5
+at_sim_time 11.05 # two thirds round the first turn, which ends at 12.6 s
 shot "$wiz" check-circle
+warn_if_late check-circle 12.6
 at_sim_time 25
 key "$wiz" alt+s # save the report, which also files the check
 sleep 1
