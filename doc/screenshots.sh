@@ -301,8 +301,7 @@ app_pid=$!
 pids+=("$app_pid")
 wid=$(wait_window Skywandtester)
 [ -n "$wid" ] || fail "the window did not appear a second time (see $work/window2.log)"
-# The window shows a warning box when it cannot open the port at start.
-sleep 1
+sleep 1 # the window finds the port held and waits for it
 key "$wid" ctrl+m
 mon=$(wait_window "Stream monitor")
 [ -n "$mon" ] || fail "Ctrl+M opened no stream monitor"
