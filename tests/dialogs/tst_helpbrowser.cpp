@@ -37,6 +37,16 @@ void clickLink(QTextBrowser* textBrowser, const QString& linkText)
     QTest::mouseClick(textBrowser->viewport(), Qt::LeftButton, {}, point);
 }
 
+// The bar of links that opens a manual page, empty when the page has none.
+QString pageBar(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    static const QRegularExpression bar(R"(<p><a href="index.html">Contents</a>[^\n]*</p>)");
+    return bar.match(QString::fromUtf8(file.readAll())).captured(0);
+}
+
 QList<HelpBrowser*> openHelpWindows()
 {
     QList<HelpBrowser*> windows;
@@ -191,8 +201,9 @@ void TestHelpBrowser::manualPages_data()
         QTest::newRow(qPrintable(file)) << file;
 }
 
-// Every page of the shipped manual has a title, and its local links and
-// pictures lead to files that exist.
+// Every page of the shipped manual has a title, its local links and pictures
+// lead to files that exist, and it opens with the same bar of links to every
+// page, so that a new page cannot be left out of some bars.
 void TestHelpBrowser::manualPages()
 {
     QFETCH(QString, page);
@@ -211,6 +222,10 @@ void TestHelpBrowser::manualPages()
             continue; // in-page anchor or absolute URL
         QVERIFY2(QFile::exists(manual.filePath(target)), qPrintable(page + " -> " + target));
     }
+    const QString bar = pageBar(manual.filePath(page));
+    QCOMPARE(bar, pageBar(manual.filePath("index.html")));
+    for (const QString& other : manual.entryList({"*.html"}, QDir::Files))
+        QVERIFY2(bar.contains(QStringLiteral("href=\"%1\"").arg(other)), qPrintable(other));
 }
 
 QTEST_MAIN(TestHelpBrowser)

@@ -59,6 +59,7 @@ for program in skywandtester kestrel-sim kestrel-dump kestrel-ctl kestrel-check;
   ! grep -q 'not found' <<<"$libraries" || fail "$program lacks a library"
 done
 [ -f "$opt/doc/index.html" ] || fail "the manual is not beside the executable"
+[ ! -e "$opt/doc/screenshots.sh" ] || fail "the script that makes the manual's pictures is shipped"
 [ -z "$(find "$opt" -name skywandtester.config)" ] || fail "the port file is shipped (an upgrade would reset it)"
 desktop=$root/usr/share/applications/skywandtester.desktop
 grep -qx 'Exec=skywandtester' "$desktop" || fail "desktop entry: Exec"
