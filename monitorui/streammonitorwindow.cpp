@@ -15,8 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -73,10 +75,11 @@ const char* const kRowNames[RowCount] = {
 constexpr double kPressedHeight = 0.7;
 // The longest value a row holds as a rule, which its column keeps whole.
 const char* const kWidestValue = "F64: 0.99 (not in the last frame)";
-// Chart heights in lines of text: room for the title, the time axis's
-// numbers and a few lanes or values between them.
-constexpr int kTallChartLines = 8;
-constexpr int kShortChartLines = 5;
+// Chart sizes in lines and characters of text: room for the title, the
+// legend, the time axis's numbers and three values or a few lanes between.
+constexpr int kTallChartLines = 9;
+constexpr int kChartLines = 7;
+constexpr int kChartChars = 42;
 
 QString countsText(uint64_t lastSecond, uint64_t total)
 {
@@ -137,7 +140,7 @@ QSize StreamMonitorWindow::initialSize() const
     // Room for the charts to show their 30 s in some detail, in the units of
     // the font, on no more of the screen than is free.
     const QFontMetrics metrics(font());
-    QSize size(metrics.averageCharWidth() * 150, metrics.height() * 45);
+    QSize size(metrics.averageCharWidth() * 150, metrics.height() * 55);
     size = size.expandedTo(minimumSizeHint());
     const QWidget* parent = parentWidget();
     const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
@@ -203,11 +206,20 @@ void StreamMonitorWindow::setupUi()
     QWidget* charts = setupCharts();
     QWidget* diagnosisBox = setupDiagnosis();
 
-    // The table beside the charts: all its rows and the charts then fit a
-    // screen of 800 by 600 points, and both grow with the window.
+    // The table beside the charts, both growing with the window. All the
+    // table's rows stay in sight; on a short screen the charts scroll, each
+    // still whole.
+    auto* chartScroll = new QScrollArea;
+    chartScroll->setObjectName(QStringLiteral("chartScroll"));
+    chartScroll->setFrameShape(QFrame::NoFrame);
+    chartScroll->setWidgetResizable(true);
+    chartScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chartScroll->setWidget(charts);
+    chartScroll->setMinimumWidth(charts->minimumWidth() +
+                                 style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     auto* across = new QSplitter(Qt::Horizontal);
     across->addWidget(table);
-    across->addWidget(charts);
+    across->addWidget(chartScroll);
     across->setStretchFactor(0, 0);
     across->setStretchFactor(1, 1);
     across->setChildrenCollapsible(false);
@@ -299,6 +311,7 @@ void StreamMonitorWindow::showPortInTable()
 QWidget* StreamMonitorWindow::setupCharts()
 {
     auto* charts = new QWidget;
+    charts->setMinimumWidth(fontMetrics().averageCharWidth() * kChartChars);
     auto* chartLayout = new QVBoxLayout(charts);
     chartLayout->setContentsMargins(0, 0, 0, 0);
     chartLayout->addWidget(addChart(Position, QStringLiteral("Joystick X and Y"), -1.05, 1.05), 2);
@@ -399,9 +412,8 @@ QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, dou
     auto* view = new QChartView(chart);
     view->setObjectName(QStringLiteral("chart%1").arg(static_cast<int>(which)));
     view->setRenderHint(QPainter::Antialiasing, false);
-    view->setMinimumHeight(fontMetrics().height() * (which == Position || which == Buttons
-                                                         ? kTallChartLines
-                                                         : kShortChartLines));
+    view->setMinimumHeight(fontMetrics().height() *
+                           (which == Position || which == Buttons ? kTallChartLines : kChartLines));
     views[which] = view;
     return view;
 }

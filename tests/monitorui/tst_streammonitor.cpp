@@ -64,7 +64,9 @@ void writeConfig(const QByteArray& content)
 
 QString diagnosisSentence(QWidget* window)
 {
-    auto* monitor = window->findChild<StreamMonitorWindow*>();
+    auto* monitor = qobject_cast<StreamMonitorWindow*>(window);
+    if (!monitor)
+        monitor = window->findChild<StreamMonitorWindow*>();
     auto* label =
         monitor ? monitor->findChild<QLabel*>(QStringLiteral("diagnosisSentence")) : nullptr;
     return label ? label->text() : QString();
@@ -88,6 +90,7 @@ private slots:
     void diagnoseWithoutPort_data();
     void diagnoseWithoutPort();
     void diagnosisJudgesTheMainWindowsSkywand();
+    void oldDiagnosisGoes();
 };
 
 void TestStreamMonitor::monitorShowsFiguresAndPauseFreezes()
@@ -365,6 +368,29 @@ void TestStreamMonitor::diagnosisJudgesTheMainWindowsSkywand()
                              10000);
     window.reset();
     QFile::remove(Skywandtester::configFilePath());
+}
+
+// A diagnosis of why nothing arrives goes once frames flow again; one that
+// spoke of no port goes once there is one.
+void TestStreamMonitor::oldDiagnosisGoes()
+{
+    TrackingSdk sdk(std::string(), 0, 0, TrackingSdk::kDefaultDataBufferSize, 100000,
+                    TrackingSdk::kDefaultServerTimeoutUs);
+    QVERIFY(sdk.isValid());
+    StreamMonitorWindow monitor;
+    monitor.setPort(sdk.getDataPort(), true);
+    monitor.show();
+    monitor.diagnose();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        diagnosisSentence(&monitor).startsWith(QStringLiteral("Nothing arrives on port")), 10000);
+    feed(sdk, monitor, 1, 0.5);
+    QCOMPARE(diagnosisSentence(&monitor), QString());
+
+    monitor.setNoPort(QStringLiteral("No usable data port."));
+    monitor.diagnose();
+    QCOMPARE(diagnosisSentence(&monitor), QStringLiteral("No usable data port."));
+    monitor.setPort(sdk.getDataPort(), true);
+    QCOMPARE(diagnosisSentence(&monitor), QString());
 }
 
 QTEST_MAIN(TestStreamMonitor)
