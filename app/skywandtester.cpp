@@ -119,6 +119,21 @@ Skywandtester::Skywandtester(QWidget* parent, Qt::WindowFlags flags)
     createTrackingSdk();
     fillSkywandSelector();
     startReceiver();
+    setMinimumSize(minimumWindowSize());
+}
+
+QSize Skywandtester::minimumWindowSize() const
+{
+    // Users are told to read the port on the status line: it stays whole
+    // for a Skywand that is not tracked on a port of five digits. The size
+    // grip and the status bar's margins come on top of the text.
+    const QString widest =
+        QStringLiteral(" Version %1 - Skywand ID: F99 not tracked - Port: 65534 ").arg(version);
+    const QMargins margins = statusLabel->contentsMargins();
+    const int statusWidth = statusLabel->fontMetrics().horizontalAdvance(widest) + margins.left() +
+                            margins.right() + 2 * statusLabel->frameWidth() +
+                            statusLabel->fontMetrics().height() * 2;
+    return minimumSizeHint().expandedTo(QSize(statusWidth, 0));
 }
 
 Skywandtester::~Skywandtester()
@@ -211,6 +226,15 @@ void Skywandtester::setupStatusAndPanel()
     panelLayout = new QVBoxLayout(ui->frame_main);
     skywandWidget = new SkywandWidget;
     panelLayout->addWidget(skywandWidget, 0);
+    showNoFrame();
+    // Under the panel, while the port text names no port.
+    portNotice = new QLabel;
+    portNotice->setObjectName(QStringLiteral("portNotice"));
+    portNotice->setWordWrap(true);
+    portNotice->setTextFormat(Qt::PlainText);
+    portNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    portNotice->hide();
+    ui->verticalLayout->addWidget(portNotice);
 }
 
 TrackingSdk* Skywandtester::newTrackingSdk(int port)
@@ -228,18 +252,20 @@ bool Skywandtester::configuredPort(int* port) const
 void Skywandtester::createTrackingSdk()
 {
     int port = 0;
+    portNotice->hide();
     if (!readPort(portText, &port)) {
-        QMessageBox::warning(this, QStringLiteral("Skywand tester"),
-                             QStringLiteral("Wrong data port"), QMessageBox::Ok,
-                             QMessageBox::NoButton);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Skywand tester"),
+                        QStringLiteral("Wrong data port"), QMessageBox::Ok, this);
+        box.setInformativeText(noPortExplanation());
+        box.exec();
         qDebug() << "Wrong data port";
-        setDiagnoseShown(true);
+        showNoPort();
         return;
     }
     if (port < 1 || port > 65535) {
         qDebug() << "Illegal data port";
         setStatus(QStringLiteral("Illegal data port"));
-        setDiagnoseShown(true);
+        showNoPort();
         return;
     }
     sdk = newTrackingSdk(port);
@@ -254,6 +280,46 @@ void Skywandtester::createTrackingSdk()
     }
     // Fills the frame data before fillSkywandSelector() counts the Skywands.
     sdk->receive();
+}
+
+void Skywandtester::showNoPort()
+{
+    const QString explanation = noPortExplanation();
+    qDebug().noquote() << explanation;
+    portNotice->setText(explanation);
+    portNotice->show();
+    setDiagnoseShown(true);
+}
+
+QString Skywandtester::noPortExplanation() const
+{
+    // The text as found, readable on one line and short enough for a label:
+    // control characters escaped, the rest of a long text cut.
+    constexpr int kShownMax = 24;
+    const QString text = QString::fromLatin1(portText);
+    QString shown;
+    for (const QChar c : text) {
+        if (shown.size() >= kShownMax) {
+            shown += QChar(0x2026);
+            break;
+        }
+        if (c == QLatin1Char('\n')) {
+            shown += QStringLiteral("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            shown += QStringLiteral("\\r");
+        } else if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0)) {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    const QString path = QDir::toNativeSeparators(configFilePath());
+    const QString found = text.isEmpty() ? QStringLiteral("%1 is empty").arg(path)
+                                         : QStringLiteral("%1 holds \"%2\"").arg(path, shown);
+    return QStringLiteral("No usable data port: %1. Settings, Port settings (F2) sets a port from "
+                          "%2 to %3.")
+        .arg(found, QString::number(SettingPortDlg::kLowestPort),
+             QString::number(SettingPortDlg::kHighestPort));
 }
 
 void Skywandtester::retryDataPort()
@@ -276,6 +342,7 @@ void Skywandtester::retryDataPort()
         receiver->setSdk(sdk);
         receiver->setRunning(true);
         receiver->start(QThread::InheritPriority);
+        tellMonitorPort();
     });
 }
 
@@ -367,19 +434,25 @@ void Skywandtester::openStreamMonitor()
     // The diagnosis judges the Skywand chosen here, not whichever the
     // monitor's own selector shows.
     monitor->setChosenSkywand(selectedIndex < 0 ? 0 : selectedIndex);
+    tellMonitorPort();
+    monitor->show();
+    monitor->raise();
+    monitor->activateWindow();
+}
+
+void Skywandtester::tellMonitorPort()
+{
+    if (!monitor) {
+        return;
+    }
     int port = 0;
     if (sdk && sdk->isValid()) {
         monitor->setPort(sdk->getDataPort(), true);
     } else if (configuredPort(&port)) {
         monitor->setPort(port, false);
     } else {
-        monitor->setNoPort(QStringLiteral("The configured port text \"%1\" is no port: enter the "
-                                          "data port in Settings, Port settings.")
-                               .arg(QString::fromLatin1(portText)));
+        monitor->setNoPort(noPortExplanation());
     }
-    monitor->show();
-    monitor->raise();
-    monitor->activateWindow();
 }
 
 void Skywandtester::setDiagnoseShown(bool shown)
@@ -391,7 +464,7 @@ void Skywandtester::setDiagnoseShown(bool shown)
 
 void Skywandtester::switchToPort(int port)
 {
-    if (port <= 1 || port >= 65535) {
+    if (port < SettingPortDlg::kLowestPort || port > SettingPortDlg::kHighestPort) {
         return;
     }
     setPortText(QByteArray::number(port));
@@ -498,6 +571,13 @@ void Skywandtester::openCheckWizard()
 {
     // One check at a time; the wizard checks the Skywand selected when it
     // opened and is deleted when it closes.
+    int configured = 0;
+    if (!checkWizard && !configuredPort(&configured)) {
+        refuseCheck(QStringLiteral("portRefused"),
+                    QStringLiteral("The check does not start: it needs the data port. %1")
+                        .arg(noPortExplanation()));
+        return;
+    }
     if (!checkWizard) {
         // Read anew each time, so that the lab's latest limits apply. A
         // profile that does not load stops the check rather than letting it
@@ -506,20 +586,16 @@ void Skywandtester::openCheckWizard()
         std::string error;
         if (!profilePath.isEmpty() &&
             !profile.load(QFile::encodeName(profilePath).toStdString(), error)) {
-            auto* box = new QMessageBox(
-                QMessageBox::Warning, QStringLiteral("Skywand tester"),
-                QStringLiteral("The check does not start: its profile does not load (%1). Choose "
-                               "another one, or the default limits, in Settings, Check "
-                               "profile.")
-                    .arg(QString::fromLocal8Bit(error.c_str())),
-                QMessageBox::Ok, this);
-            box->setObjectName(QStringLiteral("profileRefused"));
-            box->setTextFormat(Qt::PlainText);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
+            refuseCheck(QStringLiteral("profileRefused"),
+                        QStringLiteral("The check does not start: its profile does not load "
+                                       "(%1). Choose another one, or the default limits, in "
+                                       "Settings, Check profile.")
+                            .arg(QString::fromLocal8Bit(error.c_str())));
             return;
         }
-        const int port = sdk && sdk->isValid() ? int(sdk->getDataPort()) : 0;
+        // A port another program holds is the one the check waits on: it is
+        // tried again until it opens.
+        const int port = sdk && sdk->isValid() ? int(sdk->getDataPort()) : configured;
         checkWizard = new CheckWizard(selectedIndex < 0 ? 0 : selectedIndex, port, this);
         checkWizard->setProfile(profile, profilePath);
         checkWizard->setCheckStore(checkStoreUrl());
@@ -539,6 +615,17 @@ void Skywandtester::openCheckWizard()
     checkWizard->show();
     checkWizard->raise();
     checkWizard->activateWindow();
+}
+
+void Skywandtester::refuseCheck(const QString& name, const QString& reason)
+{
+    qDebug().noquote() << reason;
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Skywand tester"), reason,
+                                QMessageBox::Ok, this);
+    box->setObjectName(name);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void Skywandtester::createProfileEntry()
@@ -702,12 +789,8 @@ void Skywandtester::openSettingsPortDlg()
         // The text is cut before it is checked, so the port taken is the one
         // that passed the check.
         const QString text = dialog.lbl_port->text().left(kPortTextMax);
-        bool ok = false;
-        int value = text.toInt(&ok, 10);
-        if (!ok) {
-            value = 0;
-        }
-        if (value <= 1 || value >= 65535) {
+        int value = 0;
+        if (!SettingPortDlg::acceptedPort(text, &value)) {
             return;
         }
         // The same text restarts only an SDK whose port did not open.
@@ -731,7 +814,10 @@ void Skywandtester::RestartDataReceiver()
         portRetryTimer->stop();
         delete sdk;
         sdk = nullptr;
+        // Nothing came from the new port yet.
+        showNoFrame();
         createTrackingSdk();
+        tellMonitorPort();
         receiver->setSdk(sdk);
         receiver->setFailurePauseUs(dataTimeoutUs);
         receiver->setRunning(true);
@@ -850,7 +936,27 @@ void Skywandtester::onReceiveTrackingDataError()
             }
         }
         setDiagnoseShown(!showTrackingDataError(sdk));
+        if (sdk && (sdk->isDataTimeout() || sdk->isDataNetError())) {
+            showNoFrame();
+        } else {
+            showIfStale();
+        }
     });
+}
+
+void Skywandtester::showNoFrame()
+{
+    showRecord(SkywandRecord{}, false);
+    frameShown.invalidate();
+}
+
+void Skywandtester::showIfStale()
+{
+    // A frame among datagrams that fail to decode, or among another
+    // program's, stays on show until it is as old as a data timeout.
+    if (!frameShown.isValid() || frameShown.elapsed() * 1000 >= dataTimeoutUs) {
+        showNoFrame();
+    }
 }
 
 void Skywandtester::showTrackingData(TrackingSdk* source)
@@ -873,12 +979,19 @@ void Skywandtester::showTrackingData(TrackingSdk* source)
         setStatus(QStringLiteral("datagrams without tracking data arrive from %1")
                       .arg(QString::fromStdString(endpointText(sender))));
         setDiagnoseShown(true);
+        showIfStale();
         return;
     }
     setDiagnoseShown(false);
     SkywandRecord record;
     const bool tracked = source->getCurrentSkywand(selectedIndex, record);
     setStatus(statusText(ui->cboSkywand->currentIndex() + 1, tracked));
+    showRecord(record, tracked);
+    frameShown.start();
+}
+
+void Skywandtester::showRecord(const SkywandRecord& record, bool tracked)
+{
     skywandWidget->setEnabled(tracked);
 
     if (record.numButton >= 7) {

@@ -77,7 +77,13 @@ private slots:
 
 private:
     void createTrackingSdk();
+    QSize minimumWindowSize() const;
     void showTrackingData(TrackingSdk* sdk);
+    void showRecord(const SkywandRecord& record, bool tracked);
+    // Without a current frame the panel looks as it does for a Skywand the
+    // frame does not track, never as if the last frame were still live.
+    void showNoFrame();
+    void showIfStale();
     bool showTrackingDataError(TrackingSdk* sdk);
     void connectActions();
     void fillSkywandSelector();
@@ -90,6 +96,14 @@ private:
     // The port the port text names, when it names one from 1 to 65535.
     bool configuredPort(int* port) const;
     void retryDataPort();
+    // For a port text that names no port: the explanation under the panel,
+    // in the debug output and the Diagnose button.
+    void showNoPort();
+    // Why no port is used and how to set one: the configuration file's
+    // path, the text it holds and the port dialog.
+    QString noPortExplanation() const;
+    // The port the stream monitor diagnoses, or that there is none.
+    void tellMonitorPort();
     void setPortText(const QByteArray& text);
     QString statusText(int skywandNumber, bool tracked = true) const;
     void setStatus(const QString& text);
@@ -97,6 +111,8 @@ private:
     // Tools, "Check Skywand...": the guided check of the selected Skywand.
     void createCheckEntry();
     void openCheckWizard();
+    // Says, in a box of that object name, why the check does not start.
+    void refuseCheck(const QString& name, const QString& reason);
     // Settings, "Check profile...": a file chooser and a way back to the
     // default limits.
     void createProfileEntry();
@@ -147,8 +163,11 @@ private:
     // The wand ids the overview's tiles were given, by index (F1 is 0).
     QMap<int, QString> wandIds;
     QPushButton* diagnoseButton = nullptr;
+    QLabel* portNotice = nullptr;
     QTimer* panelTimer = nullptr;
     QElapsedTimer panelShown;
+    // Since the panel last showed a frame; invalid while it shows none.
+    QElapsedTimer frameShown;
     // A data notification waits for panelTimer to be answered.
     bool dataDeferred = false;
     ReceivedDatagram lastDatagram;

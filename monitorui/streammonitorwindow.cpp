@@ -7,12 +7,18 @@
 #include <QComboBox>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -67,6 +73,13 @@ const char* const kRowNames[RowCount] = {
 
 // A pressed button sits this far above its lane's line.
 constexpr double kPressedHeight = 0.7;
+// The longest value a row holds as a rule, which its column keeps whole.
+const char* const kWidestValue = "F64: 0.99 (not in the last frame)";
+// Chart sizes in lines and characters of text: room for the title, the
+// legend, the time axis's numbers and three values or a few lanes between.
+constexpr int kTallChartLines = 9;
+constexpr int kChartLines = 7;
+constexpr int kChartChars = 42;
 
 QString countsText(uint64_t lastSecond, uint64_t total)
 {
@@ -115,7 +128,27 @@ StreamMonitorWindow::StreamMonitorWindow(QWidget* parent)
     redrawTimer = new QTimer(this);
     redrawTimer->setInterval(kRedrawMs);
     connect(redrawTimer, &QTimer::timeout, this, [this] { refresh(); });
-    resize(720, 900);
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+    }
+    resize(initialSize());
+}
+
+QSize StreamMonitorWindow::initialSize() const
+{
+    // Room for the charts to show their 30 s in some detail, in the units of
+    // the font, on no more of the screen than is free.
+    const QFontMetrics metrics(font());
+    QSize size(metrics.averageCharWidth() * 150, metrics.height() * 55);
+    size = size.expandedTo(minimumSizeHint());
+    const QWidget* parent = parentWidget();
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QSize free = screen->availableGeometry().size() * 9 / 10;
+        size = size.boundedTo(free).expandedTo(minimumSizeHint());
+    }
+    return size;
 }
 
 StreamMonitorWindow::~StreamMonitorWindow()
@@ -173,17 +206,41 @@ void StreamMonitorWindow::setupUi()
     QWidget* charts = setupCharts();
     QWidget* diagnosisBox = setupDiagnosis();
 
+    // The table beside the charts, both growing with the window. All the
+    // table's rows stay in sight; on a short screen the charts scroll, each
+    // still whole.
+    auto* chartScroll = new QScrollArea;
+    chartScroll->setObjectName(QStringLiteral("chartScroll"));
+    chartScroll->setFrameShape(QFrame::NoFrame);
+    chartScroll->setWidgetResizable(true);
+    chartScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chartScroll->setWidget(charts);
+    chartScroll->setMinimumWidth(charts->minimumWidth() +
+                                 style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    auto* across = new QSplitter(Qt::Horizontal);
+    across->addWidget(table);
+    across->addWidget(chartScroll);
+    across->setStretchFactor(0, 0);
+    across->setStretchFactor(1, 1);
+    across->setChildrenCollapsible(false);
     auto* splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(table);
-    splitter->addWidget(charts);
+    splitter->addWidget(across);
     splitter->addWidget(diagnosisBox);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setStretchFactor(2, 0);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setChildrenCollapsible(false);
+
+    auto* closeButton = new QPushButton(QStringLiteral("Close"));
+    closeButton->setObjectName(QStringLiteral("monitorCloseButton"));
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(closeButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(splitter, 1);
+    layout->addLayout(bottom);
 }
 
 QLayout* StreamMonitorWindow::setupTopRow()
@@ -211,22 +268,50 @@ void StreamMonitorWindow::setupTable()
 {
     table = new QTableWidget(RowCount, 1);
     table->setObjectName(QStringLiteral("healthTable"));
-    table->horizontalHeader()->hide();
+    // Its header names the port the figures are of.
+    table->setHorizontalHeaderItem(0, new QTableWidgetItem);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionMode(QAbstractItemView::NoSelection);
+    // Tab leaves the table instead of walking its cells.
+    table->setTabKeyNavigation(false);
     QStringList names;
     for (const char* name : kRowNames)
         names << QString::fromLatin1(name);
     table->setVerticalHeaderLabels(names);
     for (int row = 0; row < RowCount; ++row)
         table->setItem(row, 0, new QTableWidgetItem);
+    showPortInTable();
+    // Every row and a usual value whole, however small the window.
+    table->resizeRowsToContents();
+    const int frame = 2 * table->frameWidth();
+    table->setMinimumSize(
+        table->verticalHeader()->sizeHint().width() +
+            table->fontMetrics().horizontalAdvance(QLatin1String(kWidestValue)) + frame,
+        table->horizontalHeader()->sizeHint().height() + table->verticalHeader()->length() + frame);
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void StreamMonitorWindow::showPortInTable()
+{
+    QString text;
+    if (!noPortSentence.isEmpty())
+        text = QStringLiteral("No usable port");
+    else if (port <= 0)
+        text = QStringLiteral("Port");
+    else if (portOpened)
+        text = QStringLiteral("Port %1").arg(port);
+    else
+        text = QStringLiteral("Port %1 (not open)").arg(port);
+    table->horizontalHeaderItem(0)->setText(text);
 }
 
 QWidget* StreamMonitorWindow::setupCharts()
 {
     auto* charts = new QWidget;
+    charts->setMinimumWidth(fontMetrics().averageCharWidth() * kChartChars);
     auto* chartLayout = new QVBoxLayout(charts);
     chartLayout->setContentsMargins(0, 0, 0, 0);
     chartLayout->addWidget(addChart(Position, QStringLiteral("Joystick X and Y"), -1.05, 1.05), 2);
@@ -327,23 +412,43 @@ QChartView* StreamMonitorWindow::addChart(Chart which, const QString& title, dou
     auto* view = new QChartView(chart);
     view->setObjectName(QStringLiteral("chart%1").arg(static_cast<int>(which)));
     view->setRenderHint(QPainter::Antialiasing, false);
-    view->setMinimumHeight(which == Position || which == Buttons ? 150 : 110);
+    view->setMinimumHeight(fontMetrics().height() *
+                           (which == Position || which == Buttons ? kTallChartLines : kChartLines));
     views[which] = view;
     return view;
 }
 
 void StreamMonitorWindow::setPort(int value, bool opened)
 {
+    if (value != port || !noPortSentence.isEmpty())
+        clearDiagnosis();
     port = value;
     portOpened = opened;
     noPortSentence.clear();
+    showPortInTable();
 }
 
 void StreamMonitorWindow::setNoPort(const QString& text)
 {
+    if (noPortSentence != text)
+        clearDiagnosis();
     port = 0;
     portOpened = false;
     noPortSentence = text;
+    showPortInTable();
+}
+
+void StreamMonitorWindow::clearDiagnosis()
+{
+    // One still running tells its result when it ends.
+    if (diagnosing)
+        return;
+    sentence->clear();
+    evidenceText->clear();
+    evidenceText->hide();
+    switchButton->hide();
+    suggestedPort = 0;
+    shownSituation = Situation::Unknown;
 }
 
 void StreamMonitorWindow::setChosenSkywand(int index)
@@ -386,6 +491,10 @@ void StreamMonitorWindow::recordData(const TrackingSdk& sdk)
     SkywandRecord chosen;
     if (!sdk.getCurrentSkywand(selected, chosen))
         return;
+    // Frames flow again: a diagnosis of why none came is over.
+    if (shownSituation == Situation::PortHeld || shownSituation == Situation::OtherPort ||
+        shownSituation == Situation::NothingArrives)
+        clearDiagnosis();
     if (const int count = std::clamp(chosen.numButton, 0, kButtonLanes); count != lanes)
         setLaneCount(count);
     x.append(t, chosen.numJoystick > 0 ? chosen.joystickValue[0] : 0.0);
@@ -573,6 +682,7 @@ void StreamMonitorWindow::finishDiagnosis()
     evidence.selectedSkywand = chosen;
     evidence.lastParseFailure = lastParseFailure;
     const Diagnosis result = ::diagnose(evidence);
+    shownSituation = result.situation;
 
     sentence->setText(QString::fromStdString(result.sentence));
     QStringList lines;

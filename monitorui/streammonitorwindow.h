@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diagnosis.h"
 #include "parsefailure.h"
 #include "streamhealth.h"
 #include "stripbuffer.h"
@@ -117,6 +118,9 @@ private:
     void selectSkywand(int index);
     void finishDiagnosis();
     void showSkywandCount(int count);
+    void showPortInTable();
+    void clearDiagnosis();
+    QSize initialSize() const;
     void setLaneCount(int count);
     void numberLanes();
     void updateWatching(bool shown);
@@ -162,6 +166,8 @@ private:
     QPlainTextEdit* evidenceText = nullptr;
     QPushButton* switchButton = nullptr;
     int suggestedPort = 0;
+    // The situation of the diagnosis on show; Unknown while none is.
+    Situation shownSituation = Situation::Unknown;
     QTimer* redrawTimer = nullptr;
     QTimer* diagnoseTimer = nullptr;
     DiagnoseWorker* worker = nullptr;

@@ -5,6 +5,7 @@
 
 #include "checkstore.h"
 #include "checkwizard.h"
+#include "framesender.h"
 #include "skywandtester.h"
 
 #include <QAction>
@@ -168,10 +169,12 @@ void TestCheckProfileSetting::profileInForce()
     QVERIFY(folder.isValid());
     const QString path = folder.filePath(name);
     QVERIFY(make(kind, path, folder.filePath("target.json")));
+    // A port nothing sends to: the check refuses to start without one.
+    const QByteArray port = QByteArray::number(framesender::freeUdpPort());
     {
         QFile config(Skywandtester::configFilePath());
         QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        config.write("0"); // no port: the window opens no socket
+        config.write(port);
     }
     auto window = std::make_unique<Skywandtester>();
     QString error;
@@ -180,7 +183,7 @@ void TestCheckProfileSetting::profileInForce()
     const QString inForce = chosen.isEmpty() ? path : QString();
     QCOMPARE(window->checkProfilePath(), inForce);
     QCOMPARE(readConfig(),
-             chosen.isEmpty() ? "0\ncheck-profile=" + path.toUtf8() + "\n" : QByteArray("0"));
+             chosen.isEmpty() ? port + "\ncheck-profile=" + path.toUtf8() + "\n" : port);
 
     // The choice outlives the window.
     window = std::make_unique<Skywandtester>();
@@ -200,7 +203,7 @@ void TestCheckProfileSetting::profileInForce()
         QVERIFY(refusal->text().contains(QLatin1String("Settings, Check profile")));
         // The default limits are always there to go back to.
         QVERIFY(window->setCheckProfilePath(QString(), error));
-        QCOMPARE(readConfig(), QByteArray("0"));
+        QCOMPARE(readConfig(), port);
         window->findChild<QAction*>(QStringLiteral("actionCheckSkywand"))->trigger();
         wizard = window->findChild<CheckWizard*>();
     }

@@ -358,12 +358,13 @@ void TestForms::portDialogLayoutOrder()
     QCOMPARE(dialog.layout(), dialog.verticalLayout);
     QCOMPARE(dialog.verticalLayout->spacing(), 6);
     QCOMPARE(dialog.verticalLayout->contentsMargins(), QMargins(11, 11, 11, 11));
-    QCOMPARE(dialog.verticalLayout->count(), 4);
+    QCOMPARE(dialog.verticalLayout->count(), 5);
     QCOMPARE(dialog.verticalLayout->itemAt(0)->layout(), dialog.horizontalLayout);
-    QVERIFY(dialog.verticalLayout->itemAt(1)->spacerItem());
-    QCOMPARE(dialog.verticalLayout->itemAt(1)->sizeHint(), QSize(20, 9));
-    QCOMPARE(dialog.verticalLayout->itemAt(2)->widget(), dialog.line);
-    QCOMPARE(dialog.verticalLayout->itemAt(3)->layout(), dialog.horizontalLayout_2);
+    QCOMPARE(dialog.verticalLayout->itemAt(1)->widget(), dialog.lbl_range);
+    QVERIFY(dialog.verticalLayout->itemAt(2)->spacerItem());
+    QCOMPARE(dialog.verticalLayout->itemAt(2)->sizeHint(), QSize(20, 9));
+    QCOMPARE(dialog.verticalLayout->itemAt(3)->widget(), dialog.line);
+    QCOMPARE(dialog.verticalLayout->itemAt(4)->layout(), dialog.horizontalLayout_2);
     QCOMPARE(dialog.line->frameShape(), QFrame::HLine);
     QCOMPARE(dialog.line->frameShadow(), QFrame::Sunken);
 

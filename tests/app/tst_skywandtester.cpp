@@ -113,6 +113,8 @@ private slots:
     void shownOnlyWhatTheRecordHolds_data();
     void shownOnlyWhatTheRecordHolds();
     void framesAmidErrorsStillShown();
+    void panelGreyWithoutData_data();
+    void panelGreyWithoutData();
     void buttonCounts_data();
     void buttonCounts();
     void portDialog_data();
@@ -298,7 +300,9 @@ void TestSkywandtester::longStatusIsElided()
     window = std::make_unique<Skywandtester>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QCOMPARE(window->size(), QSize(328, 475));
+    // The form's size, or the minimum that keeps a usual status whole: the
+    // long text widens nothing.
+    QCOMPARE(window->size(), QSize(328, 475).expandedTo(window->minimumSize()));
     const auto* label = qobject_cast<ElidedLabel*>(status());
     QVERIFY(label);
     QCOMPARE(label->text(), statusFor(1, QString::number(port) + QString(194, 'x')));
@@ -475,6 +479,48 @@ void TestSkywandtester::framesAmidErrorsStillShown()
     errors.stop();
     streamer->setFrame(frame6df2({Wand{6, 0, -0.75, 0.5}}));
     QTRY_COMPARE(panel(), QStringLiteral("----- X = -0.75 Y = 0.50"));
+}
+
+void TestSkywandtester::panelGreyWithoutData_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("data timeout") << "timeout";
+    QTest::newRow("port changed to a silent one") << "silent";
+    QTest::newRow("port changed to one another program holds") << "held";
+}
+
+// Without data the panel shows no frame as live: it looks as it does for a
+// Skywand that is not tracked until the next frame.
+void TestSkywandtester::panelGreyWithoutData()
+{
+    QFETCH(QString, cause);
+    const quint16 port = freeUdpPort();
+    streamer = std::make_unique<FrameStreamer>(port, frame6df2({Wand{6, 0b100001, 0.5, -0.5}}));
+    streamer->start();
+    openWindowOn(port);
+    QTRY_COMPARE(panel(), QStringLiteral("x---- X = 0.50 Y = -0.50 pressed"));
+
+    quint16 next = port;
+    QUdpSocket holder;
+    if (cause == QLatin1String("timeout")) {
+        streamer->stop();
+    } else {
+        if (cause == QLatin1String("held")) {
+            QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0));
+            next = holder.localPort();
+        } else {
+            while (next == port) {
+                next = freeUdpPort();
+            }
+        }
+        answerPortDialog(QString::number(next), true);
+        window->findChild<QAction*>(QStringLiteral("action_port"))->trigger();
+    }
+    QTRY_COMPARE(panel(), QStringLiteral("ggggg X = 0.00 Y = 0.00 grey"));
+    holder.close();
+    streamer = std::make_unique<FrameStreamer>(next, frame6df2({Wand{6, 0b1, 0.25, 0}}));
+    streamer->start();
+    QTRY_COMPARE(panel(), QStringLiteral("x---- X = 0.25 Y = 0.00"));
 }
 
 void TestSkywandtester::buttonCounts_data()

@@ -1,3 +1,4 @@
+#include "checkwizard.h"
 #include "framesender.h"
 #include "skywandtester.h"
 #include "streammonitorwindow.h"
@@ -7,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -62,7 +64,9 @@ void writeConfig(const QByteArray& content)
 
 QString diagnosisSentence(QWidget* window)
 {
-    auto* monitor = window->findChild<StreamMonitorWindow*>();
+    auto* monitor = qobject_cast<StreamMonitorWindow*>(window);
+    if (!monitor)
+        monitor = window->findChild<StreamMonitorWindow*>();
     auto* label =
         monitor ? monitor->findChild<QLabel*>(QStringLiteral("diagnosisSentence")) : nullptr;
     return label ? label->text() : QString();
@@ -86,6 +90,7 @@ private slots:
     void diagnoseWithoutPort_data();
     void diagnoseWithoutPort();
     void diagnosisJudgesTheMainWindowsSkywand();
+    void oldDiagnosisGoes();
 };
 
 void TestStreamMonitor::monitorShowsFiguresAndPauseFreezes()
@@ -287,19 +292,24 @@ void TestStreamMonitor::diagnoseButtonFollowsData()
 void TestStreamMonitor::diagnoseWithoutPort_data()
 {
     QTest::addColumn<QByteArray>("portText");
-    QTest::newRow("above 65535") << QByteArray("70000");
-    QTest::newRow("zero") << QByteArray("0");
-    QTest::newRow("negative") << QByteArray("-5000");
-    QTest::newRow("letters") << QByteArray("five thousand");
-    QTest::newRow("beyond int") << QByteArray("99999999999");
-    QTest::newRow("markup") << QByteArray("<b>x</b>");
+    QTest::addColumn<QString>("shown"); // empty: as it stands
+    QTest::newRow("above 65535") << QByteArray("70000") << "";
+    QTest::newRow("zero") << QByteArray("0") << "";
+    QTest::newRow("negative") << QByteArray("-5000") << "";
+    QTest::newRow("letters") << QByteArray("five thousand") << "";
+    QTest::newRow("beyond int") << QByteArray("99999999999") << "";
+    QTest::newRow("markup") << QByteArray("<b>x</b>") << "";
+    QTest::newRow("line break, long") << QByteArray("port\n" + QByteArray(40, 'x'))
+                                      << "port\\n" + QString(18, 'x') + QChar(0x2026);
 }
 
-// A port text that names no port offers the diagnosis too, which says so and
-// where to set one instead of watching a port made up from the text.
+// A port text that names no port is explained under the panel, offers the
+// diagnosis, which says so and where to set one instead of watching a port
+// made up from the text, and keeps the check from starting.
 void TestStreamMonitor::diagnoseWithoutPort()
 {
     QFETCH(QByteArray, portText);
+    QFETCH(QString, shown);
     writeConfig(portText);
     // Text that is no number at all brings up the "Wrong data port" box.
     QTimer closer;
@@ -314,10 +324,22 @@ void TestStreamMonitor::diagnoseWithoutPort()
     auto* button = window->findChild<QPushButton*>(QStringLiteral("diagnoseButton"));
     QVERIFY(button->isVisible());
     button->click();
-    const QString sentence = diagnosisSentence(window.get());
-    QCOMPARE(sentence, QStringLiteral("The configured port text \"%1\" is no port: enter the data "
-                                      "port in Settings, Port settings.")
-                           .arg(QString::fromLatin1(portText)));
+    const QString explanation =
+        QStringLiteral("No usable data port: %1 holds \"%2\". Settings, Port settings (F2) sets a "
+                       "port from 2 to 65534.")
+            .arg(QDir::toNativeSeparators(Skywandtester::configFilePath()),
+                 shown.isEmpty() ? QString::fromLatin1(portText) : shown);
+    QCOMPARE(diagnosisSentence(window.get()), explanation);
+    auto* notice = window->findChild<QLabel*>(QStringLiteral("portNotice"));
+    QVERIFY(notice->isVisible());
+    QCOMPARE(notice->text(), explanation);
+
+    window->activateWindow();
+    window->findChild<QAction*>(QStringLiteral("actionCheckSkywand"))->trigger();
+    auto* refused = window->findChild<QMessageBox*>(QStringLiteral("portRefused"));
+    QVERIFY(refused && refused->isVisible());
+    QVERIFY(refused->text().endsWith(explanation));
+    QVERIFY(!window->findChild<CheckWizard*>());
     window.reset();
     QFile::remove(Skywandtester::configFilePath());
 }
@@ -346,6 +368,29 @@ void TestStreamMonitor::diagnosisJudgesTheMainWindowsSkywand()
                              10000);
     window.reset();
     QFile::remove(Skywandtester::configFilePath());
+}
+
+// A diagnosis of why nothing arrives goes once frames flow again; one that
+// spoke of no port goes once there is one.
+void TestStreamMonitor::oldDiagnosisGoes()
+{
+    TrackingSdk sdk(std::string(), 0, 0, TrackingSdk::kDefaultDataBufferSize, 100000,
+                    TrackingSdk::kDefaultServerTimeoutUs);
+    QVERIFY(sdk.isValid());
+    StreamMonitorWindow monitor;
+    monitor.setPort(sdk.getDataPort(), true);
+    monitor.show();
+    monitor.diagnose();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        diagnosisSentence(&monitor).startsWith(QStringLiteral("Nothing arrives on port")), 10000);
+    feed(sdk, monitor, 1, 0.5);
+    QCOMPARE(diagnosisSentence(&monitor), QString());
+
+    monitor.setNoPort(QStringLiteral("No usable data port."));
+    monitor.diagnose();
+    QCOMPARE(diagnosisSentence(&monitor), QStringLiteral("No usable data port."));
+    monitor.setPort(sdk.getDataPort(), true);
+    QCOMPARE(diagnosisSentence(&monitor), QString());
 }
 
 QTEST_MAIN(TestStreamMonitor)
