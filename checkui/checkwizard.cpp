@@ -157,9 +157,11 @@ CheckWizard::~CheckWizard() = default;
 QWizardPage* CheckWizard::createIdentityPage()
 {
     auto* page = new ConditionPage;
-    page->setSubTitle(QStringLiteral("The check guides the person holding the wand through the "
-                                     "buttons, the joystick at rest, a full circle and holding "
-                                     "still, and files a report."));
+    // In the page rather than the wizard's header, which does not wrap it.
+    auto* intro = new QLabel(QStringLiteral("The check guides the person holding the wand through "
+                                            "the buttons, the joystick at rest, a full circle and "
+                                            "holding still, and files a report."));
+    intro->setWordWrap(true);
     wandIdEdit = new QLineEdit;
     wandIdEdit->setObjectName(QStringLiteral("wandId"));
     wandIdEdit->setMaxLength(kMaxTypedLength);
@@ -168,9 +170,11 @@ QWizardPage* CheckWizard::createIdentityPage()
     operatorEdit->setObjectName(QStringLiteral("operator"));
     operatorEdit->setMaxLength(kMaxTypedLength);
     auto* layout = new QFormLayout(page);
+    layout->addRow(intro);
     layout->addRow(QStringLiteral("&Wand id:"), wandIdEdit);
     layout->addRow(QStringLiteral("&Operator:"), operatorEdit);
     sourceLabel = new QLabel;
+    sourceLabel->setWordWrap(true);
     layout->addRow(sourceLabel);
     profileLabel = new QLabel;
     profileLabel->setObjectName(QStringLiteral("profileInForce"));
@@ -217,6 +221,8 @@ QWizardPage* CheckWizard::createStepsPage()
     }
     buttons->addStretch();
     circleView = new CircleTraceView;
+    // Room for the trace below the prompt at the wizard's smallest size.
+    circleView->setMinimumSize(QSize(1, 1) * (fontMetrics().height() * 9));
     circleView->setTrace(&engine->circleTrace(), 0.0);
 
     auto* layout = new QVBoxLayout(page);
