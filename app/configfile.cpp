@@ -25,6 +25,16 @@ constexpr size_t kMaxRawConfigBytes = 2 * kMaxConfigBytes;
 const QByteArray kProfileKey = QByteArrayLiteral("\ncheck-profile=");
 const QByteArray kStoreKey = QByteArrayLiteral("\ncheck-store=");
 const QByteArray kWandKey = QByteArrayLiteral("\nwand-id=");
+const QByteArray kFolderKey = QByteArrayLiteral("\nreport-folder=");
+const QByteArray kOperatorKey = QByteArrayLiteral("\noperator=");
+const QByteArray kLastWandKey = QByteArrayLiteral("\nlast-wand-id=");
+
+// A value of a line of its own: without a line end, or not kept at all.
+bool keepsOnOneLine(const QString& value)
+{
+    return !value.isEmpty() && !value.contains(QLatin1Char('\n')) &&
+           !value.contains(QLatin1Char('\r'));
+}
 
 } // namespace
 
@@ -104,7 +114,8 @@ ConfigContent parseConfig(const QByteArray& content)
 {
     ConfigContent config;
     qsizetype key = -1;
-    for (const QByteArray& name : {kProfileKey, kStoreKey, kWandKey}) {
+    for (const QByteArray& name :
+         {kProfileKey, kStoreKey, kWandKey, kFolderKey, kOperatorKey, kLastWandKey}) {
         const qsizetype at = content.indexOf(name);
         if (at >= 0 && (key < 0 || at < key))
             key = at;
@@ -117,7 +128,17 @@ ConfigContent parseConfig(const QByteArray& content)
     // The first line of each key counts; lines of other keys are left out.
     bool profileRead = false;
     bool storeRead = false;
+    const auto readOnce = [](const QByteArray& line, const QByteArray& name, QString& value) {
+        if (!value.isEmpty() || !line.startsWith(name.mid(1)))
+            return false;
+        value = QString::fromUtf8(line.mid(name.size() - 1)).trimmed();
+        return true;
+    };
     for (const QByteArray& line : content.mid(key + 1).split('\n')) {
+        if (readOnce(line, kFolderKey, config.reportFolder) ||
+            readOnce(line, kOperatorKey, config.operatorName) ||
+            readOnce(line, kLastWandKey, config.lastWandId))
+            continue;
         if (!profileRead && line.startsWith(kProfileKey.mid(1))) {
             config.profilePath = QString::fromUtf8(line.mid(kProfileKey.size() - 1));
             profileRead = true;
@@ -142,13 +163,24 @@ ConfigContent parseConfig(const QByteArray& content)
 
 QByteArray composeConfig(const ConfigContent& config)
 {
-    if (config.profilePath.isEmpty() && config.storeUrl.isEmpty() && config.wandIds.isEmpty())
-        return config.portText;
-    QByteArray content = config.portText + '\n';
+    QByteArray lines;
     if (!config.profilePath.isEmpty())
-        content += kProfileKey.mid(1) + config.profilePath.toUtf8() + '\n';
+        lines += kProfileKey.mid(1) + config.profilePath.toUtf8() + '\n';
     if (!config.storeUrl.isEmpty())
-        content += kStoreKey.mid(1) + config.storeUrl.toUtf8() + '\n';
+        lines += kStoreKey.mid(1) + config.storeUrl.toUtf8() + '\n';
+    // Blanks around a value are not kept: the reader trims them.
+    const QString folder = config.reportFolder.trimmed();
+    const QString name = config.operatorName.trimmed();
+    const QString lastWand = config.lastWandId.trimmed();
+    if (keepsOnOneLine(folder))
+        lines += kFolderKey.mid(1) + folder.toUtf8() + '\n';
+    if (keepsOnOneLine(name))
+        lines += kOperatorKey.mid(1) + name.toUtf8() + '\n';
+    if (keepsOnOneLine(lastWand))
+        lines += kLastWandKey.mid(1) + lastWand.toUtf8() + '\n';
+    if (lines.isEmpty() && config.wandIds.isEmpty())
+        return config.portText;
+    QByteArray content = config.portText + '\n' + lines;
     for (auto it = config.wandIds.cbegin(); it != config.wandIds.cend(); ++it) {
         const QString id = it.value().trimmed();
         if (it.key() < 0 || it.key() >= kMaxWandIds || id.isEmpty() || id.contains(QChar('\n')))

@@ -34,15 +34,20 @@ bool saveConfigFile(const QString& path, const QByteArray& content, bool* warned
 
 // What the configuration file holds: the port text, then the check profile
 // the lab chose and the check records' URL, if any, each on a line of its
-// own after it ("check-profile=PATH", "check-store=URL"), and the wand ids the
-// overview's tiles were given ("wand-id=3:W-0042" for F3). A file without
-// either holds the port text alone, byte for byte as before; a reader that
-// knows only the port text still reads its number from the first line.
+// own after it ("check-profile=PATH", "check-store=URL"), the check wizard's
+// report folder, operator and last wand id ("report-folder=PATH",
+// "operator=NAME", "last-wand-id=ID"), and the wand ids the overview's tiles
+// were given ("wand-id=3:W-0042" for F3). A file without any of them holds
+// the port text alone, byte for byte as before; a reader that knows only the
+// port text still reads its number from the first line.
 struct ConfigContent
 {
     QByteArray portText;
-    QString profilePath; // empty: the default limits
-    QString storeUrl;    // never with a password; empty: the default records
+    QString profilePath;  // empty: the default limits
+    QString storeUrl;     // never with a password; empty: the default records
+    QString reportFolder; // empty: the default folder
+    QString operatorName;
+    QString lastWandId; // of the last report the wizard filed
     // Index (F1 is 0) to the lab's wand id; never empty, never two lines.
     QMap<int, QString> wandIds;
 };

@@ -1,5 +1,6 @@
 #include "skywandtester.h"
 
+#include "checkhistory.h"
 #include "checkhistorywindow.h"
 #include "checkprofile.h"
 #include "checkstore.h"
@@ -21,6 +22,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QCloseEvent>
 #include <QColor>
 #include <QCoreApplication>
 #include <QDebug>
@@ -611,6 +613,14 @@ void Skywandtester::openCheckWizard()
         }
         connect(checkWizard, &CheckWizard::nextWandRequested, this,
                 [this] { withoutThrowing("Check next wand", [this] { moveCheckToNextWand(); }); });
+        checkWizard->setRemembered(reportFolder, operatorName, lastWandId);
+        connect(checkWizard, &CheckWizard::reportFiled, this, [this] {
+            const QString folder = checkWizard->reportFolder();
+            reportFolder = folder == defaultReportFolder() ? QString() : folder;
+            operatorName = checkWizard->operatorName();
+            lastWandId = checkWizard->lastWandId();
+            saveConfig();
+        });
     }
     checkWizard->show();
     checkWizard->raise();
@@ -1040,8 +1050,30 @@ bool Skywandtester::showTrackingDataError(TrackingSdk* source)
     return false;
 }
 
+bool Skywandtester::checkMayGo()
+{
+    bool mayGo = true;
+    withoutThrowing("Check Skywand",
+                    [this, &mayGo] { mayGo = !checkWizard || checkWizard->mayDiscardCheck(); });
+    return mayGo;
+}
+
+void Skywandtester::closeEvent(QCloseEvent* event)
+{
+    if (!checkMayGo()) {
+        event->ignore();
+        return;
+    }
+    // Saved or discarded: the wizard goes with the window, without asking.
+    if (checkWizard)
+        checkWizard->close();
+    QMainWindow::closeEvent(event);
+}
+
 void Skywandtester::onActionExit()
 {
+    if (!checkMayGo())
+        return;
     portRetryTimer->stop();
     stopReceiver();
     QApplication::quit();
@@ -1080,6 +1112,9 @@ void Skywandtester::loadConfig()
         // belongs in ~/.pgpass, and the file is no place for it.
         storeUrl = storeUrlWithoutPassword(config.storeUrl);
         wandIds = config.wandIds;
+        reportFolder = config.reportFolder;
+        operatorName = config.operatorName;
+        lastWandId = config.lastWandId;
         return;
     }
     }
@@ -1087,7 +1122,13 @@ void Skywandtester::loadConfig()
 
 void Skywandtester::saveConfig()
 {
-    const ConfigContent config{QString::fromLatin1(portText).toUtf8(), profilePath, storeUrl,
-                               wandIds};
+    ConfigContent config;
+    config.portText = QString::fromLatin1(portText).toUtf8();
+    config.profilePath = profilePath;
+    config.storeUrl = storeUrl;
+    config.reportFolder = reportFolder;
+    config.operatorName = operatorName;
+    config.lastWandId = lastWandId;
+    config.wandIds = wandIds;
     saveConfigFile(configFilePath(), composeConfig(config), &configSaveWarned);
 }

@@ -64,6 +64,9 @@ public:
     // that the file cannot keep.
     bool setCheckStoreUrl(const QString& url, QString& notice, QString& error);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private slots:
     void on_action_Help_triggered();
     void on_actionWhat_s_this_triggered();
@@ -162,6 +165,13 @@ private:
     TrackReceiver::Observation overviewObservation;
     // The wand ids the overview's tiles were given, by index (F1 is 0).
     QMap<int, QString> wandIds;
+    // What the check wizard filed last: its folder (empty: the default), its
+    // operator and its wand id, proposed again at the next start.
+    QString reportFolder;
+    QString operatorName;
+    QString lastWandId;
+    // False when a check the wizard holds is to be kept: the user went back.
+    bool checkMayGo();
     QPushButton* diagnoseButton = nullptr;
     QLabel* portNotice = nullptr;
     QTimer* panelTimer = nullptr;

@@ -1,4 +1,5 @@
 #include "checkreport.h"
+#include "failuretext.h"
 #include "profilejson.h"
 
 #include "csvfield.h"
@@ -118,18 +119,31 @@ std::string sourceText(const CheckReportInfo& info)
     return info.port ? "UDP port " + std::to_string(*info.port) : "capture " + info.capture;
 }
 
-// One row of a figure table: the value beside its limit and whether it met it.
+// One row of a figure table: the value beside its limit and whether it met
+// it. A figure without a limit is only measured; counts are whole numbers.
 std::string figureRow(const CheckResult& result, CheckItem item)
 {
     const CheckItemInfo& info = checkItemInfo(item);
     const FigureJudgement& judged = result.judgement(item);
+    const double value = info.value(result);
+    const auto show = [&info](double number) {
+        return info.whole && std::isfinite(number) ? std::to_string(int64_t(number))
+                                                   : shown(number);
+    };
+    const std::string limitValue =
+        info.whole ? std::to_string(wholeLimit(judged.limit)) : shown(judged.limit);
     const std::string limit = info.side == LimitSide::None     ? std::string()
-                              : info.side == LimitSide::AtMost ? "≤ " + shown(judged.limit)
-                                                               : "≥ " + shown(judged.limit);
-    const char* verdict = verdictName(judged.verdict);
-    return "<tr><td>" + std::string(info.label) + "</td><td class=\"num\">" +
-           shown(info.value(result)) + "</td><td class=\"num\">" + limit + "</td><td class=\"" +
-           verdict + "\">" + verdict + "</td></tr>\n";
+                              : info.side == LimitSide::AtMost ? "≤ " + limitValue
+                                                               : "≥ " + limitValue;
+    std::string verdict = verdictName(judged.verdict);
+    std::string verdictClass = verdict;
+    if (info.side == LimitSide::None && result.stepVerdict(info.step) != Verdict::NotRun) {
+        verdict = std::isnan(value) ? "not measured" : "measured";
+        verdictClass = "measured";
+    }
+    return "<tr><td>" + std::string(info.label) + "</td><td class=\"num\">" + show(value) +
+           "</td><td class=\"num\">" + limit + "</td><td class=\"" + verdictClass + "\">" +
+           verdict + "</td></tr>\n";
 }
 
 std::string stepTable(const CheckResult& result, const char* title, CheckStep step, Verdict verdict)
@@ -331,12 +345,15 @@ std::string htmlSummary(const CheckReportInfo& info, const CheckResult& r,
     for (const char c : verdict)
         upper += char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     std::string html = "<h1 class=\"" + verdict + "\">" + upper + "</h1>\n";
-    html += "<p>Wand <b>" + escaped(info.wandId) + "</b>, checked by " +
-            escaped(info.operatorName) + ", Skywand F" + std::to_string(info.skywandIndex + 1) +
-            " (" + std::to_string(r.numButton) + " buttons, " + std::to_string(r.numJoystick) +
-            " joystick values), from " + escaped(sourceText(info)) + ".<br>Started " +
-            isoUtc(info.startedUs) + ", finished " + isoUtc(info.finishedUs) + ". " +
-            escaped(info.toolName) + " " + escaped(info.toolVersion) + ".</p>\n";
+    const std::string by = info.operatorName.empty()
+                               ? std::string()
+                               : "checked by " + escaped(info.operatorName) + ", ";
+    html += "<p>Wand <b>" + escaped(info.wandId) + "</b>, " + by + "Skywand F" +
+            std::to_string(info.skywandIndex + 1) + " (" + std::to_string(r.numButton) +
+            " buttons, " + std::to_string(r.numJoystick) + " joystick values), from " +
+            escaped(sourceText(info)) + ".<br>Started " + isoUtc(info.startedUs) + ", finished " +
+            isoUtc(info.finishedUs) + ". " + escaped(info.toolName) + " " +
+            escaped(info.toolVersion) + ".</p>\n";
     const std::string leftOut = evidenceText(info.evidence);
     if (!leftOut.empty())
         html += "<p>" + escaped(leftOut) + "</p>\n";
@@ -350,8 +367,7 @@ std::string htmlFailures(const CheckResult& r)
         return html + "<p>None.</p>\n";
     html += "<ol>\n";
     for (const CheckFailure& f : r.failures)
-        html += "<li><b>" + escaped(f.step) + ", " + escaped(f.item) +
-                "</b>: " + escaped(f.reason) + " (" + escaped(f.detail) + ")</li>\n";
+        html += "<li>" + escaped(failureText(f, r)) + "</li>\n";
     return html + "</ol>\n";
 }
 

@@ -4,21 +4,28 @@
 #include "checkhistory.h"
 #include "checkstore.h"
 #include "circletraceview.h"
+#include "failuretext.h"
 #include "frameinbox.h"
 #include "framerecords.h"
 #include "trackingsdk.h"
 #include "wearfit.h"
 
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSysInfo>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWizardPage>
 
@@ -71,57 +78,17 @@ QString stepTitleText(CheckStep step)
     return QStringLiteral("Check finished");
 }
 
-QString stepName(const std::string& step)
+// The rest and hold windows are a few seconds long and count down in
+// tenths, from the 2.5 s and 5.5 s the steps last; the longer limits count
+// whole seconds.
+QString countdownText(const SkywandCheck& check)
 {
-    const QString name = QString::fromStdString(step);
-    return name.isEmpty() ? name : name.left(1).toUpper() + name.mid(1);
-}
-
-// What a failed figure means for the wand, in the words of the bench; null
-// for a figure that is only reported.
-const char* plainWords(CheckItem item)
-{
-    switch (item) {
-    case CheckItem::Offset:
-        return "Joystick does not return to its centre";
-    case CheckItem::NoiseX:
-        return "Joystick jitters at rest (left-right)";
-    case CheckItem::NoiseY:
-        return "Joystick jitters at rest (up-down)";
-    case CheckItem::Coverage:
-        return "Joystick did not reach around its whole edge";
-    case CheckItem::CircularityError:
-        return "Joystick's edge is not round";
-    case CheckItem::ReachPlusX:
-        return "Joystick falls short to the right";
-    case CheckItem::ReachMinusX:
-        return "Joystick falls short to the left";
-    case CheckItem::ReachPlusY:
-        return "Joystick falls short upwards";
-    case CheckItem::ReachMinusY:
-        return "Joystick falls short downwards";
-    case CheckItem::TrackedShare:
-        return "Wand lost by the tracking while held still";
-    case CheckItem::DroppedFrames:
-        return "Frames lost while the wand was held still";
-    case CheckItem::PositionSigmaMm:
-        return "Position shakes while held still";
-    case CheckItem::RotationJitterDeg:
-        return "Rotation shakes while held still";
-    default:
-        return nullptr;
-    }
-}
-
-QString plainFailure(const CheckFailure& failure)
-{
-    if (failure.figure) {
-        if (const char* plain = plainWords(*failure.figure))
-            return QString::fromLatin1(plain);
-    }
-    const QString item = QString::fromStdString(failure.item);
-    const QString step = stepName(failure.step);
-    return item.isEmpty() ? step : step + QStringLiteral(", ") + item;
+    const double left = std::max(0.0, check.countdown());
+    if (!std::isfinite(left))
+        return QString();
+    const bool brief = check.step() == CheckStep::Rest || check.step() == CheckStep::Hold;
+    return brief ? QStringLiteral("%1 s left").arg(std::ceil(left * 10.0) / 10.0, 0, 'f', 1)
+                 : QStringLiteral("%1 s left").arg(std::ceil(left));
 }
 
 QFont scaledFont(const QFont& base, double factor, bool bold)
@@ -168,7 +135,21 @@ CheckWizard::CheckWizard(int skywandIndex, int dataPort, QWidget* parent)
     showSkywand();
     refreshTimer->setInterval(kRefreshMs);
     connect(refreshTimer, &QTimer::timeout, this, [this] { refresh(); });
-    resize(640, 600);
+    sizeFromFont();
+}
+
+// Every text whole at the smallest size: the prompt in its large font over
+// three lines above the countdown, the result's verdict and the folder row.
+// It opens larger where the screen has room.
+void CheckWizard::sizeFromFont()
+{
+    const QFontMetrics metrics(font());
+    const QSize least(metrics.averageCharWidth() * 70, metrics.lineSpacing() * 34);
+    setMinimumSize(least.expandedTo(minimumSizeHint()));
+    QSize wanted(metrics.averageCharWidth() * 90, metrics.lineSpacing() * 44);
+    if (const QScreen* shown = screen())
+        wanted = wanted.boundedTo(shown->availableSize() * 9 / 10);
+    resize(wanted.expandedTo(minimumSize()));
 }
 
 CheckWizard::~CheckWizard() = default;
@@ -176,9 +157,11 @@ CheckWizard::~CheckWizard() = default;
 QWizardPage* CheckWizard::createIdentityPage()
 {
     auto* page = new ConditionPage;
-    page->setSubTitle(QStringLiteral("The check guides the person holding the wand through the "
-                                     "buttons, the joystick at rest, a full circle and holding "
-                                     "still, and files a report."));
+    // In the page rather than the wizard's header, which does not wrap it.
+    auto* intro = new QLabel(QStringLiteral("The check guides the person holding the wand through "
+                                            "the buttons, the joystick at rest, a full circle and "
+                                            "holding still, and files a report."));
+    intro->setWordWrap(true);
     wandIdEdit = new QLineEdit;
     wandIdEdit->setObjectName(QStringLiteral("wandId"));
     wandIdEdit->setMaxLength(kMaxTypedLength);
@@ -187,9 +170,11 @@ QWizardPage* CheckWizard::createIdentityPage()
     operatorEdit->setObjectName(QStringLiteral("operator"));
     operatorEdit->setMaxLength(kMaxTypedLength);
     auto* layout = new QFormLayout(page);
+    layout->addRow(intro);
     layout->addRow(QStringLiteral("&Wand id:"), wandIdEdit);
     layout->addRow(QStringLiteral("&Operator:"), operatorEdit);
     sourceLabel = new QLabel;
+    sourceLabel->setWordWrap(true);
     layout->addRow(sourceLabel);
     profileLabel = new QLabel;
     profileLabel->setObjectName(QStringLiteral("profileInForce"));
@@ -236,6 +221,8 @@ QWizardPage* CheckWizard::createStepsPage()
     }
     buttons->addStretch();
     circleView = new CircleTraceView;
+    // Room for the trace below the prompt at the wizard's smallest size.
+    circleView->setMinimumSize(QSize(1, 1) * (fontMetrics().height() * 9));
     circleView->setTrace(&engine->circleTrace(), 0.0);
 
     auto* layout = new QVBoxLayout(page);
@@ -270,15 +257,25 @@ QWizardPage* CheckWizard::createResultPage()
     wearLabel->setStyleSheet(QStringLiteral("color: #b06000;"));
     wearLabel->hide();
     folderEdit = new QLineEdit(defaultReportFolder());
+    folderEdit->setObjectName(QStringLiteral("reportFolder"));
     auto* change = new QPushButton(QStringLiteral("C&hange..."));
     connect(change, &QPushButton::clicked, this, [this] { chooseFolder(); });
     connect(folderEdit, &QLineEdit::editingFinished, this, [this] { showComparison(); });
+    // Enter in the folder field would press Finish and close the result.
+    folderEdit->installEventFilter(this);
     saveButton = new QPushButton(QStringLiteral("&Save report"));
     saveButton->setObjectName(QStringLiteral("saveReport"));
     connect(saveButton, &QPushButton::clicked, this, [this] { onSave(); });
     nextWandButton = new QPushButton(QStringLiteral("Check &next wand"));
     nextWandButton->setObjectName(QStringLiteral("checkNextWand"));
     connect(nextWandButton, &QPushButton::clicked, this, [this] { onNextWand(); });
+    openFolderButton = new QPushButton(QStringLiteral("&Open folder"));
+    openFolderButton->setObjectName(QStringLiteral("openReportFolder"));
+    openFolderButton->setEnabled(false);
+    connect(openFolderButton, &QPushButton::clicked, this, [this] {
+        if (!saved.isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(saved.first()).absolutePath()));
+    });
     savedLabel = new QLabel;
     savedLabel->setObjectName(QStringLiteral("savedReport"));
     savedLabel->setWordWrap(true);
@@ -299,6 +296,7 @@ QWizardPage* CheckWizard::createResultPage()
     auto* save = new QHBoxLayout;
     save->addWidget(saveButton);
     save->addWidget(nextWandButton);
+    save->addWidget(openFolderButton);
     save->addStretch();
     layout->addLayout(save);
     layout->addWidget(savedLabel);
@@ -417,10 +415,7 @@ void CheckWizard::refresh()
     const SkywandCheck& c = *engine;
     stepTitle->setText(stepTitleText(c.step()));
     promptLabel->setText(QString::fromStdString(c.prompt()));
-    const double left = c.countdown();
-    countdownLabel->setText(std::isfinite(left)
-                                ? QStringLiteral("%1 s left").arg(std::ceil(std::max(0.0, left)))
-                                : QString());
+    countdownLabel->setText(countdownText(c));
 
     const CheckResult& result = c.result();
     const int target = c.buttonToPress();
@@ -476,19 +471,18 @@ void CheckWizard::showResult()
         failures = QStringLiteral("Every button, the joystick and the tracking met their limits.");
     } else {
         failures = QStringLiteral("<ul>");
-        for (const CheckFailure& f : result.failures) {
-            const QString detail =
-                QString::fromStdString(f.detail.empty() ? f.reason : f.detail).toHtmlEscaped();
-            failures += QStringLiteral("<li><b>%1:</b> %2</li>")
-                            .arg(plainFailure(f).toHtmlEscaped(), detail);
-        }
+        for (const CheckFailure& f : result.failures)
+            failures += QStringLiteral("<li>%1</li>")
+                            .arg(QString::fromStdString(failureText(f, result)).toHtmlEscaped());
         failures += QStringLiteral("</ul>");
     }
     failuresLabel->setText(failures);
     showComparison();
     showWear();
     saveButton->setEnabled(true);
+    openFolderButton->setEnabled(false);
     savedLabel->clear();
+    unsavedResult = true;
 }
 
 void CheckWizard::showComparison()
@@ -570,6 +564,9 @@ bool CheckWizard::saveReports(QString& error)
     }
     saved = {QString::fromStdString(files.json), QString::fromStdString(files.html),
              QString::fromStdString(files.pdf), QString::fromStdString(files.csv)};
+    unsavedResult = false;
+    lastFiled = wandIdEdit->text().trimmed();
+    openFolderButton->setEnabled(true);
     // The files are filed; a record that cannot be stored leaves them and
     // says why.
     storeProblem.clear();
@@ -586,6 +583,7 @@ bool CheckWizard::saveReports(QString& error)
         stored = true;
     }
     showWear();
+    emit reportFiled();
     return true;
 }
 
@@ -727,7 +725,9 @@ void CheckWizard::onNextWand()
             return;
     }
     saved.clear();
-    wandIdEdit->clear();
+    unsavedResult = false;
+    wandIdEdit->setText(nextWandId(lastFiled));
+    wandIdEdit->selectAll();
     restart();
     wandIdEdit->setFocus();
     emit nextWandRequested();
@@ -754,15 +754,140 @@ void CheckWizard::showSkywand()
             .arg(port));
 }
 
+QString CheckWizard::operatorName() const
+{
+    return operatorEdit->text();
+}
+
+void CheckWizard::setRemembered(const QString& folder, const QString& name,
+                                const QString& lastWandId)
+{
+    if (!folder.trimmed().isEmpty())
+        setReportFolder(folder);
+    if (operatorEdit->text().isEmpty())
+        operatorEdit->setText(name.left(kMaxTypedLength));
+    lastFiled = lastWandId.trimmed().left(kMaxTypedLength);
+    if (wandIdEdit->text().isEmpty() && !checking) {
+        wandIdEdit->setText(nextWandId(lastFiled));
+        // Typing replaces the proposal.
+        wandIdEdit->selectAll();
+    }
+}
+
+QString CheckWizard::nextWandId(const QString& wandId)
+{
+    qsizetype start = wandId.size();
+    while (start > 0 && wandId.at(start - 1) >= QLatin1Char('0') &&
+           wandId.at(start - 1) <= QLatin1Char('9'))
+        --start;
+    if (start == wandId.size())
+        return wandId;
+    QString digits = wandId.mid(start);
+    qsizetype at = digits.size() - 1;
+    for (; at >= 0 && digits.at(at) == QLatin1Char('9'); --at)
+        digits[at] = QLatin1Char('0');
+    if (at < 0)
+        digits.prepend(QLatin1Char('1'));
+    else
+        digits[at] = QChar(digits.at(at).unicode() + 1);
+    return (wandId.left(start) + digits).left(kMaxTypedLength);
+}
+
+void CheckWizard::stopCheck()
+{
+    if (!checking)
+        return;
+    if (clock)
+        engine->stop(now(), "the check was cancelled");
+    else
+        feed->stop(FrameInbox::wallUs(), "the check was cancelled");
+    // Moves on to the result page, which shows the check as incomplete.
+    refresh();
+}
+
+bool CheckWizard::askToStop()
+{
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("The check of %1 is still running. Stop it, or go back?")
+                        .arg(wandIdEdit->text().trimmed()),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("stopCheck"));
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(
+        QStringLiteral("A stopped check ends as incomplete; its result can still be saved."));
+    QPushButton* stop = box.addButton(QStringLiteral("&Stop check"), QMessageBox::DestructiveRole);
+    QPushButton* back = box.addButton(QStringLiteral("&Go back"), QMessageBox::RejectRole);
+    box.setDefaultButton(back);
+    box.setEscapeButton(back);
+    box.exec();
+    return box.clickedButton() == stop;
+}
+
+bool CheckWizard::mayDiscardCheck()
+{
+    if (!holdsUnsavedCheck())
+        return true;
+    const bool running = checking;
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("The check of %1 is %2. Save, discard, or go back?")
+                        .arg(wandIdEdit->text().trimmed(),
+                             running ? QStringLiteral("still running and not saved")
+                                     : QStringLiteral("not saved")),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("unsavedCheck"));
+    box.setTextFormat(Qt::PlainText);
+    if (running)
+        box.setInformativeText(QStringLiteral("Save stops it and files it as incomplete."));
+    QPushButton* save = box.addButton(QMessageBox::Save);
+    QPushButton* discard = box.addButton(QMessageBox::Discard);
+    QPushButton* back = box.addButton(QStringLiteral("&Go back"), QMessageBox::RejectRole);
+    // Enter and Esc both keep the check.
+    box.setDefaultButton(back);
+    box.setEscapeButton(back);
+    show();
+    raise();
+    box.exec();
+    // The check may have finished while the question was up.
+    if (box.clickedButton() == save) {
+        stopCheck();
+        if (currentId() != ResultPage)
+            return false;
+        onSave();
+        return !unsavedResult;
+    }
+    if (box.clickedButton() != discard)
+        return false;
+    stopCheck();
+    unsavedResult = false;
+    return true;
+}
+
+bool CheckWizard::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == folderEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            showComparison();
+            if (saveButton->isEnabled())
+                saveButton->setFocus();
+            return true;
+        }
+    }
+    return QWizard::eventFilter(watched, event);
+}
+
+// Finish, Cancel, Esc and the window's close button all end here. A running
+// check asks before it stops and then shows its incomplete result; a result
+// not saved asks before it goes.
 void CheckWizard::done(int result)
 {
     if (checking) {
-        if (clock)
-            engine->stop(now(), "the check was cancelled");
-        else
-            feed->stop(FrameInbox::wallUs(), "the check was cancelled");
-        checking = false;
+        if (askToStop())
+            stopCheck();
+        return;
     }
+    if (!mayDiscardCheck())
+        return;
     refreshTimer->stop();
     QWizard::done(result);
 }

@@ -72,6 +72,27 @@ public:
     const SkywandCheck& check() const { return *engine; }
     QString reportFolder() const;
     void setReportFolder(const QString& folder);
+    QString operatorName() const;
+    // What the window kept from the last filed report: its folder (empty:
+    // the default one), its operator, and its wand id, from which the next
+    // wand id is proposed.
+    void setRemembered(const QString& folder, const QString& operatorName,
+                       const QString& lastWandId);
+    // The wand id of the last report filed, empty before one is.
+    QString lastWandId() const { return lastFiled; }
+    // The id after wandId when it ends in a number ("SW-0042" gives
+    // "SW-0043"), otherwise wandId itself.
+    static QString nextWandId(const QString& wandId);
+
+    // A check that runs, or a result that is not saved, would be lost if the
+    // wizard went now.
+    bool holdsUnsavedCheck() const { return checking || unsavedResult; }
+    // Asks whether to save or discard such a check, or go back; true when
+    // the wizard may go (saved or discarded, or nothing to lose), false when
+    // the user went back or the save failed (its reason then shows on the
+    // result page). A running check is stopped first: saved, it is filed as
+    // incomplete.
+    bool mayDiscardCheck();
     // Opens the check records that saving stores the check in and that the
     // previous check of the wand comes from (any bench). Records that do not
     // open leave the wizard with the report folder's files alone, and say
@@ -94,10 +115,13 @@ signals:
     // "Check next wand" saved the result and went back to the wand id page,
     // keeping the operator and the report folder.
     void nextWandRequested();
+    // The report files of a check were written (its record may have failed).
+    void reportFiled();
 
 protected:
     void initializePage(int id) override;
     void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWizardPage* createIdentityPage();
@@ -106,6 +130,10 @@ private:
     double now() const;
     void startCheck();
     void refresh();
+    // Ends a running check as cancelled; it moves on to its incomplete result.
+    void stopCheck();
+    bool askToStop();
+    void sizeFromFont();
     void showResult();
     void showComparison();
     void showWear();
@@ -127,6 +155,8 @@ private:
     std::unique_ptr<CheckFeed> feed;
     int64_t startUs = 0; // wall clock; what arrived before the start is not judged
     bool checking = false;
+    bool unsavedResult = false; // a finished check shown but not filed
+    QString lastFiled;
     uint32_t heldBits = 0;
     QStringList saved;
     std::unique_ptr<CheckStore> store;
@@ -155,5 +185,6 @@ private:
     QLineEdit* folderEdit = nullptr;
     QPushButton* saveButton = nullptr;
     QPushButton* nextWandButton = nullptr;
+    QPushButton* openFolderButton = nullptr;
     QLabel* savedLabel = nullptr;
 };

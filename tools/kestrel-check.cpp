@@ -10,6 +10,7 @@
 #include "checkfeed.h"
 #include "checkreport.h"
 #include "commandline.h"
+#include "failuretext.h"
 #include "filehelpers.h"
 #include "framesource.h"
 #include "recordcommands.h"
@@ -506,8 +507,7 @@ int checkWand(const CheckOptions& options, bool portFilter, const CheckProfile& 
     outcome.failures = result.failures;
     std::fprintf(stderr, "kestrel-check: %s\n", verdictName(result.verdict));
     for (const CheckFailure& f : result.failures)
-        std::fprintf(stderr, "kestrel-check:   %s, %s: %s (%s)\n", f.step.c_str(), f.item.c_str(),
-                     f.reason.c_str(), f.detail.c_str());
+        std::fprintf(stderr, "kestrel-check:   %s\n", failureText(f, result).c_str());
     SavedReport saved;
     std::string error;
     if (!saveReport(options.out, info, profile, result, saved, error)) {

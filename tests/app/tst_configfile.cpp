@@ -83,6 +83,7 @@ private slots:
     void onlyRegularFiles();
     void profileBesideThePort_data();
     void profileBesideThePort();
+    void wizardLinesBesideThePort();
 };
 
 void TestConfigFile::save_data()
@@ -309,6 +310,30 @@ void TestConfigFile::profileBesideThePort()
     QCOMPARE(again.profilePath, profilePath);
     QCOMPARE(again.storeUrl, storeUrl);
     QCOMPARE(again.wandIds, config.wandIds);
+}
+
+// The check wizard's folder, operator and last wand id come back as written,
+// after the port text kept byte for byte; a value with a line end in it is
+// not kept rather than split into a line of its own.
+void TestConfigFile::wizardLinesBesideThePort()
+{
+    ConfigContent config;
+    config.portText = "5000 ";
+    config.reportFolder = QStringLiteral("/lab/réports");
+    config.operatorName = QStringLiteral("Ann Lee");
+    config.lastWandId = QStringLiteral("SW-0042");
+    config.wandIds.insert(2, QStringLiteral("W-7"));
+    const QByteArray written = composeConfig(config);
+    QVERIFY(written.startsWith("5000 \n"));
+    const ConfigContent read = parseConfig(written);
+    QCOMPARE(read.portText, config.portText);
+    QCOMPARE(read.reportFolder, config.reportFolder);
+    QCOMPARE(read.operatorName, config.operatorName);
+    QCOMPARE(read.lastWandId, config.lastWandId);
+    QCOMPARE(read.wandIds, config.wandIds);
+    config.operatorName = QStringLiteral("Ann\ncheck-store=sqlite:/elsewhere");
+    QCOMPARE(parseConfig(composeConfig(config)).operatorName, QString());
+    QCOMPARE(parseConfig(composeConfig(config)).storeUrl, QString());
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -662,14 +662,24 @@ void TestSkywandtester::portHeldByAnotherSocket()
 void TestSkywandtester::closing_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("close box") << "close";
-    QTest::newRow("File, Exit") << "exit";
-    QTest::newRow("Q key") << "key";
+    // To the question about a running check; empty: no check, no question.
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("close box") << "close"
+                               << "";
+    QTest::newRow("File, Exit") << "exit"
+                                << "";
+    QTest::newRow("Q key") << "key"
+                           << "";
+    QTest::newRow("Q key, running check, go back") << "key"
+                                                   << "Go back";
+    QTest::newRow("close box, running check, discard") << "close"
+                                                       << "Discard";
 }
 
 void TestSkywandtester::closing()
 {
     QFETCH(QString, how);
+    QFETCH(QString, answer);
     // A long timeout keeps the receiver blocked in receive while the window
     // goes; deleting a running thread would abort the test.
     Skywandtester::setDataTimeoutUsForTesting(1000000);
@@ -680,9 +690,27 @@ void TestSkywandtester::closing()
     QVERIFY(thread->isRunning());
     QFile::remove(Skywandtester::configFilePath());
 
+    QString asked;
+    if (!answer.isEmpty()) {
+        window->show();
+        window->findChild<QAction*>(QStringLiteral("actionCheckSkywand"))->trigger();
+        auto* wizard = window->findChild<CheckWizard*>();
+        wizard->findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-0042"));
+        wizard->next();
+        QVERIFY(wizard->holdsUnsavedCheck());
+        window->activateWindow();
+        whenModal<QMessageBox>([&asked, answer](QMessageBox* box) {
+            asked = box->text();
+            for (QAbstractButton* button : box->buttons())
+                if (button->text().remove(QLatin1Char('&')) == answer)
+                    button->click();
+        });
+    }
+    // Going back keeps the window, its receiver and the check.
+    const bool quits = answer != QLatin1String("Go back");
     if (how == QLatin1String("close")) {
         window->show();
-        QVERIFY(window->close());
+        QCOMPARE(window->close(), quits);
     } else if (how == QLatin1String("exit")) {
         window->findChild<QAction*>(QStringLiteral("action_exit"))->trigger();
         QVERIFY(thread->isFinished());
@@ -690,8 +718,11 @@ void TestSkywandtester::closing()
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QTest::keyClick(window.get(), Qt::Key_Q);
-        QVERIFY(thread->isFinished());
+        QCOMPARE(thread->isFinished(), quits);
     }
+    QCOMPARE(asked, answer.isEmpty() ? QString()
+                                     : QStringLiteral("The check of SW-0042 is still running and "
+                                                      "not saved. Save, discard, or go back?"));
     window.reset();
     QVERIFY(thread.isNull());
     QCOMPARE(readConfig(), QByteArray::number(port));

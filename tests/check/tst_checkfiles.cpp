@@ -4,6 +4,7 @@
 #include "../filesizelimit.h"
 #include "checkprofile.h"
 #include "checkreport.h"
+#include "failuretext.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -156,6 +157,63 @@ CheckReportInfo sampleInfo(const std::string& wandId, const std::string& operato
     info.startedUs = 1796117400000000; // 2026-12-01T09:30:00Z
     info.finishedUs = info.startedUs + 61250000;
     return info;
+}
+
+// The words a technician reads for each kind of failure, in the wizard, the
+// printed report and kestrel-check alike, and the figure tables beside them.
+TEST(Check, FailuresAndFiguresReadAsWordsAndWholeNumbers)
+{
+    CheckResult r = sampleResult();
+    r.rest.centreX = 0.01;
+    r.circle.verdict = Verdict::Fail;
+    r.circle.coverage = 0.85;
+    r.circle.circularityError = 10.34;
+    r.hold.verdict = Verdict::Fail;
+    r.hold.frames = 4999;
+    r.hold.droppedFrames = 62;
+    const auto judged = [&r](CheckItem item, double limit) {
+        r.judgements[size_t(item)] = {limit, Verdict::Fail};
+    };
+    judged(CheckItem::Coverage, 0.9);
+    judged(CheckItem::CircularityError, 10.0);
+    judged(CheckItem::DroppedFrames, 49.99);
+    judged(CheckItem::Offset, 0.05);
+    const auto figure = [](const char* step, CheckItem item) {
+        return CheckFailure{step, checkItemName(item), "", "", item};
+    };
+    const std::vector<std::pair<CheckFailure, std::string>> rows = {
+        {r.failures[0], "Button 1 did not answer: nothing pressed within 10 s of the prompt (no "
+                        "press)"},
+        {{"hold", "data", "incomplete", "40 frames in the hold window, at least 50 needed"},
+         "The hold step could not be judged: 40 frames in the hold window, at least 50 needed"},
+        {figure("circle", CheckItem::CircularityError),
+         "The stick's edge is 10.3 % out of round, at most 10 % allowed (circularityError)"},
+        {figure("circle", CheckItem::Coverage),
+         "The stick reached 85 % of its edge, at least 90 % needed (coverage)"},
+        {figure("hold", CheckItem::DroppedFrames),
+         "62 frames were lost while the wand was held still, at most 49 allowed (droppedFrames)"},
+        {figure("rest", CheckItem::NoiseX),
+         "The joystick's jitter left-right could not be measured (noiseX)"},
+    };
+    for (const auto& [failure, text] : rows)
+        EXPECT_EQ(failureText(failure, r), text);
+    // Digits enough to tell a value from its limit.
+    r.circle.circularityError = 10.004;
+    EXPECT_EQ(failureText(rows[2].first, r).substr(0, 29), "The stick's edge is 10.004 % ");
+
+    r.failures.push_back(rows[4].first);
+    const std::string html = reportHtml(sampleInfo("W1", ""), CheckProfile(), r);
+    for (const char* part :
+         {"Wand <b>W1</b>, Skywand F1 (", "<li>62 frames were lost",
+          "<td>centreX</td><td class=\"num\">0.01</td><td class=\"num\"></td><td "
+          "class=\"measured\">measured</td>",
+          "<td>frames</td><td class=\"num\">4999</td><td class=\"num\"></td><td "
+          "class=\"measured\">measured</td>",
+          "<td>droppedFrames</td><td class=\"num\">62</td><td class=\"num\">≤ 49</td>"})
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    EXPECT_EQ(html.find("checked by"), std::string::npos);
+    EXPECT_NE(reportHtml(sampleInfo("W1", "Ann"), CheckProfile(), r).find("checked by Ann, "),
+              std::string::npos);
 }
 
 TEST(Check, ReportJsonHoldsTheSchemaKeysInOrder)

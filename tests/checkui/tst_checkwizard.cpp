@@ -10,17 +10,21 @@
 #include "framerecords.h"
 #include "framesender.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -65,6 +69,38 @@ void playWand(CheckWizard& wizard, double& clock, int deadButton)
     }
 }
 
+// Answers the next question box (a QMessageBox) with the button of that
+// text, from a timer inside the box's own event loop; remembers which box it
+// was. Gives up after a few seconds so that a test fails instead of hanging.
+class Answerer : public QObject
+{
+public:
+    Answerer(const QString& button) : answer(button)
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                if (clock.elapsed() > 5000)
+                    timer.stop();
+                return;
+            }
+            asked = box->objectName();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text().remove(QLatin1Char('&')) == answer)
+                    b->click();
+            timer.stop();
+        });
+        clock.start();
+        timer.start(10);
+    }
+    QString asked; // the box's name, empty while none came
+
+private:
+    QString answer;
+    QTimer timer;
+    QElapsedTimer clock;
+};
+
 } // namespace
 
 class TestCheckWizard : public QObject
@@ -80,6 +116,9 @@ private slots:
     void saveStoresTheCheck();
     void inboxFeedsTheCheck();
     void checksOneWandAfterAnother();
+    void asksBeforeLosingACheck_data();
+    void asksBeforeLosingACheck();
+    void proposesTheNextWandId();
 };
 
 void TestCheckWizard::verdictAndReports_data()
@@ -426,7 +465,8 @@ void TestCheckWizard::checksOneWandAfterAnother()
                           Qt::LeftButton);
         QCOMPARE(requested.size(), wand);
         QCOMPARE(wizard.currentId(), int(CheckWizard::IdentityPage));
-        QCOMPARE(wandId->text(), wand == 1 ? QStringLiteral("SW-2") : QString());
+        // The overview's id for the first, then the one after the id checked.
+        QCOMPARE(wandId->text(), QStringLiteral("SW-%1").arg(wand + 1));
         QCOMPARE(wizard.reportFolder(), reports);
     }
     std::string error;
@@ -455,6 +495,117 @@ void TestCheckWizard::checksOneWandAfterAnother()
     next.inbox()->push(FrameInbox::wallUs(), framesender::frame6df2({{}, second}, 1).toStdString());
     next.drainFrames();
     QCOMPARE(next.check().result().numButton, 5);
+}
+
+void TestCheckWizard::asksBeforeLosingACheck_data()
+{
+    QTest::addColumn<QString>("state"); // idle, running, unsaved or saved
+    QTest::addColumn<QString>("how");   // Esc, the close box, Finish, or Enter in the folder
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("asked"); // the question, empty for none
+    QTest::addColumn<bool>("open");     // the wizard after the answer
+    QTest::addColumn<int>("files");     // in the report folder
+    QTest::newRow("nothing to lose") << "idle"
+                                     << "esc"
+                                     << ""
+                                     << "" << false << 0;
+    QTest::newRow("running, go back") << "running"
+                                      << "esc"
+                                      << "Go back"
+                                      << "stopCheck" << true << 0;
+    QTest::newRow("running, stop") << "running"
+                                   << "close"
+                                   << "Stop check"
+                                   << "stopCheck" << true << 0;
+    QTest::newRow("unsaved, go back") << "unsaved"
+                                      << "esc"
+                                      << "Go back"
+                                      << "unsavedCheck" << true << 0;
+    QTest::newRow("unsaved, discard") << "unsaved"
+                                      << "close"
+                                      << "Discard"
+                                      << "unsavedCheck" << false << 0;
+    QTest::newRow("unsaved, save") << "unsaved"
+                                   << "finish"
+                                   << "Save"
+                                   << "unsavedCheck" << false << 4;
+    QTest::newRow("unsaved, Enter in the folder") << "unsaved"
+                                                  << "enter"
+                                                  << ""
+                                                  << "" << true << 0;
+    QTest::newRow("saved") << "saved"
+                           << "esc"
+                           << ""
+                           << "" << false << 4;
+}
+
+// A running check and a result not saved are never lost by one key: Esc,
+// the close box and Finish ask first, and a running check that is stopped
+// ends on its incomplete result.
+void TestCheckWizard::asksBeforeLosingACheck()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, how);
+    QFETCH(QString, answer);
+    QFETCH(QString, asked);
+    QFETCH(bool, open);
+    QFETCH(int, files);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    double clock = 0.0;
+    CheckWizard wizard(0, 5000);
+    wizard.setClockForTesting([&clock] { return clock; });
+    wizard.setReportFolder(folder.path());
+    wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->setText(QStringLiteral("SW-0042"));
+    wizard.show();
+    if (state != QLatin1String("idle"))
+        wizard.next();
+    if (state == QLatin1String("unsaved") || state == QLatin1String("saved"))
+        playWand(wizard, clock, 0);
+    QString error;
+    if (state == QLatin1String("saved"))
+        QVERIFY2(wizard.saveReports(error), qPrintable(error));
+    auto* openFolder = wizard.findChild<QPushButton*>(QStringLiteral("openReportFolder"));
+    QCOMPARE(openFolder->isEnabled(), state == QLatin1String("saved"));
+
+    Answerer answerer(answer);
+    if (how == QLatin1String("esc")) {
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+    } else if (how == QLatin1String("close")) {
+        wizard.close();
+    } else if (how == QLatin1String("finish")) {
+        wizard.button(QWizard::FinishButton)->click();
+    } else {
+        auto* edit = wizard.findChild<QLineEdit*>(QStringLiteral("reportFolder"));
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    QCOMPARE(answerer.asked, asked);
+    QCOMPARE(wizard.isVisible(), open);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), files);
+    QCOMPARE(openFolder->isEnabled(), files > 0);
+    if (answer == QLatin1String("Stop check")) {
+        QCOMPARE(wizard.currentId(), int(CheckWizard::ResultPage));
+        QCOMPARE(wizard.findChild<QLabel*>(QStringLiteral("verdict"))->text(),
+                 QStringLiteral("INCOMPLETE"));
+    }
+    QCOMPARE(wizard.holdsUnsavedCheck(), open && state != QLatin1String("idle"));
+}
+
+void TestCheckWizard::proposesTheNextWandId()
+{
+    const QStringList rows = {"SW-0042>SW-0043", "SW-0099>SW-0100", "9>10", "shelf B>shelf B", ">"};
+    for (const QString& row : rows) {
+        const QStringList pair = row.split(QLatin1Char('>'));
+        QCOMPARE(CheckWizard::nextWandId(pair[0]), pair[1]);
+    }
+    CheckWizard wizard(0, 5000);
+    wizard.setRemembered(QStringLiteral("/lab/reports"), QStringLiteral("Ann"),
+                         QStringLiteral("SW-0042"));
+    QCOMPARE(wizard.findChild<QLineEdit*>(QStringLiteral("wandId"))->text(),
+             QStringLiteral("SW-0043"));
+    QCOMPARE(wizard.operatorName(), QStringLiteral("Ann"));
+    QCOMPARE(wizard.reportFolder(), QStringLiteral("/lab/reports"));
 }
 
 QTEST_MAIN(TestCheckWizard)
