@@ -89,7 +89,9 @@ void addOptions(CLI::App& app, CtlOptions& options)
     app.add_option("--timeout-ms", options.timeoutMs, "Time limit for each send and each answer")
         ->check(CommandLine::wholeNumber(1, 2147483))
         ->capture_default_str();
-    app.require_subcommand(1);
+    // One subcommand is required; the check after parsing says so, so that
+    // an unknown option is named first.
+    app.require_subcommand(0, 1);
     app.add_subcommand("get", "Print the value of a parameter")
         ->add_option("PARAM", options.words, "Parameter: its category and name (output ch1)")
         ->required();
@@ -189,6 +191,8 @@ int run(int argc, char** argv)
     CtlOptions options;
     addOptions(app, options);
     const int usage = CommandLine::parse(app, argc, argv, [&] {
+        if (app.get_subcommands().empty())
+            throw CLI::ValidationError("a subcommand is required: get, set, cmd or messages");
         options.action = chosenAction(app);
         if (options.host.empty())
             throw CLI::ValidationError("--host", "must not be empty");

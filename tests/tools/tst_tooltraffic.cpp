@@ -467,7 +467,7 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     2,
                     "cannot send"},
-        RefusalCase{"simNotANumber", {"--frames", "many"}, true, 64, "--frames"},
+        RefusalCase{"simNotANumber", {"--count", "many"}, true, 64, "--count: \"many\" is not a"},
         RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, 64, "--summary"},
         RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, 64, "--port"},
         RefusalCase{"dumpDiagnosePortZero",
