@@ -254,10 +254,17 @@ TEST_P(TcpdumpCapture, decodesWithRead)
         EXPECT_EQ(j["frameCounter"], i + 1);
         EXPECT_EQ(lines[size_t(i)], expectedJson(generator, j));
     }
-    // Another port filters everything out.
+    // Another port filters everything out, and the tool says where the
+    // capture's datagrams went instead.
     const std::string otherPort = std::to_string(sink.getDataPort() == 1 ? 2 : 1);
-    ASSERT_EQ(runToEnd({KESTREL_DUMP_PATH, "--read", capture, "--port", otherPort}, &lines), 0);
+    ASSERT_EQ(
+        runToEnd({KESTREL_DUMP_PATH, "--read", capture, "--port", otherPort}, &lines, &readErr), 0);
     EXPECT_TRUE(lines.empty());
+    EXPECT_NE(readErr.find("no datagram to port " + otherPort + " in " + capture +
+                           "; it holds datagrams to port " + port + " (" + std::to_string(frames) +
+                           ")"),
+              std::string::npos)
+        << readErr;
     std::remove(capture.c_str());
 }
 
