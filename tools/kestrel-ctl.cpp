@@ -34,7 +34,7 @@ std::string joined(const std::vector<std::string>& words)
 int reportFailure(const TrackingSdk& sdk, int timeoutMs)
 {
     if (sdk.isServerTimeout()) {
-        std::cerr << "kestrel-ctl: no answer: timeout after " << timeoutMs << " ms\n";
+        std::cerr << "kestrel-ctl: timeout: no answer within " << timeoutMs << " ms\n";
         return kExitTransport;
     }
     if (sdk.isServerNetError()) {
@@ -51,7 +51,7 @@ int reportFailure(const TrackingSdk& sdk, int timeoutMs)
     int32_t code = 0;
     std::string text;
     if (sdk.getLastServerErrorCode(code) && sdk.getLastServerErrorText(text)) {
-        std::cerr << "kestrel-ctl: the controller refused: " << code << " \"" << text << "\"\n";
+        std::cerr << "kestrel-ctl: refused: " << code << " \"" << text << "\"\n";
         return kExitRefused;
     }
     std::cerr << "kestrel-ctl: parse: unexpected answer from the controller\n";
@@ -157,8 +157,8 @@ int perform(const CtlOptions& options)
     TrackingSdk sdk(options.host, static_cast<uint16_t>(options.port), 0, 64, 1000,
                     options.timeoutMs * 1000);
     if (!sdk.isValid()) {
-        std::cerr << "kestrel-ctl: cannot connect to " << options.host << " port " << options.port
-                  << ": network unreachable or no controller listening\n";
+        std::cerr << "kestrel-ctl: network: cannot connect to " << options.host << " port "
+                  << options.port << "\n";
         return kExitTransport;
     }
     const std::string words = joined(options.words);

@@ -250,9 +250,9 @@ int runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
 // Declares every option of the command line, bound to options.
 void addOptions(CLI::App& app, SimOptions& options)
 {
-    app.footer("Exit status: 0 when done or stopped, 2 when a datagram could not be sent or the "
-               "command port could not be opened, 64 on bad usage, 66 when the capture cannot be "
-               "read.");
+    app.footer("Exit status: 0 when done or stopped, 2 when the host cannot be resolved, a "
+               "datagram cannot be sent or the command port cannot be opened, 64 on bad usage, "
+               "66 when the capture cannot be read.");
     app.add_option("--host", options.host, "Destination host (IPv4 address or name)")
         ->capture_default_str();
     app.add_option("--port", options.port, "Destination UDP port")
