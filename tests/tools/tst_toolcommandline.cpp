@@ -3,9 +3,14 @@
 
 #include "childprocess.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -91,6 +96,33 @@ TEST(ToolCommandLine, everyToolKeepsTheSharedVocabulary)
                 EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
         }
     }
+}
+
+// A port another program holds: the receiving tools say so, point to
+// --diagnose and end without a result.
+TEST(ToolCommandLine, aPortInUseIsNamedWithItsReason)
+{
+    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof at;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&at), &length), 0);
+    const std::string port = std::to_string(ntohs(at.sin_port));
+    const std::pair<Tool, std::vector<std::string>> runs[] = {
+        {kTools[1], {"--port", port}}, {kTools[3], {"--port", port, "--wand-id", "W1"}}};
+    for (const auto& [tool, args] : runs) {
+        SCOPED_TRACE(tool.name);
+        const Ran ran = runTool(tool, args);
+        EXPECT_EQ(ran.exitCode, 2) << ran.err;
+        EXPECT_NE(ran.err.find(std::string(tool.name) + ": cannot open UDP port " + port +
+                               ": in use by another program (kestrel-dump --diagnose --port " +
+                               port),
+                  std::string::npos)
+            << ran.err;
+    }
+    ::close(holder);
 }
 
 } // namespace
