@@ -839,9 +839,15 @@ void Skywandtester::RestartDataReceiver()
 
 void Skywandtester::onInfo()
 {
+    // The owner's two lines first; then what a bug report or a lost user
+    // needs: the version the tools print with --version, and the manual.
+    const QString manual =
+        QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QStringLiteral("/doc"));
     QMessageBox::information(
         this, QStringLiteral("Skywandtester"),
-        QStringLiteral("Skywand tester tool.\nBuilt for the lab's Skywand checks."),
+        QStringLiteral("Skywand tester tool.\nBuilt for the lab's Skywand checks.\n\n"
+                       "Version %1, built %2.\nThe manual (F1) is in %3.")
+            .arg(QStringLiteral(SKYWAND_VERSION), QStringLiteral(SKYWAND_BUILD_DATE), manual),
         QMessageBox::Ok, QMessageBox::NoButton);
 }
 

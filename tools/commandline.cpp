@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace CommandLine {
 
@@ -23,7 +25,25 @@ std::string asTyped(const std::string& typed)
     return "\"" + (typed.size() > kShown ? typed.substr(0, kShown) + "..." : typed) + "\"";
 }
 
+// Whether strtod reads the whole text as a finite number.
+bool readsAsNumber(const std::string& typed, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(typed.c_str(), &end);
+    return end != typed.c_str() && *end == '\0' && std::isfinite(value);
+}
+
 } // namespace
+
+void setUp(CLI::App& app, const std::string& name)
+{
+    app.name(name);
+    app.set_version_flag("--version", name + " " + SKYWAND_VERSION, "Print the version and exit");
+    app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+        return failed->get_name() + ": " + e.what() + "\n" + failed->get_name() +
+               ": run with --help for more information.\n";
+    });
+}
 
 CLI::Validator number(double min, double max, bool orZero)
 {
@@ -32,19 +52,20 @@ CLI::Validator number(double min, double max, bool orZero)
         orZero ? " is neither 0 nor a number from " : " is not a number from ";
     return CLI::Validator(
         [=](std::string& typed) {
-            char* end = nullptr;
-            const double value = std::strtod(typed.c_str(), &end);
-            const bool read = end != typed.c_str() && *end == '\0' && std::isfinite(value);
-            if (read && ((value >= min && value <= max) || (orZero && value == 0.0)))
+            double value = 0.0;
+            if (readsAsNumber(typed, value) &&
+                ((value >= min && value <= max) || (orZero && value == 0.0)))
                 return std::string();
             return asTyped(typed) + refusal + range;
         },
         (orZero ? "0 or in [" : "in [") + shown(min) + " - " + shown(max) + "]");
 }
 
-CLI::Validator wholeNumber(uint64_t min)
+CLI::Validator wholeNumber(uint64_t min, uint64_t max)
 {
-    const std::string range = std::to_string(min) + " or more";
+    const std::string range = max == UINT64_MAX
+                                  ? "of " + std::to_string(min) + " or more"
+                                  : "from " + std::to_string(min) + " to " + std::to_string(max);
     return CLI::Validator(
         [=](std::string& typed) {
             bool read = !typed.empty() && typed.size() <= 20;
@@ -53,12 +74,39 @@ CLI::Validator wholeNumber(uint64_t min)
             if (read) {
                 errno = 0;
                 const unsigned long long value = std::strtoull(typed.c_str(), nullptr, 10);
-                if (errno == 0 && value >= min)
+                if (errno == 0 && value >= min && value <= max)
                     return std::string();
             }
-            return asTyped(typed) + " is not a whole number of " + range;
+            double value = 0.0;
+            if (!readsAsNumber(typed, value))
+                return asTyped(typed) + " is not a number; a whole number " + range + " is wanted";
+            return asTyped(typed) + " is not a whole number " + range;
         },
-        range);
+        max == UINT64_MAX ? std::to_string(min) + " or more"
+                          : "in [" + std::to_string(min) + " - " + std::to_string(max) + "]");
+}
+
+void requireReadable(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    const char* why = nullptr;
+    if (::stat(path.c_str(), &info) != 0)
+        why = std::strerror(errno);
+    else if (S_ISDIR(info.st_mode))
+        why = "it is a folder";
+    else if (FILE* file = std::fopen(path.c_str(), "rb"))
+        std::fclose(file);
+    else
+        why = std::strerror(errno);
+    if (why)
+        throw NoInput("cannot read " + path + ": " + why);
+}
+
+std::string counted(uint64_t count, const char* singular, const char* plural)
+{
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
 int parse(CLI::App& app, int argc, char** argv, const std::function<void()>& check)
@@ -69,7 +117,10 @@ int parse(CLI::App& app, int argc, char** argv, const std::function<void()>& che
             check();
         return -1;
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : kExitUsage;
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    } catch (const NoInput& e) {
+        std::fprintf(stderr, "%s: %s\n", app.get_name().c_str(), e.what());
+        return kExitNoInput;
     }
 }
 

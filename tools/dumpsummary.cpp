@@ -61,8 +61,9 @@ std::string DumpSummary::line(double now)
         (unsigned long long)c.netErrors, (unsigned long long)c.parseErrors,
         (unsigned long long)dropped);
     std::string out(text, size_t(std::max(n, 0)));
-    n = std::snprintf(text, sizeof text, " | gaps %llu (%llu frames missed)",
-                      (unsigned long long)c.gaps, (unsigned long long)c.missedFrames);
+    n = std::snprintf(text, sizeof text, " | gaps %llu (%llu %s missed)",
+                      (unsigned long long)c.gaps, (unsigned long long)c.missedFrames,
+                      c.missedFrames == 1 ? "frame" : "frames");
     out.append(text, size_t(std::max(n, 0)));
     if (c.foreign > 0) {
         n = std::snprintf(text, sizeof text, " | not the controller's format %llu",

@@ -1,5 +1,7 @@
 #include "framesource.h"
 
+#include "netio.h"
+
 #include <vector>
 
 namespace {
@@ -21,7 +23,8 @@ bool FrameSource::open(uint16_t requestedPort, std::string& error)
                                         TrackingSdk::kDefaultServerTimeoutUs);
     if (sdk->isValid())
         return true;
-    error = "cannot open UDP port " + std::to_string(requestedPort) + " for tracking data";
+    error = "cannot open UDP port " + std::to_string(requestedPort) + ": " +
+            udpPortRefusal(requestedPort);
     sdk.reset();
     return false;
 }

@@ -36,14 +36,14 @@
 
 namespace {
 
-constexpr int kExitPass = 0;
-constexpr int kExitFail = 1;
-constexpr int kExitIncomplete = 2;
+constexpr int kExitPass = CommandLine::kExitOk;
+constexpr int kExitFail = CommandLine::kExitFailed;
+constexpr int kExitIncomplete = CommandLine::kExitNoResult;
 // The report, the recording or the record could not be written, or the
-// records could not be read (sysexits.h's EX_IOERR).
-constexpr int kExitCannotSave = 74;
-// A folder to import could not be read (sysexits.h's EX_NOINPUT).
-constexpr int kExitNoInput = 66;
+// records could not be read.
+constexpr int kExitCannotSave = CommandLine::kExitCannotSave;
+// The recording, the profile or a folder to import could not be read.
+constexpr int kExitNoInput = CommandLine::kExitNoInput;
 // Typed names beyond this are a mistake, not a wand id.
 constexpr size_t kMaxTypedLength = 200;
 // Short, so that the countdown and a stop signal are seen between frames.
@@ -207,7 +207,8 @@ void runLive(const CheckOptions& options, UdpReceiver& socket, SkywandCheck& che
     checkTimes(check, feed, info);
 }
 
-// A recording: the capture's times, the same feed as live.
+// A recording: the capture's times, the same feed as live. False when the
+// capture cannot be opened.
 bool runCapture(const CheckOptions& options, bool portFilter, SkywandCheck& check, CheckFeed& feed,
                 CheckReportInfo& info)
 {
@@ -372,14 +373,12 @@ CLI::Validator dateText()
 CLI::Option* addCheckOptions(CLI::App& app, CheckOptions& options)
 {
     auto* port = app.add_option("--port", options.port,
-                                "UDP port to listen on (0: any free port); with --read, only "
-                                "datagrams sent to this port")
-                     ->check(CommandLine::wholeNumber(0))
-                     ->check(CLI::Range(0, 65535));
+                                "UDP port to listen on (0: any free port); required unless --read "
+                                "is given, with which it keeps only datagrams sent to this port")
+                     ->check(CommandLine::wholeNumber(0, 65535));
     app.add_option("--skywand", options.skywand,
                    "The Skywand to check, numbered as the window names them (1 is F1)")
-        ->check(CommandLine::wholeNumber(0))
-        ->check(CLI::Range(1, FrameLimits::kMaxSkywands))
+        ->check(CommandLine::wholeNumber(1, FrameLimits::kMaxSkywands))
         ->capture_default_str();
     app.add_option("--wand-id", options.wandId,
                    "The wand's identity, as the report files it (required for a check)");
@@ -389,8 +388,7 @@ CLI::Option* addCheckOptions(CLI::App& app, CheckOptions& options)
     app.add_option("--out", options.out, "Report folder, created when missing")
         ->capture_default_str();
     app.add_option("--read", options.read,
-                   "Check the recording made with kestrel-dump --write instead of listening")
-        ->check(CLI::ExistingFile);
+                   "Check the recording made with kestrel-dump --write instead of listening");
     app.add_option(
            "--write", options.write,
            "Record every datagram the check judged, with the times it judged them at, "
@@ -444,7 +442,8 @@ CLI::App* addImportCommand(CLI::App& app, ImportOptions& options)
 }
 
 // What the options cannot state for a check; loads the profile. Throws
-// CLI::ValidationError.
+// CLI::ValidationError, or CommandLine::NoInput for a recording or profile
+// that cannot be read.
 void validateCheck(const CheckOptions& options, bool portGiven, CheckProfile& profile)
 {
     if (options.read.empty() && !portGiven)
@@ -455,9 +454,14 @@ void validateCheck(const CheckOptions& options, bool portGiven, CheckProfile& pr
     if (options.operatorName.size() > kMaxTypedLength)
         throw CLI::ValidationError("--operator", "must hold at most " +
                                                      std::to_string(kMaxTypedLength) + " bytes");
+    if (!options.read.empty())
+        CommandLine::requireReadable(options.read);
     std::string error;
-    if (!options.profile.empty() && !profile.load(options.profile, error))
-        throw CLI::ValidationError("--profile", error);
+    if (!options.profile.empty()) {
+        CommandLine::requireReadable(options.profile);
+        if (!profile.load(options.profile, error))
+            throw CLI::ValidationError("--profile", error);
+    }
     std::error_code code;
     std::filesystem::create_directories(options.out, code);
     if (!isWritableFolder(options.out))
@@ -499,7 +503,7 @@ int checkWand(const CheckOptions& options, bool portFilter, const CheckProfile& 
     if (!ran) {
         // A recording of nothing would only stand in the way of the next try.
         recording.discard();
-        return kExitIncomplete;
+        return outcome.status = kExitNoInput;
     }
 
     const CheckResult& result = check.result();
@@ -693,14 +697,14 @@ int run(int argc, char** argv)
     ImportOptions importOptions;
     CLI::App app{"Guides a check of one Skywand (buttons, joystick centre, full circle, held "
                  "still), judges it against a profile, files a JSON and an HTML report and a "
-                 "CSV row and stores the check in the records; prints the JSON report's path.",
-                 "kestrel-check"};
-    app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port or the "
-               "capture cannot be read), 64 bad usage (a bad profile or report folder included), "
-               "74 when the report, the --write recording or the record could not be written "
-               "(the report files stay when only the record failed). With --batch: 74 when any "
-               "check was not filed or stored, else 2 when any was incomplete, else 1 when any "
-               "failed, else 0.");
+                 "CSV row and stores the check in the records; prints the JSON report's path."};
+    CommandLine::setUp(app, "kestrel-check");
+    app.footer("Exit status: 0 pass, 1 fail, 2 incomplete or no data (also when the port cannot be "
+               "opened), 64 bad usage (a bad profile or report folder included), 66 when the "
+               "recording, the profile or a folder to import cannot be read, 74 when the report, "
+               "the --write recording or the record could not be written (the report files stay "
+               "when only the record failed). With --batch: 74 when any check was not filed or "
+               "stored, else 2 when any was incomplete, else 1 when any failed, else 0.");
     app.require_subcommand(0, 1);
     CLI::Option* port = addCheckOptions(app, options);
     CLI::App* history = addHistoryCommand(app, historyOptions);

@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitTransport = 2;
+constexpr int kExitOk = CommandLine::kExitOk;
+constexpr int kExitRefused = CommandLine::kExitFailed;
+constexpr int kExitTransport = CommandLine::kExitNoResult;
 constexpr int kExitUsage = CommandLine::kExitUsage;
 
 // Bounds the "messages" loop, so that a controller that never runs out of
@@ -34,27 +34,27 @@ std::string joined(const std::vector<std::string>& words)
 int reportFailure(const TrackingSdk& sdk, int timeoutMs)
 {
     if (sdk.isServerTimeout()) {
-        std::cerr << "timeout: no answer within " << timeoutMs << " ms\n";
+        std::cerr << "kestrel-ctl: timeout: no answer within " << timeoutMs << " ms\n";
         return kExitTransport;
     }
     if (sdk.isServerNetError()) {
-        std::cerr << "network: "
+        std::cerr << "kestrel-ctl: network: "
                   << (sdk.isCommandChannelClosed() ? "the controller closed the connection"
                                                    : "the exchange with the controller failed")
                   << "\n";
         return kExitTransport;
     }
     if (sdk.isServerParseError()) {
-        std::cerr << "parse: the controller's answer could not be read\n";
+        std::cerr << "kestrel-ctl: parse: the controller's answer could not be read\n";
         return kExitTransport;
     }
     int32_t code = 0;
     std::string text;
     if (sdk.getLastServerErrorCode(code) && sdk.getLastServerErrorText(text)) {
-        std::cerr << "refused: " << code << " \"" << text << "\"\n";
+        std::cerr << "kestrel-ctl: refused: " << code << " \"" << text << "\"\n";
         return kExitRefused;
     }
-    std::cerr << "parse: unexpected answer from the controller\n";
+    std::cerr << "kestrel-ctl: parse: unexpected answer from the controller\n";
     return kExitTransport;
 }
 
@@ -79,27 +79,30 @@ struct CtlOptions
 void addOptions(CLI::App& app, CtlOptions& options)
 {
     app.footer("Exit status: 0 ok, 1 refused by the controller, 2 timeout, network or parse "
-               "failure, 64 on bad usage.");
-    app.add_option("--host", options.host, "controller host name or dotted IPv4 address")
+               "failure, 64 on bad usage (a set without its value included).");
+    app.add_option("--host", options.host, "Controller host name or dotted IPv4 address")
         ->capture_default_str();
-    app.add_option("--port", options.port, "controller command port")
-        ->check(CLI::Range(1, 65535))
+    app.add_option("--port", options.port, "Controller command port")
+        ->check(CommandLine::wholeNumber(1, 65535))
         ->capture_default_str();
     // The SDK keeps the limit in microseconds as a signed 32-bit count.
-    app.add_option("--timeout-ms", options.timeoutMs, "time limit for each send and each answer")
-        ->check(CLI::Range(1, 2147483))
+    app.add_option("--timeout-ms", options.timeoutMs, "Time limit for each send and each answer")
+        ->check(CommandLine::wholeNumber(1, 2147483))
         ->capture_default_str();
-    app.require_subcommand(1);
-    app.add_subcommand("get", "print the value of a parameter")
-        ->add_option("PARAM", options.words, "parameter name, one or more words")
+    // One subcommand is required; the check after parsing says so, so that
+    // an unknown option is named first.
+    app.require_subcommand(0, 1);
+    app.add_subcommand("get", "Print the value of a parameter")
+        ->add_option("PARAM", options.words, "Parameter: its category and name (output ch1)")
         ->required();
-    app.add_subcommand("set", "set a parameter; the last word is the value")
-        ->add_option("PARAM VALUE", options.words, "parameter name words, then the value")
+    app.add_subcommand("set", "Set a parameter: its category, its name, then the value; "
+                              "\"cmd set ...\" sends any other form")
+        ->add_option("PARAM VALUE", options.words, "Category, name and value (output ch1 on)")
         ->required();
-    app.add_subcommand("cmd", "send a plain command")
-        ->add_option("COMMAND", options.words, "command words")
+    app.add_subcommand("cmd", "Send a plain command")
+        ->add_option("COMMAND", options.words, "Command words")
         ->required();
-    app.add_subcommand("messages", "print every queued message");
+    app.add_subcommand("messages", "Print every queued message");
 }
 
 Action chosenAction(const CLI::App& app)
@@ -154,8 +157,8 @@ int perform(const CtlOptions& options)
     TrackingSdk sdk(options.host, static_cast<uint16_t>(options.port), 0, 64, 1000,
                     options.timeoutMs * 1000);
     if (!sdk.isValid()) {
-        std::cerr << "network: cannot connect to " << options.host << " port " << options.port
-                  << "\n";
+        std::cerr << "kestrel-ctl: network: cannot connect to " << options.host << " port "
+                  << options.port << "\n";
         return kExitTransport;
     }
     const std::string words = joined(options.words);
@@ -184,14 +187,23 @@ int run(int argc, char** argv)
 {
     CLI::App app{"Talks to a Kestrel controller's command port: get and set parameters, send "
                  "commands, fetch queued messages."};
+    CommandLine::setUp(app, "kestrel-ctl");
     CtlOptions options;
     addOptions(app, options);
     const int usage = CommandLine::parse(app, argc, argv, [&] {
+        if (app.get_subcommands().empty())
+            throw CLI::ValidationError("a subcommand is required: get, set, cmd or messages");
         options.action = chosenAction(app);
         if (options.host.empty())
             throw CLI::ValidationError("--host", "must not be empty");
-        if (options.action == Action::Set && options.words.size() < 2)
-            throw CLI::ValidationError("set", "needs a parameter and a value");
+        // A parameter is a category and a name ("output ch1"); sent
+        // without its value, the controller would only answer that it knows
+        // no parameter "output ch1".
+        if (options.action == Action::Set && options.words.size() < 3)
+            throw CLI::ValidationError(
+                "set " + joined(options.words),
+                std::string(options.words.size() < 2 ? "missing name and value" : "missing value") +
+                    " (set CATEGORY NAME VALUE, as in: set output ch1 on)");
     });
     if (usage >= 0)
         return usage;

@@ -13,15 +13,19 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using CommandLine::counted;
 
 struct DumpOptions
 {
@@ -44,7 +48,8 @@ bool printLine(const std::string& line)
 {
     if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
         std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "kestrel-dump: cannot write to standard output\n");
+        std::fprintf(stderr, "kestrel-dump: cannot write to standard output: %s\n",
+                     std::strerror(errno));
         return false;
     }
     return true;
@@ -90,12 +95,12 @@ int runLive(const DumpOptions& options)
     FrameSource source;
     if (!source.open(options.port, error)) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
-        return 1;
+        return CommandLine::kExitNoResult;
     }
     CaptureWriter writer;
     if (!options.write.empty() && !writer.open(options.write, error)) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
-        return 1;
+        return CommandLine::kExitCannotSave;
     }
     // The summary's gaps are the stream's, not datagrams this loop skipped.
     source.setEveryDatagram(options.summary);
@@ -106,7 +111,7 @@ int runLive(const DumpOptions& options)
     uint64_t outcomes = 0;
     uint64_t recorded = 0;
     bool recording = !options.write.empty();
-    int status = 0;
+    int status = CommandLine::kExitOk;
     for (;;) {
         const ErrorState result = source.receive();
         // A stop signal during the wait ends the run here.
@@ -123,7 +128,7 @@ int runLive(const DumpOptions& options)
                     options.write.c_str(), (unsigned long long)options.maxSize);
             } else if (!writer.write(*datagram)) {
                 std::fprintf(stderr, "kestrel-dump: cannot write to %s\n", options.write.c_str());
-                status = 1;
+                status = CommandLine::kExitCannotSave;
                 break;
             } else {
                 ++recorded;
@@ -135,7 +140,7 @@ int runLive(const DumpOptions& options)
         if (const UdpPacket* datagram = source.lastDatagram())
             details.sender = {datagram->sourceAddress, datagram->sourcePort};
         if (!printer.outcome(result, source.frame(), details, now)) {
-            status = 1;
+            status = CommandLine::kExitCannotSave;
             break;
         }
         ++outcomes;
@@ -145,12 +150,40 @@ int runLive(const DumpOptions& options)
             break;
     }
     if (status == 0 && !printer.finish(std::chrono::duration<double>(Clock::now() - start).count()))
-        status = 1;
+        status = CommandLine::kExitCannotSave;
     writer.close();
     if (!options.write.empty())
-        std::fprintf(stderr, "kestrel-dump: recorded %llu datagrams to %s\n",
-                     (unsigned long long)recorded, options.write.c_str());
+        std::fprintf(stderr, "kestrel-dump: recorded %s to %s\n",
+                     counted(recorded, "datagram", "datagrams").c_str(), options.write.c_str());
     return status;
+}
+
+// Says, when the port filter left nothing, which ports the capture's
+// datagrams went to; perPort is bounded by the 65536 ports.
+void reportNoDatagram(const DumpOptions& options, std::optional<uint16_t> portFilter,
+                      const std::map<uint16_t, uint64_t>& perPort)
+{
+    if (perPort.empty()) {
+        std::fprintf(stderr, "kestrel-dump: %s holds no UDP datagram\n", options.read.c_str());
+        return;
+    }
+    if (!portFilter)
+        return;
+    constexpr size_t kShown = 8;
+    std::string ports;
+    size_t shown = 0;
+    for (const auto& [port, count] : perPort) {
+        if (shown++ == kShown)
+            break;
+        ports +=
+            (ports.empty() ? "" : ", ") + std::to_string(port) + " (" + std::to_string(count) + ")";
+    }
+    if (perPort.size() > kShown)
+        ports += " and " + counted(perPort.size() - kShown, "more port", "more ports");
+    std::fprintf(stderr,
+                 "kestrel-dump: no datagram to port %u in %s; it holds datagrams to %s %s\n",
+                 unsigned(*portFilter), options.read.c_str(),
+                 perPort.size() == 1 ? "port" : "ports", ports.c_str());
 }
 
 int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
@@ -159,14 +192,15 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
     std::string error;
     if (!reader.open(options.read, error)) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
-        return 1;
+        return CommandLine::kExitNoInput;
     }
+    std::map<uint16_t, uint64_t> perPort;
     FrameData frame;
     Printer printer(options.summary, options.skywand);
     uint64_t outcomes = 0;
     int64_t firstUs = 0;
     double now = 0.0;
-    int status = 0;
+    int status = CommandLine::kExitOk;
     for (;;) {
         if (stopRequested())
             break;
@@ -175,10 +209,12 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
         if (next == CaptureReader::Next::End)
             break;
         if (next == CaptureReader::Next::Error) {
-            std::fprintf(stderr, "kestrel-dump: %s: %s\n", options.read.c_str(), error.c_str());
-            status = 1;
+            std::fprintf(stderr, "kestrel-dump: cannot read %s: %s\n", options.read.c_str(),
+                         error.c_str());
+            status = CommandLine::kExitNoInput;
             break;
         }
+        ++perPort[packet.destinationPort];
         if (portFilter && packet.destinationPort != *portFilter)
             continue;
         if (outcomes == 0)
@@ -194,20 +230,23 @@ int runOffline(const DumpOptions& options, std::optional<uint16_t> portFilter)
         details.sender = {packet.sourceAddress, packet.sourcePort};
         details.failure = &failure;
         if (!printer.outcome(result, frame, details, now)) {
-            status = 1;
+            status = CommandLine::kExitCannotSave;
             break;
         }
         ++outcomes;
         if (options.count && outcomes >= options.count)
             break;
     }
-    if (status == 0 && !printer.finish(now))
-        status = 1;
+    if (status == CommandLine::kExitOk && !printer.finish(now))
+        status = CommandLine::kExitCannotSave;
     if (reader.skipped())
-        std::fprintf(stderr,
-                     "kestrel-dump: skipped %zu packets that were not complete UDP datagrams (%zu "
-                     "cut short by the capture)\n",
-                     reader.skipped(), reader.truncated());
+        std::fprintf(stderr, "kestrel-dump: skipped %s (%zu cut short by the capture)\n",
+                     counted(reader.skipped(), "packet that was not a complete UDP datagram",
+                             "packets that were not complete UDP datagrams")
+                         .c_str(),
+                     reader.truncated());
+    if (status == CommandLine::kExitOk && outcomes == 0)
+        reportNoDatagram(options, portFilter, perPort);
     return status;
 }
 
@@ -260,15 +299,16 @@ int run(int argc, char** argv)
 {
     DumpOptions options;
     CLI::App app{"Receives tracking data like the window does and prints every outcome; "
-                 "records it as pcap or decodes a capture offline.",
-                 "kestrel-dump"};
-    app.footer("Exit status: 0 when done or stopped, 1 when the port, the capture, the recording "
-               "or standard output failed, 64 on bad usage. With --diagnose: 0 when the data is "
-               "healthy, 1 when a cause was found, 2 when none could be told.");
+                 "records it as pcap or decodes a capture offline."};
+    CommandLine::setUp(app, "kestrel-dump");
+    app.footer("Exit status: 0 when done or stopped, 2 when the port cannot be opened, 64 on bad "
+               "usage, 66 when the capture cannot be read, 74 when the recording or standard "
+               "output cannot be written. With --diagnose: 0 when the data is healthy, 1 when a "
+               "cause was found, 2 when none could be told.");
     auto* port = app.add_option("--port", options.port,
                                 "UDP port to listen on (0: any free port); with --read, only "
                                 "datagrams sent to this port")
-                     ->check(CLI::Range(0, 65535))
+                     ->check(CommandLine::wholeNumber(0, 65535))
                      ->capture_default_str();
     auto* json = app.add_flag("--json", options.json, "One JSON object per receive (the default)");
     auto* summary = app.add_flag("--summary", options.summary, "One line a second for people");
@@ -286,11 +326,9 @@ int run(int argc, char** argv)
         ->check(CommandLine::wholeNumber(24))
         ->capture_default_str()
         ->needs(write);
-    auto* read =
-        app.add_option(
-               "--read", options.read,
-               "Decode the UDP payloads of this pcap or pcapng capture instead of listening")
-            ->check(CLI::ExistingFile);
+    auto* read = app.add_option(
+        "--read", options.read,
+        "Decode the UDP payloads of this pcap or pcapng capture instead of listening");
     read->excludes(write)->excludes(duration);
     auto* diagnoseFlag = app.add_flag(
         "--diagnose", options.diagnose,
@@ -300,7 +338,7 @@ int run(int argc, char** argv)
                    "With --diagnose: the Skywand that must be in the frames (1 for F1); with "
                    "--summary: add that Skywand's figures over the last 10 s, as the overview "
                    "shows them")
-        ->check(CLI::Range(1, int(FrameLimits::kMaxSkywands)));
+        ->check(CommandLine::wholeNumber(1, FrameLimits::kMaxSkywands));
     app.add_flag("--no-capture", options.noCapture,
                  "With --diagnose: do not look at the traffic for other ports")
         ->needs(diagnoseFlag);
@@ -315,6 +353,8 @@ int run(int argc, char** argv)
         if (options.diagnose && options.port == 0)
             throw CLI::ValidationError(
                 "--port", "0 is no port a controller sends to; --diagnose needs 1 to 65535");
+        if (!options.read.empty())
+            CommandLine::requireReadable(options.read);
     };
     if (const int usage = CommandLine::parse(app, argc, argv, checkCombinations); usage >= 0)
         return usage;

@@ -22,6 +22,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using CommandLine::counted;
 
 struct SimOptions
 {
@@ -30,7 +31,7 @@ struct SimOptions
     double rate = 60.0;
     int skywands = 2;
     std::string format = "6df2";
-    uint64_t frames = 0;   // 0: no limit
+    uint64_t count = 0;    // 0: no limit
     double duration = 0.0; // 0: no limit
     uint64_t seed = 1;
     double damage = 0.0;        // probability that a generated frame is damaged
@@ -87,14 +88,14 @@ class RunLimits
 {
 public:
     RunLimits(const SimOptions& options, Clock::time_point start)
-        : frames(options.frames), duration(options.duration), start(start)
+        : count(options.count), duration(options.duration), start(start)
     {
     }
     bool reached(uint64_t sent) const
     {
         if (stopRequested())
             return true;
-        if (frames && sent >= frames)
+        if (count && sent >= count)
             return true;
         return duration > 0.0 && secondsSince(start) >= duration;
     }
@@ -107,7 +108,7 @@ public:
     }
 
 private:
-    uint64_t frames;
+    uint64_t count;
     double duration;
     Clock::time_point start;
 };
@@ -126,8 +127,8 @@ bool sendOne(const SimOptions& options, UdpSender& sender, const char* data, siz
     return false;
 }
 
-// False when a datagram could not be sent.
-bool runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats)
+// kExitNoResult when a datagram could not be sent.
+int runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats)
 {
     GeneratorSettings settings;
     settings.skywands = options.skywands;
@@ -163,15 +164,15 @@ bool runGenerated(const SimOptions& options, UdpSender& sender, SendStats& stats
         if (damageFrame(text, options.damage, options.seed, number) != FrameDamage::None)
             ++stats.damaged;
         if (!sendOne(options, sender, text.data(), text.size(), stats))
-            return false;
+            return CommandLine::kExitNoResult;
         ++generated;
     }
-    return true;
+    return CommandLine::kExitOk;
 }
 
 // Plays one Skywand through the guided check. Frames that fall behind go out
 // late rather than not at all, since the check counts every frame number.
-bool runCheck(const SimOptions& options, UdpSender& sender, SendStats& stats)
+int runCheck(const SimOptions& options, UdpSender& sender, SendStats& stats)
 {
     const WandPlayer player(options.script, options.rate, options.seed);
     const RunLimits limits(options, stats.start);
@@ -181,14 +182,15 @@ bool runCheck(const SimOptions& options, UdpSender& sender, SendStats& stats)
             limits.reached(stats.sent))
             break;
         if (player.frame(index, text) && !sendOne(options, sender, text.data(), text.size(), stats))
-            return false;
+            return CommandLine::kExitNoResult;
     }
-    return true;
+    return CommandLine::kExitOk;
 }
 
 // Sends every UDP payload of the capture with its recorded spacing divided by
-// speed, once or, with loop, until stopped. False on a read or send error.
-bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
+// speed, once or, with loop, until stopped. kExitNoInput when the capture
+// cannot be read, kExitNoResult when a datagram cannot be sent.
+int runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
 {
     const RunLimits limits(options, stats.start);
     Clock::time_point passStart = stats.start;
@@ -199,22 +201,22 @@ bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
         std::string error;
         if (!reader.open(options.replay, error)) {
             std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
-            return false;
+            return CommandLine::kExitNoInput;
         }
         int64_t firstUs = 0;
         bool first = true;
         bool packetThisPass = false;
         for (;;) {
             if (limits.reached(attempted))
-                return true;
+                return CommandLine::kExitOk;
             UdpPacket packet;
             const CaptureReader::Next next = reader.next(packet, error);
             if (next == CaptureReader::Next::End)
                 break;
             if (next == CaptureReader::Next::Error) {
-                std::fprintf(stderr, "kestrel-sim: %s: %s\n", options.replay.c_str(),
+                std::fprintf(stderr, "kestrel-sim: cannot read %s: %s\n", options.replay.c_str(),
                              error.c_str());
-                return false;
+                return CommandLine::kExitNoInput;
             }
             if (first) {
                 firstUs = packet.timeUs;
@@ -225,52 +227,56 @@ bool runReplay(const SimOptions& options, UdpSender& sender, SendStats& stats)
                 std::max<double>(0.0, double(packet.timeUs - firstUs) / 1e6) / options.speed;
             const auto due = later(passStart, offset);
             if (!sleepUntil(std::min(due, limits.end())) || limits.reached(attempted))
-                return true;
+                return CommandLine::kExitOk;
             if (!sendOne(options, sender, reinterpret_cast<const char*>(packet.payload),
                          packet.length, stats))
-                return false;
+                return CommandLine::kExitNoResult;
             ++attempted;
             packetThisPass = true;
         }
         if (reader.skipped() && !options.quiet)
-            std::fprintf(stderr,
-                         "kestrel-sim: skipped %zu packets that were not complete UDP datagrams\n",
-                         reader.skipped());
+            std::fprintf(stderr, "kestrel-sim: skipped %s\n",
+                         counted(reader.skipped(), "packet that was not a complete UDP datagram",
+                                 "packets that were not complete UDP datagrams")
+                             .c_str());
         anyPacket = anyPacket || packetThisPass;
         passStart = Clock::now();
     } while (options.loop && anyPacket);
     if (!anyPacket)
         std::fprintf(stderr, "kestrel-sim: %s holds no UDP datagram\n", options.replay.c_str());
-    return true;
+    return CommandLine::kExitOk;
 }
 
 // Declares every option of the command line, bound to options.
 void addOptions(CLI::App& app, SimOptions& options)
 {
-    app.footer("Exit status: 0 when done or stopped, 1 when a datagram could not be sent or the "
-               "capture could not be read, 64 on bad usage.");
+    app.footer("Exit status: 0 when done or stopped, 2 when the host cannot be resolved, a "
+               "datagram cannot be sent or the command port cannot be opened, 64 on bad usage, "
+               "66 when the capture cannot be read.");
     app.add_option("--host", options.host, "Destination host (IPv4 address or name)")
         ->capture_default_str();
     app.add_option("--port", options.port, "Destination UDP port")
-        ->check(CLI::Range(1, 65535))
+        ->check(CommandLine::wholeNumber(1, 65535))
         ->capture_default_str();
     app.add_option("--rate", options.rate, "Frames per second; 0 sends as fast as possible")
         ->check(CommandLine::number(0.001, 100000.0, true))
         ->capture_default_str();
     auto* skywands = app.add_option("--skywands", options.skywands, "Number of Skywands")
-                         ->check(CLI::Range(0, FrameGenerator::kMaxSkywands))
+                         ->check(CommandLine::wholeNumber(0, FrameGenerator::kMaxSkywands))
                          ->capture_default_str();
     auto* format =
         app.add_option("--format", options.format,
                        "Skywand line: 6df2 (6 buttons, 2 joystick values) or 6df (8 button bits)")
             ->check(CLI::IsMember({"6df2", "6df"}))
             ->capture_default_str();
-    app.add_option("--frames", options.frames, "Stop after this many datagrams")
+    app.add_option("--count,--frames", options.count,
+                   "Stop after this many datagrams (--frames is the older name)")
         ->check(CommandLine::wholeNumber(1));
     app.add_option("--duration", options.duration, "Stop after this many seconds")
         ->check(CommandLine::number(0.001, 1e9));
     auto* seed = app.add_option("--seed", options.seed,
                                 "Seed of the simulated measurement noise and of --damage")
+                     ->check(CommandLine::wholeNumber(0))
                      ->capture_default_str();
     auto* damage =
         app.add_option("--damage", options.damage,
@@ -283,8 +289,7 @@ void addOptions(CLI::App& app, SimOptions& options)
                                 "while its network part goes on");
     app.add_flag("--quiet", options.quiet, "Print only errors and the summary at exit");
     auto* replay = app.add_option("--replay", options.replay,
-                                  "Send the UDP payloads of this pcap or pcapng capture instead")
-                       ->check(CLI::ExistingFile);
+                                  "Send the UDP payloads of this pcap or pcapng capture instead");
     auto* speed = app.add_option("--speed", options.speed, "Replay speed factor")
                       ->check(CommandLine::number(0.001, 1000000.0))
                       ->capture_default_str();
@@ -292,7 +297,7 @@ void addOptions(CLI::App& app, SimOptions& options)
     app.add_option("--command-port", options.commandPort,
                    "Also answer the controller command protocol on this TCP port of 127.0.0.1; "
                    "0 picks a free port and prints it")
-        ->check(CLI::Range(0, 65535));
+        ->check(CommandLine::wholeNumber(0, 65535));
     auto* check = app.add_option("--check", options.check,
                                  "Play a Skywand that goes through kestrel-check by itself: pass, "
                                  "or one fault: stuck:K, dead:K, crossed:K:J, chatter:K, "
@@ -327,16 +332,16 @@ void announce(const SimOptions& options)
     char rate[32] = "unlimited";
     if (options.rate > 0)
         std::snprintf(rate, sizeof rate, "%g", options.rate);
-    std::fprintf(stderr, "kestrel-sim: sending %s frames/s with %d Skywands (%s) to %s:%u\n", rate,
-                 options.skywands, options.format.c_str(), options.host.c_str(),
-                 unsigned(options.port));
+    std::fprintf(stderr, "kestrel-sim: sending %s frames/s with %s (%s) to %s:%u\n", rate,
+                 counted(unsigned(options.skywands), "Skywand", "Skywands").c_str(),
+                 options.format.c_str(), options.host.c_str(), unsigned(options.port));
 }
 
 void printSummary(const SendStats& stats)
 {
     const double elapsed = secondsSince(stats.start);
-    std::fprintf(stderr, "kestrel-sim: sent %llu datagrams in %.3f s (%.1f/s)",
-                 (unsigned long long)stats.sent, elapsed,
+    std::fprintf(stderr, "kestrel-sim: sent %s in %.3f s (%.1f/s)",
+                 counted(stats.sent, "datagram", "datagrams").c_str(), elapsed,
                  elapsed > 0 ? double(stats.sent) / elapsed : 0.0);
     if (stats.damaged)
         std::fprintf(stderr, ", %llu damaged", (unsigned long long)stats.damaged);
@@ -351,13 +356,13 @@ int simulate(const SimOptions& options)
     std::string error;
     if (!sender.open(options.host, options.port, error)) {
         std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
-        return 1;
+        return CommandLine::kExitNoResult;
     }
     CommandPeer commandPeer;
     if (options.serveCommands) {
         if (!commandPeer.start(options.commandPort, error)) {
             std::fprintf(stderr, "kestrel-sim: %s\n", error.c_str());
-            return 1;
+            return CommandLine::kExitNoResult;
         }
         // On stdout even with --quiet: a caller that asked for port 0 needs it.
         std::printf("kestrel-sim: command port %u\n", unsigned(commandPeer.port()));
@@ -365,18 +370,18 @@ int simulate(const SimOptions& options)
     }
     announce(options);
     SendStats stats;
-    const bool ok = !options.check.empty()   ? runCheck(options, sender, stats)
-                    : options.replay.empty() ? runGenerated(options, sender, stats)
-                                             : runReplay(options, sender, stats);
+    const int status = !options.check.empty()   ? runCheck(options, sender, stats)
+                       : options.replay.empty() ? runGenerated(options, sender, stats)
+                                                : runReplay(options, sender, stats);
     printSummary(stats);
-    return ok ? 0 : 1;
+    return status;
 }
 
 int run(int argc, char** argv)
 {
     SimOptions options;
-    CLI::App app{"Sends simulated tracking frames, or a recorded capture, as UDP datagrams.",
-                 "kestrel-sim"};
+    CLI::App app{"Sends simulated tracking frames, or a recorded capture, as UDP datagrams."};
+    CommandLine::setUp(app, "kestrel-sim");
     addOptions(app, options);
     const int usage = CommandLine::parse(app, argc, argv, [&] {
         if (!options.replay.empty() && app.count("--rate"))
@@ -393,6 +398,8 @@ int run(int argc, char** argv)
                 throw CLI::ValidationError("--check", "dropouts:N allows at most " +
                                                           std::to_string(most) + " at this rate");
         }
+        if (!options.replay.empty())
+            CommandLine::requireReadable(options.replay);
     });
     if (usage >= 0)
         return usage;

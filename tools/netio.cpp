@@ -65,6 +65,26 @@ bool UdpSender::send(const char* data, size_t length)
     }
 }
 
+std::string udpPortRefusal(uint16_t port)
+{
+    std::string why = "the system refused it";
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        why = std::strerror(errno);
+    } else {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_ANY);
+        at.sin_port = htons(port);
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0)
+            why = errno == EADDRINUSE ? "in use by another program"
+                  : errno == EACCES   ? "this user may not open it"
+                                      : std::strerror(errno);
+        ::close(fd);
+    }
+    return why + " (kestrel-dump --diagnose --port " + std::to_string(port) + " tells more)";
+}
+
 // ---------------------------------------------------------------------------
 // TCP server side of the command peer.
 

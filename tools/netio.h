@@ -30,6 +30,11 @@ private:
     uint16_t port = 0;
 };
 
+// Why a UDP port cannot be opened for receiving, for the person who asked
+// for it: "in use by another program", the system's reason, or a general
+// one when a second try succeeds. Ends with a pointer to --diagnose.
+std::string udpPortRefusal(uint16_t port);
+
 // ---------------------------------------------------------------------------
 // TCP server side, used by the command peer (commandpeer.h): listening,
 // accepting, bounded reads and sends with a time limit, and a wake-up pipe

@@ -1,5 +1,7 @@
 #include "udpreceiver.h"
 
+#include "netio.h"
+
 #include <chrono>
 #include <climits>
 
@@ -13,8 +15,7 @@ bool UdpReceiver::open(uint16_t port, std::string& error)
     uint16_t bound = port;
     if (udpOpen(&handle, &bound) != SocketResult::kOk) {
         handle = nullptr;
-        error = "cannot receive on UDP port " + std::to_string(port) +
-                ": another program may hold it, or it needs privileges";
+        error = "cannot open UDP port " + std::to_string(port) + ": " + udpPortRefusal(port);
         return false;
     }
     // The system may grant less; the default still works, with less room.

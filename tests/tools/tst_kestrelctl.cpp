@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 "",
                 "refused: 2 \"unknown command\""},
-        CtlCase{"SetWithoutValue", {"set", "output"}, 64, "", "needs a parameter and a value"},
+        // Caught before the controller could only say "unknown parameter".
+        CtlCase{"SetWithoutValue", {"set", "output", "ch1"}, 64, "", "missing value"},
         CtlCase{"NoSubcommand", {}, 64, "", "subcommand"},
         CtlCase{"ZeroTimeout", {"--timeout-ms", "0", "get", "x"}, 64, "", "--timeout-ms"},
         CtlCase{"RequestTooLong", {"get", std::string(200, 'p')}, 64, "", "at most 200"}),

@@ -254,10 +254,17 @@ TEST_P(TcpdumpCapture, decodesWithRead)
         EXPECT_EQ(j["frameCounter"], i + 1);
         EXPECT_EQ(lines[size_t(i)], expectedJson(generator, j));
     }
-    // Another port filters everything out.
+    // Another port filters everything out, and the tool says where the
+    // capture's datagrams went instead.
     const std::string otherPort = std::to_string(sink.getDataPort() == 1 ? 2 : 1);
-    ASSERT_EQ(runToEnd({KESTREL_DUMP_PATH, "--read", capture, "--port", otherPort}, &lines), 0);
+    ASSERT_EQ(
+        runToEnd({KESTREL_DUMP_PATH, "--read", capture, "--port", otherPort}, &lines, &readErr), 0);
     EXPECT_TRUE(lines.empty());
+    EXPECT_NE(readErr.find("no datagram to port " + otherPort + " in " + capture +
+                           "; it holds datagrams to port " + port + " (" + std::to_string(frames) +
+                           ")"),
+              std::string::npos)
+        << readErr;
     std::remove(capture.c_str());
 }
 
@@ -340,7 +347,7 @@ TEST(Replay, waitsThroughAGapOfYears)
                        nullptr, &simErr),
               0)
         << simErr;
-    EXPECT_NE(simErr.find("sent 1 datagrams"), std::string::npos) << simErr;
+    EXPECT_NE(simErr.find("sent 1 datagram "), std::string::npos) << simErr;
     std::remove(capture.c_str());
 }
 
@@ -409,7 +416,7 @@ struct RefusalCase
     const char* name;
     std::vector<std::string> args; // after the tool
     bool sim;
-    int exitCode; // 64: bad usage, 1: a failure while running
+    int exitCode; // 64: bad usage, 66: no input, 74: cannot write, 2: the network failed
     const char* message;
 };
 
@@ -444,7 +451,7 @@ INSTANTIATE_TEST_SUITE_P(
             "simDurationNotANumber", {"--duration", "nan"}, true, 64, "--duration: \"nan\""},
         RefusalCase{
             "simDurationHuge", {"--duration", "-1e300"}, true, 64, "--duration: \"-1e300\""},
-        RefusalCase{"simFramesNegative", {"--frames", "-1"}, true, 64, "--frames: \"-1\""},
+        RefusalCase{"simFramesNegative", {"--frames", "-1"}, true, 64, "--count: \"-1\""},
         RefusalCase{"simSpeedNotANumber",
                     {"--replay", "/etc/hostname", "--speed", "nan"},
                     true,
@@ -456,18 +463,18 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"simTooManySkywands", {"--skywands", "51"}, true, 64, "--skywands"},
         RefusalCase{"simSpeedWithoutReplay", {"--speed", "2"}, true, 64, "--replay"},
         RefusalCase{
-            "simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, 64, "/nonexistent.pcap"},
+            "simMissingCapture", {"--replay", "/nonexistent.pcap"}, true, 66, "/nonexistent.pcap"},
         RefusalCase{"simUnknownHost",
                     {"--host", "no-such-host.invalid", "--frames", "1"},
                     true,
-                    1,
+                    2,
                     "resolve"},
         RefusalCase{"simSendRefused",
                     {"--host", "255.255.255.255", "--frames", "1"},
                     true,
-                    1,
+                    2,
                     "cannot send"},
-        RefusalCase{"simNotANumber", {"--frames", "many"}, true, 64, "--frames"},
+        RefusalCase{"simNotANumber", {"--count", "many"}, true, 64, "--count: \"many\" is not a"},
         RefusalCase{"dumpJsonAndSummary", {"--json", "--summary"}, false, 64, "--summary"},
         RefusalCase{"dumpPortTooLarge", {"--port", "70000"}, false, 64, "--port"},
         RefusalCase{"dumpDiagnosePortZero",
@@ -487,17 +494,17 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     64,
                     "--write"},
-        RefusalCase{"dumpReadNoCapture", {"--read", "/etc/hostname"}, false, 1, "/etc/hostname"},
+        RefusalCase{"dumpReadNoCapture", {"--read", "/etc/hostname"}, false, 66, "/etc/hostname"},
         RefusalCase{"dumpUnwritableRecording",
                     {"--port", "0", "--write", "/nonexistent/dir/x.pcap"},
                     false,
-                    1,
+                    74,
                     "/nonexistent/dir/x.pcap"},
         // An existing file is never replaced; /dev/null stays harmless if it were.
         RefusalCase{"dumpExistingRecording",
                     {"--port", "0", "--duration", "1", "--write", "/dev/null"},
                     false,
-                    1,
+                    74,
                     "'/dev/null': the file exists already"},
         RefusalCase{"dumpUnknownOption", {"--bogus"}, false, 64, "--bogus"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
