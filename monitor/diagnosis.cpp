@@ -36,23 +36,30 @@ std::string holderText(const PortHolder& holder)
                   family);
 }
 
+// A count with its noun, singular for exactly one: these counts are often one.
+std::string counted(uint64_t count, const char* one, const char* many)
+{
+    return format("%llu %s", (unsigned long long)count, count == 1 ? one : many);
+}
+
 std::string countsText(const HealthFigures& h)
 {
     const StreamCounts& c = h.total;
-    return format("listened %.1f s: %llu datagrams, %llu frames, %llu without a line of the "
-                  "controller's format, %llu failed to decode, %llu network failures, %llu "
-                  "timeouts",
-                  h.now - h.since, (unsigned long long)c.datagrams, (unsigned long long)c.frames,
-                  (unsigned long long)c.foreign, (unsigned long long)c.parseErrors,
-                  (unsigned long long)c.netErrors, (unsigned long long)c.timeouts);
+    return format("listened %.1f s: %s, %s, %llu without a line of the controller's format, %llu "
+                  "failed to decode, %s, %s",
+                  h.now - h.since, counted(c.datagrams, "datagram", "datagrams").c_str(),
+                  counted(c.frames, "frame", "frames").c_str(), (unsigned long long)c.foreign,
+                  (unsigned long long)c.parseErrors,
+                  counted(c.netErrors, "network failure", "network failures").c_str(),
+                  counted(c.timeouts, "timeout", "timeouts").c_str());
 }
 
 std::string continuityText(const HealthFigures& h)
 {
     const StreamCounts& c = h.total;
-    return format("frame counter %u: %llu gaps (%llu frames missed), %llu repeated, %llu back; "
-                  "data age %.3f s",
-                  h.frameCounter, (unsigned long long)c.gaps, (unsigned long long)c.missedFrames,
+    return format("frame counter %u: %s (%s missed), %llu repeated, %llu back; data age %.3f s",
+                  h.frameCounter, counted(c.gaps, "gap", "gaps").c_str(),
+                  counted(c.missedFrames, "frame", "frames").c_str(),
                   (unsigned long long)c.repeated, (unsigned long long)c.backward, h.dataAge);
 }
 
@@ -306,11 +313,11 @@ bool framesWrong(const DiagnosisEvidence& e, Diagnosis& d)
     if (c.backward >= 2 || double(c.repeated) >= kTroubleShare * double(c.frames)) {
         d.situation = Situation::TwoSenders;
         d.sentence =
-            format("The frame counter went back %llu times and repeated %llu times in %llu "
-                   "frames: two controllers send to port %u; stop one of them, or give "
-                   "each its own port.",
-                   (unsigned long long)c.backward, (unsigned long long)c.repeated,
-                   (unsigned long long)c.frames, port);
+            format("The frame counter went back %s and repeated %s in %s: two controllers send "
+                   "to port %u; stop one of them, or give each its own port.",
+                   counted(c.backward, "time", "times").c_str(),
+                   counted(c.repeated, "time", "times").c_str(),
+                   counted(c.frames, "frame", "frames").c_str(), port);
         return true;
     }
     return false;
