@@ -251,7 +251,7 @@ echo "resident memory: start ${rss_start} KiB, end ${rss_end} KiB, growth ${grow
 echo "simulators (each restarted after a check on its port):"
 for log in "$work/sim0.log" "$work/sim1.log"; do
   awk '/ sent [0-9]+ datagram/ { runs++; sent += $3; for (i = 1; i < NF; i++) if ($(i + 1) == "damaged") damaged += $i }
-    END { printf "  %d runs, %d datagrams sent, %d damaged\n", runs, sent, damaged }' "$log"
+    END { printf "  %d run%s, %d datagrams sent, %d damaged\n", runs, runs == 1 ? "" : "s", sent, damaged }' "$log"
 done
 echo "error texts seen on the window's output (count, text):"
 sort "$work/window.log" | uniq -c | sort -rn | head -n 20
