@@ -1,22 +1,35 @@
 // The window's configuration file from any bytes, as the window reads it at
 // start. Beyond crashes it checks that what the window writes back reads as
-// what it read: a port text, a profile, a records URL and the wand ids survive a save
-// unchanged, so a hostile file cannot turn into another setting by being
-// saved once.
+// what it read: a port text, a profile, a records URL, the wand ids and the
+// wizard's remembered values survive a save unchanged (a remembered value
+// with a line break in it is dropped), so a hostile file cannot turn into
+// another setting by being saved once.
 
 #include "configfile.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-bool same(const ConfigContent& a, const ConfigContent& b)
+// A remembered value as a save keeps it.
+QString kept(const QString& value)
 {
-    return a.portText == b.portText && a.profilePath == b.profilePath && a.storeUrl == b.storeUrl &&
-           a.wandIds == b.wandIds;
+    const QString trimmed = value.trimmed();
+    return trimmed.contains(QLatin1Char('\n')) || trimmed.contains(QLatin1Char('\r')) ? QString()
+                                                                                      : trimmed;
+}
+
+bool same(const ConfigContent& read, const ConfigContent& again)
+{
+    return read.portText == again.portText && read.profilePath == again.profilePath &&
+           read.storeUrl == again.storeUrl && read.wandIds == again.wandIds &&
+           kept(read.reportFolder) == again.reportFolder &&
+           kept(read.operatorName) == again.operatorName &&
+           kept(read.lastWandId) == again.lastWandId;
 }
 
 } // namespace
@@ -34,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A file that holds the port text alone is written back byte for byte,
     // as the window always did.
     if (read.profilePath.isEmpty() && read.storeUrl.isEmpty() && read.wandIds.isEmpty() &&
-        saved != read.portText)
+        kept(read.reportFolder).isEmpty() && kept(read.operatorName).isEmpty() &&
+        kept(read.lastWandId).isEmpty() && saved != read.portText)
         std::abort();
     return 0;
 }
